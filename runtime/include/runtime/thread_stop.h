@@ -1,0 +1,52 @@
+// Stopping a worker thread from outside, the only safe way there is: the worker ends itself
+// at points where it holds no lock and has no shared structure half-changed.
+//
+// The rules every runtime operation that a worker may call follows:
+// - A change to shared state (an object table entry, a list record, a tree row, a posted
+//   event, the objects behind numbers such as regex 0 or file 0) happens inside a
+//   SharedChangeScope. Entering a scope after a stop was requested ends the thread.
+// - A SharedChangeScope is never held while waiting for another thread (in particular for
+//   the UI thread): calls that wait are stop points of their own.
+// - A long computation that holds no lock and allocates nothing (one PCRE match call) runs
+//   through RunInterruptible, so that a stop request leaves it at once.
+// - Long loops over thread-local data call StopPoint now and then.
+//
+// RequestThreadStop (used by ThreadKill) sets the request, interrupts an interruptible call
+// in progress and waits until the thread is outside every SharedChangeScope; from then on
+// the thread changes nothing shared, and it ends at its next stop point.
+#pragma once
+
+#include <memory>
+
+struct StopState;
+
+// The calling thread's stop state, made on first use; the thread library keeps a reference
+// in its thread record so that another thread can request the stop.
+std::shared_ptr<StopState> CurrentStopState();
+
+// Whether the calling thread was told to stop.
+bool StopRequested();
+
+// Ends the calling thread now (its per-thread clean-ups run; destructors of the frames
+// between here and the thread procedure run too). Never returns.
+[[noreturn]] void EndStoppedThread();
+
+// Ends the calling thread if it was told to stop.
+void StopPoint();
+
+class SharedChangeScope {
+ public:
+  SharedChangeScope();  // may end the thread, see above
+  ~SharedChangeScope();
+  SharedChangeScope(const SharedChangeScope&) = delete;
+  SharedChangeScope& operator=(const SharedChangeScope&) = delete;
+};
+
+// Runs call(context) inside a SharedChangeScope so that a stop request interrupts it at
+// once; the interrupted thread then ends as by EndStoppedThread. call must hold no lock,
+// allocate nothing and leave no state of its own that needs undoing when cut short.
+void RunInterruptible(void (*call)(void* context), void* context);
+
+// From another thread: tells the thread of state to stop, interrupts a call running under
+// RunInterruptible, and returns once that thread is outside every SharedChangeScope.
+void RequestThreadStop(StopState& state);

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test three times over:
+# a plain build, one with AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# thread-heavy suites once more under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-dependencies.sh
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() {  # folder, sanitizer, test-name filter
+  local folder=$1 sanitize=$2 filter=${3:-}
+  cmake -S . -B "$folder" -DREGEX_EVALUATOR_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$folder" -j"$jobs"
+  (cd "$folder" && ctest --output-on-failure -j"$jobs" ${filter:+-R "$filter"})
+}
+
+run_suite build ""
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build-asan "address,undefined"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_suite build-tsan "thread" '^(Thread|Event|Stop)'
