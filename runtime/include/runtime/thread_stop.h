@@ -10,6 +10,8 @@
 // - A long computation that holds no lock and allocates nothing (one PCRE match call) runs
 //   through RunInterruptible, so that a stop request leaves it at once.
 // - Long loops over thread-local data call StopPoint now and then.
+// - Ending a thread unwinds its stack (pthread_exit): never reach a stop point from a
+//   destructor or a noexcept function, and let catch (...) rethrow what it caught.
 //
 // RequestThreadStop (used by ThreadKill) sets the request, interrupts an interruptible call
 // in progress and waits until the thread is outside every SharedChangeScope; from then on
