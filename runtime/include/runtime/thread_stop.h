@@ -51,4 +51,20 @@ void RunInterruptible(void (*call)(void* context), void* context);
 
 // From another thread: tells the thread of state to stop, interrupts a call running under
 // RunInterruptible, and returns once that thread is outside every SharedChangeScope.
+// Called by the thread of state itself it only sets the request. Never call it from inside
+// a SharedChangeScope: two threads stopping each other would wait for each other's gate.
 void RequestThreadStop(StopState& state);
+
+// For the thread library: a state made before its thread starts, so that a stop can be
+// requested as soon as the thread's id is known; the new thread adopts it first thing.
+std::shared_ptr<StopState> NewStopState();
+
+// Makes state the calling thread's stop state (a thread that already has one keeps it and
+// this does nothing). Returns false when memory for its thread-exit release ran out.
+bool AdoptStopState(std::shared_ptr<StopState> state);
+
+// Marks the calling thread as ending: its own code has finished and only destructors and
+// thread-exit clean-ups remain. From then on no scope or stop point ends the thread (ending
+// it again from a destructor or a clean-up would be undefined); a scope still waits for
+// the gate, so RequestThreadStop keeps its promise of a thread outside every scope.
+void BeginThreadExit();
