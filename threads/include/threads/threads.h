@@ -1,0 +1,38 @@
+// Worker threads named by small sequential ids (from 1, never reused; 0 is never an id).
+//
+// ThreadKill is a cancellation as final as a forced termination: when it returns, the
+// killed thread is outside every SharedChangeScope and will never enter one again, so it
+// changes nothing shared any more; it ends at its next stop point (or at once when inside
+// RunInterruptible), and its per-thread data is released as after a normal end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using ThreadProcedure = std::int64_t (*)(std::int64_t value);
+
+// Stack of every worker thread: only address space is reserved, and deep pattern matching
+// needs far more than the usual default.
+inline constexpr std::size_t WorkerStackSize = std::size_t{256} * 1024 * 1024;
+
+// Start-up, on the UI thread before any worker exists.
+void ThreadInit();
+
+// Runs procedure(value) on a new thread; its id, or 0 when the thread could not be started
+// (no id is used up then).
+std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value);
+
+// ThreadCreate with a chosen stack size (WorkerStackSize for every real worker).
+std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
+                                   std::size_t stackSize);
+
+// 1 if id is listed and its thread has not ended (clean-ups included), else 0.
+int ThreadIsRunning(std::int64_t id);
+
+// Forgets the record of id at once and stops its thread if still running (see above).
+// Waits only until the thread is outside its shared changes, which never wait for another
+// thread; never call it from inside a SharedChangeScope. An unknown id does nothing.
+void ThreadKill(std::int64_t id);
+
+// Shut-down: forgets every record without stopping the threads.
+void ThreadEnd();

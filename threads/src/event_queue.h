@@ -1,0 +1,93 @@
+// One thread's queue of pending events and its current event. Every member is used by the
+// owning thread only; callers hold the event lock where the queue's rules ask for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "threads/posted_events.h"
+
+struct QueueNode {
+  QueueNode* next;
+  std::int32_t code;
+  std::int32_t flags;
+  std::int64_t object;
+  std::int64_t window;
+  std::int64_t type;
+  std::int64_t data;
+  EventReleaseFunction release;
+};
+
+struct CurrentEvent {
+  std::int32_t code = 0;
+  std::int64_t object = 0;
+  std::int64_t window = 0;
+  std::int64_t type = 0;
+  std::int64_t data = 0;
+  EventReleaseFunction release = nullptr;
+};
+
+// Fixed-size nodes handed out from chunks and taken back into a free list, so that a busy
+// queue stops allocating once it has grown.
+class NodePool {
+ public:
+  QueueNode* Take();  // null when memory ran out
+  void GiveBack(QueueNode* node);
+
+ private:
+  static constexpr std::size_t kNodesPerChunk = 32;
+  std::vector<std::unique_ptr<QueueNode[]>> chunks_;
+  QueueNode* free_ = nullptr;
+};
+
+struct EventQueue {
+  NodePool pool;
+  QueueNode* head = nullptr;
+  QueueNode* tail = nullptr;
+  std::int32_t suppression = 0;
+  CurrentEvent current;
+
+  // Appends a copy of event; false when it was dropped (suppressed, no memory) or merged
+  // into the last pending event. The caller then still owns the event's data.
+  bool Append(const QueueNode& event);
+
+  // Makes the oldest pending event the current one (code 0 and type -1 when none is
+  // pending). Returns the data and release function of the previous current event, which
+  // the caller releases.
+  CurrentEvent TakeNext();
+
+  // Unlinks every pending node for which matches(node) holds; returns them as a chain.
+  template <class Predicate>
+  QueueNode* Unlink(Predicate matches);
+
+  // Releases the data of a chain of unlinked nodes and gives the nodes back.
+  void ReleaseNodes(QueueNode* chain);
+
+  // Releases the data of every pending event and of the current one.
+  void ReleaseAll();
+
+ private:
+  bool MergesWithLast(const QueueNode& event) const;
+};
+
+template <class Predicate>
+QueueNode* EventQueue::Unlink(Predicate matches) {
+  QueueNode* removed = nullptr;
+  QueueNode** removedEnd = &removed;
+  QueueNode** link = &head;
+  tail = nullptr;
+  while (QueueNode* node = *link) {
+    if (matches(static_cast<const QueueNode&>(*node))) {
+      *link = node->next;
+      node->next = nullptr;
+      *removedEnd = node;
+      removedEnd = &node->next;
+    } else {
+      tail = node;
+      link = &node->next;
+    }
+  }
+  return removed;
+}

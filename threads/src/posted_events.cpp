@@ -1,0 +1,212 @@
+#include "threads/posted_events.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "event_queue.h"
+#include "runtime/thread_data.h"
+#include "runtime/thread_stop.h"
+
+namespace {
+
+std::mutex eventLock;
+std::atomic<PostedEventHandOver> installedHandOver{nullptr};
+std::int64_t queueSlot = -1;  // set once at start-up, before other threads exist
+
+void InitialiseQueue(void* slot) { new (slot) EventQueue(); }
+
+void ReleaseQueue(void* slot) {
+  auto* queue = static_cast<EventQueue*>(slot);
+  queue->ReleaseAll();
+  queue->~EventQueue();
+}
+
+EventQueue* CallingQueue() {
+  if (queueSlot < 0) return nullptr;
+  return static_cast<EventQueue*>(ThreadSlot(queueSlot));
+}
+
+void ReleaseData(EventReleaseFunction release, std::int64_t data) {
+  if (release && data) release(data);
+}
+
+bool Matches(std::int64_t wanted, std::int64_t value) { return wanted == -1 || wanted == value; }
+
+std::int64_t DataWordOf(const char16_t* text) {
+  return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(text));
+}
+
+void ReleaseText(std::int64_t data) {
+  std::unique_ptr<char16_t[]> text(reinterpret_cast<char16_t*>(static_cast<std::intptr_t>(data)));
+}
+
+std::unique_ptr<char16_t[]> CopyText(const char16_t* text) {
+  const std::size_t length = text ? std::char_traits<char16_t>::length(text) : 0;
+  auto copy = std::unique_ptr<char16_t[]>(new (std::nothrow) char16_t[length + 1]);
+  if (!copy) return nullptr;
+  if (length) std::char_traits<char16_t>::copy(copy.get(), text, length);
+  copy[length] = u'\0';
+  return copy;
+}
+
+// The hand-over is a shared change: a thread told to stop ends here, before posting.
+int HandOver(const PostedEvent& event) {
+  SharedChangeScope scope;
+  PostedEventHandOver handOver = installedHandOver.load();
+  if (!handOver) return 0;
+  auto record = std::unique_ptr<PostedEvent>(new (std::nothrow) PostedEvent(event));
+  if (!record || !handOver(record.get())) return 0;
+  static_cast<void>(record.release());  // the receiver owns it now
+  return 1;
+}
+
+}  // namespace
+
+void SetPostedEventHandOver(PostedEventHandOver handOver) { installedHandOver.store(handOver); }
+
+void PostEventInit() {
+  if (queueSlot < 0) queueSlot = RegisterThreadSlot(sizeof(EventQueue), InitialiseQueue, ReleaseQueue);
+}
+
+void PostEventEnd() {
+  installedHandOver.store(nullptr);
+  if (EventQueue* queue = CallingQueue()) queue->ReleaseAll();
+}
+
+int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object, std::int64_t type,
+              std::int64_t data) {
+  return HandOver(PostedEvent{code, object, window, type, data, nullptr});
+}
+
+int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,
+                  std::int64_t type, const char16_t* text) {
+  // Owned here until handed over, so that a stop at the hand-over frees it on unwinding.
+  std::unique_ptr<char16_t[]> copy = CopyText(text);
+  if (!copy) return 0;
+  if (!HandOver(PostedEvent{code, object, window, type, DataWordOf(copy.get()), ReleaseText})) {
+    return 0;
+  }
+  static_cast<void>(copy.release());
+  return 1;
+}
+
+void DeliverPostedEvent(PostedEvent* event) {
+  std::unique_ptr<PostedEvent> record(event);
+  if (!record) return;
+  QueueEvent(record->code, record->object, record->window, record->type, record->data,
+             record->release, AlwaysQueueFlag);
+}
+
+void DiscardPostedEvent(PostedEvent* event) {
+  std::unique_ptr<PostedEvent> record(event);
+  if (record) ReleaseData(record->release, record->data);
+}
+
+void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
+                std::int64_t data, EventReleaseFunction releaseFunction, std::int32_t flags) {
+  EventQueue* queue = CallingQueue();
+  bool queued = false;
+  if (queue) {
+    std::lock_guard lock(eventLock);
+    queued = queue->Append({nullptr, code, flags, object, window, type, data, releaseFunction});
+  }
+  // Data of an event that was dropped or merged is released outside the lock.
+  if (!queued) ReleaseData(releaseFunction, data);
+}
+
+std::int32_t NextQueuedEvent() {
+  EventQueue* queue = CallingQueue();
+  if (!queue) return 0;
+  CurrentEvent previous;
+  {
+    std::lock_guard lock(eventLock);
+    previous = queue->TakeNext();
+  }
+  ReleaseData(previous.release, previous.data);
+  return queue->current.code;
+}
+
+std::int32_t UiEventCode() {
+  EventQueue* queue = CallingQueue();
+  return queue ? queue->current.code : 0;
+}
+
+std::int64_t UiEventObject() {
+  EventQueue* queue = CallingQueue();
+  return queue ? queue->current.object : 0;
+}
+
+std::int64_t UiEventWindow() {
+  EventQueue* queue = CallingQueue();
+  return queue ? queue->current.window : 0;
+}
+
+std::int64_t UiEventType() {
+  EventQueue* queue = CallingQueue();
+  return queue ? queue->current.type : 0;
+}
+
+std::int64_t UiEventData() {
+  EventQueue* queue = CallingQueue();
+  return queue ? queue->current.data : 0;
+}
+
+void SuppressEventsBegin() {
+  if (EventQueue* queue = CallingQueue()) {
+    std::lock_guard lock(eventLock);
+    ++queue->suppression;
+  }
+}
+
+void SuppressEventsEnd() {
+  if (EventQueue* queue = CallingQueue()) {
+    std::lock_guard lock(eventLock);
+    // An unmatched end must not leave the counter below zero: that would suppress every
+    // event of the thread for good.
+    if (queue->suppression > 0) --queue->suppression;
+  }
+}
+
+void RemoveQueuedEvents(std::int32_t code, std::int64_t object, std::int64_t window,
+                        std::int64_t type) {
+  EventQueue* queue = CallingQueue();
+  if (!queue) return;
+  QueueNode* removed;
+  {
+    std::lock_guard lock(eventLock);
+    removed = queue->Unlink([=](const QueueNode& node) {
+      return Matches(code, node.code) && Matches(object, node.object) &&
+             Matches(window, node.window) && Matches(type, node.type);
+    });
+  }
+  queue->ReleaseNodes(removed);
+}
+
+void RemoveWindowEvents(std::int64_t window) {
+  EventQueue* queue = CallingQueue();
+  if (!queue) return;
+  QueueNode* removed;
+  {
+    std::lock_guard lock(eventLock);
+    removed = queue->Unlink([=](const QueueNode& node) { return node.window == window; });
+  }
+  queue->ReleaseNodes(removed);
+}
+
+std::int32_t PeekQueuedEvent(std::int64_t* object, std::int64_t* window, std::int64_t* type) {
+  EventQueue* queue = CallingQueue();
+  if (!queue) return 0;
+  std::lock_guard lock(eventLock);
+  const QueueNode* oldest = queue->head;
+  if (!oldest) return 0;
+  if (object) *object = oldest->object;
+  if (window) *window = oldest->window;
+  if (type) *type = oldest->type;
+  return oldest->code;
+}
+
+std::int32_t HasQueuedEvent() { return PeekQueuedEvent(nullptr, nullptr, nullptr); }

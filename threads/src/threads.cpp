@@ -1,0 +1,164 @@
+#include "threads/threads.h"
+
+#include <cxxabi.h>
+#include <pthread.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "runtime/thread_stop.h"
+
+namespace {
+
+// What the new thread needs; made before the start so that a kill right after
+// ThreadCreate finds the stop state already there.
+struct ThreadStart {
+  ThreadProcedure procedure;
+  std::int64_t value;
+  std::shared_ptr<StopState> stop;
+};
+
+// The handle stays joinable while listed: a joined handle is the proof that the thread
+// has ended, and is never used again.
+struct ThreadRecord {
+  pthread_t handle;
+  std::int64_t id;
+  std::shared_ptr<StopState> stop;
+  bool joined = false;
+};
+
+std::mutex threadListLock;
+std::vector<ThreadRecord> threadList;
+std::int64_t nextThreadId = 1;
+
+// Marks the end of the thread's own code, on return and on unwinding alike.
+struct ThreadExitMark {
+  ThreadExitMark() = default;
+  ThreadExitMark(const ThreadExitMark&) = delete;
+  ThreadExitMark& operator=(const ThreadExitMark&) = delete;
+  ~ThreadExitMark() { BeginThreadExit(); }
+};
+
+void RunProcedure(ThreadProcedure procedure, std::int64_t value) {
+  try {
+    procedure(value);
+  } catch (abi::__forced_unwind&) {
+    throw;  // the thread is being ended: let the unwinding go on
+  } catch (...) {
+    // An exception escaping a worker ends that worker, not the whole program.
+  }
+}
+
+void* RunThread(void* argument) {
+  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
+  AdoptStopState(start->stop);
+  const ThreadProcedure procedure = start->procedure;
+  const std::int64_t value = start->value;
+  start.reset();
+  ThreadExitMark exitMark;
+  StopPoint();  // killed before it got going
+  RunProcedure(procedure, value);
+  return nullptr;
+}
+
+bool HasEnded(ThreadRecord& record) {
+  if (!record.joined && pthread_tryjoin_np(record.handle, nullptr) == 0) record.joined = true;
+  return record.joined;
+}
+
+void PurgeEndedThreads() {
+  std::erase_if(threadList, HasEnded);
+}
+
+std::optional<ThreadRecord> TakeRecord(std::int64_t id) {
+  std::lock_guard lock(threadListLock);
+  auto found = std::find_if(threadList.begin(), threadList.end(),
+                            [id](const ThreadRecord& record) { return record.id == id; });
+  if (found == threadList.end()) return std::nullopt;
+  ThreadRecord record = std::move(*found);
+  threadList.erase(found);
+  return record;
+}
+
+bool StartThread(pthread_t& handle, std::unique_ptr<ThreadStart>& start, std::size_t stackSize) {
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  bool started = pthread_attr_setstacksize(&attributes, stackSize) == 0 &&
+                 pthread_create(&handle, &attributes, RunThread, start.get()) == 0;
+  pthread_attr_destroy(&attributes);
+  if (started) static_cast<void>(start.release());  // the new thread owns it now
+  return started;
+}
+
+std::int64_t ListThread(pthread_t handle, const std::shared_ptr<StopState>& stop) {
+  std::lock_guard lock(threadListLock);
+  PurgeEndedThreads();
+  threadList.push_back({handle, nextThreadId, stop});
+  return nextThreadId++;
+}
+
+// A started thread that cannot be listed gets no id: it is stopped as by a kill.
+std::int64_t ListOrStop(pthread_t handle, const std::shared_ptr<StopState>& stop) {
+  try {
+    return ListThread(handle, stop);
+  } catch (const std::bad_alloc&) {
+    RequestThreadStop(*stop);
+    pthread_detach(handle);
+    return 0;
+  }
+}
+
+}  // namespace
+
+void ThreadInit() {
+  // Gives the calling thread its stop state now, which also installs the stop signal's
+  // handler before any worker exists.
+  CurrentStopState();
+}
+
+std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value) {
+  return ThreadCreateWithStack(procedure, value, WorkerStackSize);
+}
+
+std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
+                                   std::size_t stackSize) {
+  if (!procedure) return 0;
+  auto stop = NewStopState();
+  if (!stop) return 0;
+  std::unique_ptr<ThreadStart> start;
+  try {
+    start = std::make_unique<ThreadStart>(ThreadStart{procedure, value, stop});
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  pthread_t handle;
+  if (!StartThread(handle, start, stackSize)) return 0;
+  return ListOrStop(handle, stop);
+}
+
+int ThreadIsRunning(std::int64_t id) {
+  std::lock_guard lock(threadListLock);
+  for (ThreadRecord& record : threadList) {
+    if (record.id == id) return HasEnded(record) ? 0 : 1;
+  }
+  return 0;
+}
+
+void ThreadKill(std::int64_t id) {
+  std::optional<ThreadRecord> record = TakeRecord(id);
+  if (!record || HasEnded(*record)) return;
+  RequestThreadStop(*record->stop);
+  pthread_detach(record->handle);
+}
+
+void ThreadEnd() {
+  std::lock_guard lock(threadListLock);
+  for (ThreadRecord& record : threadList) {
+    if (!record.joined) pthread_detach(record.handle);
+  }
+  threadList.clear();
+}
