@@ -1,0 +1,72 @@
+// Fixed-size slots handed out from large blocks, so that list elements never come from the
+// general heap one by one. Every slot is laid out as an 8-byte reference to the block that
+// holds it, followed by the element the caller uses; the pool hands out element addresses.
+//
+// Lists (and anything else with fixed-size nodes) share one pool per slot size: a pool is
+// found or made with AcquireElementPool and given up with GiveUpElementPool; it counts its
+// users and goes away with the last one. Taking and giving back slots is locked per pool,
+// so lists on different threads may insert and clear at the same time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class ElementPool {
+ public:
+  static constexpr std::int64_t kDefaultMinimumBlockSlots = 16;
+  static constexpr std::int64_t kDefaultMaximumBlockSlots = 65536;
+
+  // slotSize includes the 8-byte block reference and is a multiple of 8, at least 16.
+  explicit ElementPool(std::int64_t slotSize,
+                       std::int64_t minimumBlockSlots = kDefaultMinimumBlockSlots,
+                       std::int64_t maximumBlockSlots = kDefaultMaximumBlockSlots);
+  ElementPool(const ElementPool&) = delete;
+  ElementPool& operator=(const ElementPool&) = delete;
+  ~ElementPool();
+
+  // The address of an unused element of slotSize - 8 bytes (its contents are undefined),
+  // or null when the heap refuses both a new block and a single slot.
+  void* Take();
+  // Gives one element back; it is the next one Take hands out.
+  void Give(void* element);
+  // Gives back a chain of elements linked through their first word (null ends the chain).
+  void GiveChain(void* first);
+
+  std::int64_t SlotSize() const { return slotSize_; }
+  std::int64_t SlotsAllocated();
+  std::int64_t SlotsInUse();
+
+ private:
+  friend ElementPool* AcquireElementPool(std::int64_t slotSize);
+  friend void GiveUpElementPool(ElementPool* pool);
+
+  struct FreeSlot {
+    FreeSlot* next;
+  };
+
+  std::int64_t NextBlockSlots() const;
+  bool AddBlock(std::int64_t slots);
+
+  const std::int64_t slotSize_;
+  const std::int64_t minimumBlockSlots_;
+  const std::int64_t maximumBlockSlots_;
+  std::mutex lock_;
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  FreeSlot* free_ = nullptr;
+  std::int64_t slotsAllocated_ = 0;
+  std::int64_t slotsInUse_ = 0;
+  std::int64_t users_ = 0;  // guarded by the lock over the set of shared pools
+};
+
+// The slot size that holds an element of elementSize bytes: rounded up to 8, plus the
+// block reference in front. -1 for a negative or unreasonably large element size.
+std::int64_t ElementSlotSize(std::int64_t elementSize);
+
+// The shared pool for this slot size, made on first demand, with one more user counted;
+// null when memory ran out.
+ElementPool* AcquireElementPool(std::int64_t slotSize);
+
+// One user fewer; the last one releases the pool with all its blocks. Null is ignored.
+void GiveUpElementPool(ElementPool* pool);

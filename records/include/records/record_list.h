@@ -1,0 +1,144 @@
+// Doubly linked lists of fixed-size records with a cursor, and the layout maps that say
+// which fields of a record own resources (strings, nested lists, nested records ...).
+//
+// A list has no lock: one thread at a time uses a given list. Its elements come from the
+// shared, locked element pools (records/element_pool.h). Every operation that hands out an
+// element hands out the address of its record, 16 bytes past the element itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class ElementPool;
+
+// One-byte codes of field and element types.
+enum class TypeCode : std::uint8_t {
+  Untyped = 0,
+  Int8 = 1,
+  Int16 = 3,
+  Int32 = 5,
+  Record = 7,
+  String = 8,
+  Float32 = 9,
+  FixedString = 10,
+  Char = 11,
+  Float64 = 12,
+  Int64 = 13,
+  Int = 21,
+  UInt8 = 24,
+  UInt16 = 25,
+};
+
+struct ListElement {
+  ListElement* next;
+  ListElement* previous;
+};
+
+inline void* RecordOf(ListElement* element) {
+  return element ? reinterpret_cast<std::byte*>(element) + sizeof(ListElement) : nullptr;
+}
+
+struct RecordList;
+
+// The storage of a list variable or of a list field inside a record. The list rewrites
+// current on every cursor move, so code holding only the slot finds the current record
+// at RecordOf(current).
+struct ListSlot {
+  RecordList* list;
+  ListElement* current;
+};
+
+struct RecordList {
+  ListElement* first;
+  ListElement* last;
+  ListElement* current;        // null while the cursor is before the first element
+  ListElement** cursorMirror;  // &slot->current
+  std::int64_t count;
+  std::int64_t index;          // 0-based position of the cursor
+  const std::int64_t* layoutMap;
+  ElementPool* pool;
+  void* spareBlocks;           // std::malloc blocks chained through their first word
+  ListSlot* slot;
+  std::int64_t elementSize;    // record size + sizeof(ListElement)
+  std::int32_t typeCode;       // a TypeCode: 7 for records, 8 for strings, 0 untyped
+  std::uint8_t beforeFirst;
+  std::uint8_t needsInitialise;
+  std::uint8_t ownsSlot;
+};
+
+static_assert(sizeof(ListSlot) == 16);
+static_assert(offsetof(RecordList, count) == 32);
+static_assert(offsetof(RecordList, slot) == 72);
+static_assert(offsetof(RecordList, typeCode) == 88);
+static_assert(offsetof(RecordList, ownsSlot) == 94);
+
+inline std::int64_t ListRecordSize(const RecordList* list) {
+  return list ? list->elementSize - static_cast<std::int64_t>(sizeof(ListElement)) : -1;
+}
+
+// A new empty list whose header is written into slot->list; with a null slot the list
+// makes a slot of its own and frees it on destroy. Null when memory ran out or the record
+// size is negative or absurd.
+RecordList* ListCreate(std::int64_t recordSize, ListSlot* slot, const std::int64_t* layoutMap,
+                       std::int32_t typeCode);
+
+// Releases every element (and what its record owns); the cursor goes before the first.
+void ListClear(RecordList* list);
+
+// Puts the cursor before the first element.
+void ListRewind(RecordList* list);
+
+// Moves the cursor on and returns its record, or null when there is no further element
+// (the cursor then stays on the last element, so that an insert appends).
+void* ListNext(RecordList* list);
+
+// A new zeroed (and initialised) record directly after the cursor, or at the front while
+// the cursor is before the first element; it becomes the cursor. Null, with the list
+// unchanged, when no memory is left.
+void* ListInsert(RecordList* list);
+
+// The element count, or -1 for a null list.
+std::int64_t ListCount(const RecordList* list);
+
+// Moves the cursor to the last element and returns its record, or null when empty.
+void* ListLast(RecordList* list);
+
+// Clears, gives up the pool, zeroes both words of the slot and frees the spare blocks,
+// the slot when the list made it, and the header. Null is ignored.
+void ListDestroy(RecordList* list);
+
+// Layout maps: signed 64-bit words read in order, one entry after the other.
+//   offset >= 0                                  a String field at this offset
+//   -1                                           end of the map
+//   -2, count, offset, stride, sub-map           fixed array of nested records
+//   -3, offset, size, sub-map                    nested record
+//   -4, offset, four array words                 dynamic array
+//   -5, offset, record size, sub-map, type code  list field (a ListSlot at offset)
+//   -6, offset, element size, type code, sub-map, slot count    map field
+//   -7, offset, n, three array words, n dimension words         multi-dimension array
+// A sub-map is the address of the nested record's own map, or 0 when it owns nothing.
+namespace layout {
+inline constexpr std::int64_t kEnd = -1;
+inline constexpr std::int64_t kFixedArray = -2;
+inline constexpr std::int64_t kNestedRecord = -3;
+inline constexpr std::int64_t kDynamicArray = -4;
+inline constexpr std::int64_t kList = -5;
+inline constexpr std::int64_t kMap = -6;
+inline constexpr std::int64_t kMultiDimensionArray = -7;
+
+inline std::int64_t Address(const void* pointer) {
+  return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(pointer));
+}
+}  // namespace layout
+
+// Creates the nested containers of a zero-filled record. Returns 1, or 0 when memory ran
+// out; the record is then released again, so it owns nothing.
+int RecordInitialise(void* record, const std::int64_t* layoutMap);
+
+// Frees what the record owns: its strings (the references become null), nested lists with
+// their contents, nested records. Dynamic arrays and maps have no library here; their
+// entries are passed over.
+void RecordRelease(void* record, const std::int64_t* layoutMap);
+
+// Whether records of this map own containers that RecordInitialise must create.
+bool LayoutNeedsInitialise(const std::int64_t* layoutMap);

@@ -1,0 +1,177 @@
+#include "records/record_list.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "list_internals.h"
+#include "records/element_pool.h"
+#include "runtime/thread_stop.h"
+
+namespace {
+
+constexpr std::int64_t kLargestRecord = std::int64_t{1} << 48;
+constexpr auto kElementHeaderSize = static_cast<std::int64_t>(sizeof(ListElement));
+
+void MoveCursor(RecordList& list, ListElement* element) {
+  list.current = element;
+  *list.cursorMirror = element;
+}
+
+// Links a new element directly after the cursor, or at the front while the cursor is
+// before the first element, and makes it the cursor.
+void LinkAfterCursor(RecordList& list, ListElement* element) {
+  ++list.count;
+  ListElement* current = list.current;
+  if (!current) {
+    element->previous = nullptr;
+    element->next = list.first;
+    if (list.first) list.first->previous = element;
+    list.index = 0;
+    list.beforeFirst = 0;
+  } else {
+    element->previous = current;
+    element->next = current->next;
+    if (current->next) current->next->previous = element;
+    current->next = element;
+    ++list.index;
+  }
+  if (!element->previous) list.first = element;
+  if (!element->next) list.last = element;
+  MoveCursor(list, element);
+}
+
+void FreeSpareBlocks(void* chain) {
+  while (chain) {
+    void* next = *static_cast<void**>(chain);
+    std::free(chain);
+    chain = next;
+  }
+}
+
+}  // namespace
+
+RecordList* CreateList(std::int64_t recordSize, ListSlot* slot, const std::int64_t* layoutMap,
+                       std::int32_t typeCode) {
+  if (recordSize < 0 || recordSize > kLargestRecord) return nullptr;
+  const std::int64_t elementSize = recordSize + kElementHeaderSize;
+  std::unique_ptr<RecordList> list(new (std::nothrow) RecordList{});
+  if (!list) return nullptr;
+  std::unique_ptr<ListSlot> ownSlot;
+  if (!slot) {
+    ownSlot.reset(new (std::nothrow) ListSlot{});
+    if (!ownSlot) return nullptr;
+    slot = ownSlot.get();
+  }
+  list->pool = AcquireElementPool(ElementSlotSize(elementSize));
+  if (!list->pool) return nullptr;
+  list->cursorMirror = &slot->current;
+  list->layoutMap = layoutMap;
+  list->slot = slot;
+  list->elementSize = elementSize;
+  list->typeCode = typeCode;
+  list->beforeFirst = 1;
+  list->needsInitialise = LayoutNeedsInitialise(layoutMap) ? 1 : 0;
+  list->ownsSlot = ownSlot ? 1 : 0;
+  slot->list = list.get();
+  slot->current = nullptr;
+  static_cast<void>(ownSlot.release());  // the header owns it now
+  return list.release();
+}
+
+void ClearList(RecordList& list) {
+  if (list.layoutMap) {
+    for (ListElement* element = list.first; element; element = element->next) {
+      ReleaseRecord(RecordOf(element), list.layoutMap);
+    }
+  }
+  list.pool->GiveChain(list.first);
+  list.first = nullptr;
+  list.last = nullptr;
+  list.count = 0;
+  list.index = 0;
+  list.beforeFirst = 1;
+  MoveCursor(list, nullptr);
+}
+
+void DestroyList(RecordList* list) {
+  if (!list) return;
+  std::unique_ptr<RecordList> header(list);
+  std::unique_ptr<ListSlot> ownSlot(list->ownsSlot ? list->slot : nullptr);
+  ClearList(*list);
+  GiveUpElementPool(list->pool);
+  list->slot->list = nullptr;
+  list->slot->current = nullptr;
+  FreeSpareBlocks(list->spareBlocks);
+}
+
+RecordList* ListCreate(std::int64_t recordSize, ListSlot* slot, const std::int64_t* layoutMap,
+                       std::int32_t typeCode) {
+  SharedChangeScope scope;
+  return CreateList(recordSize, slot, layoutMap, typeCode);
+}
+
+void ListClear(RecordList* list) {
+  if (!list) return;
+  SharedChangeScope scope;
+  ClearList(*list);
+}
+
+void ListRewind(RecordList* list) {
+  if (!list) return;
+  SharedChangeScope scope;
+  MoveCursor(*list, nullptr);
+  list->beforeFirst = 1;
+}
+
+void* ListNext(RecordList* list) {
+  if (!list) return nullptr;
+  SharedChangeScope scope;
+  ListElement* current = list->current;
+  if (!current) {
+    MoveCursor(*list, list->first);
+    list->index = 0;
+    return RecordOf(list->first);
+  }
+  if (!current->next) {
+    MoveCursor(*list, current);
+    return nullptr;
+  }
+  MoveCursor(*list, current->next);
+  ++list->index;
+  return RecordOf(list->current);
+}
+
+void* ListInsert(RecordList* list) {
+  if (!list) return nullptr;
+  SharedChangeScope scope;
+  auto* element = static_cast<ListElement*>(list->pool->Take());
+  if (!element) return nullptr;
+  std::memset(element, 0, static_cast<std::size_t>(list->elementSize));
+  void* record = RecordOf(element);
+  if (list->needsInitialise && !InitialiseOrUndo(record, list->layoutMap)) {
+    list->pool->Give(element);
+    return nullptr;
+  }
+  LinkAfterCursor(*list, element);
+  return record;
+}
+
+std::int64_t ListCount(const RecordList* list) { return list ? list->count : -1; }
+
+void* ListLast(RecordList* list) {
+  if (!list) return nullptr;
+  SharedChangeScope scope;
+  MoveCursor(*list, list->last);
+  if (!list->last) return nullptr;
+  list->index = list->count - 1;
+  list->beforeFirst = 0;
+  return RecordOf(list->last);
+}
+
+void ListDestroy(RecordList* list) {
+  if (!list) return;
+  SharedChangeScope scope;
+  DestroyList(list);
+}
