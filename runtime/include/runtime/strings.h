@@ -3,31 +3,47 @@
 // area addressed by byte positions; string results are written at a position the caller
 // names (the last argument, "at") and the functions return base + at for convenience, a
 // pointer that stays valid only until the area is next reserved.
+//
+// Application code normally uses the String class and TakeResult at the end of this file
+// instead of juggling positions:
+//
+//   String name = TakeResult([&](std::int64_t at) { FieldAt(line.data(), 2, u"|", at); });
+//   if (name == u"pattern is valid") ...
 #pragma once
 
+#include <compare>
+#include <concepts>
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <utility>
 
 using StringVar = char16_t*;
 
 void StringManagerInit();  // start-up: string heap, thread slot, the main thread's area
-void StringManagerEnd();   // shut-down
+void StringManagerEnd();   // shut-down, on the thread that called StringManagerInit
 
-// Buffer primitives, on the calling thread's area.
+// Buffer primitives, on the calling thread's area. Every one of them creates the area when
+// the thread has none yet, so EnsureStringBuffer is an early, explicit form of that.
 void EnsureStringBuffer();
 std::int64_t TempPosition();
 void SetTempPosition(std::int64_t position);
 char16_t* TakeTemp(std::int64_t position);
-char16_t* TempAreaBase();
+std::byte* TempAreaBase();                  // positions are byte offsets from here
+char16_t* TempAt(std::int64_t position);    // TempAreaBase() + position, as text
 char16_t* ReserveTemp(std::int64_t length, std::int64_t at);
 void AppendTemp(const char16_t* text);
+void AppendTemp(std::u16string_view text);
 void CloseTemp();
 void GiveBackTemp(std::int64_t units);
 void ReturnEmptyTemp(std::int64_t at);
 std::int64_t TempOffsetOf(const void* pointer);  // offset + 1, or 0 when not inside
 char16_t* TempPointerFromOffset(std::int64_t encoded);
+std::int64_t TempAreaCapacity();  // usable bytes of the calling thread's area
 
 // Variables.
 void AssignString(StringVar& variable, const char16_t* text);
+void AssignStringRange(StringVar& variable, const char16_t* text, std::int64_t length);
 std::int64_t AssignFromTemp(StringVar& variable, std::int64_t position);
 void CopyStringParameter(StringVar& local, const char16_t* text);
 void FreeString(char16_t* block);
@@ -46,3 +62,52 @@ char16_t* FieldAt(const char16_t* s, std::int64_t index, const char16_t* delimit
 std::int64_t ParseInteger(const char16_t* s);
 char16_t* StringFromMemory(const char16_t* pointer, std::int64_t at);
 char16_t* FormatReal(double x, std::int64_t decimals, std::int64_t at);
+
+// An owning string over one string-heap block: copyable, movable, never null to readers
+// (data() of an empty String is a valid empty text).
+class String {
+ public:
+  String() noexcept = default;
+  String(const char16_t* text);  // NOLINT: converts like a literal does
+  String(std::u16string_view text);
+  String(const String& other);
+  String(String&& other) noexcept;
+  String& operator=(const String& other);
+  String& operator=(String&& other) noexcept;
+  ~String();
+
+  // Takes the temporary text from position to the end of the area and drops it there.
+  static String FromTemp(std::int64_t position);
+
+  const char16_t* data() const noexcept { return block_ ? block_ : u""; }
+  std::int64_t length() const noexcept { return length_; }
+  bool empty() const noexcept { return length_ == 0; }
+  std::u16string_view view() const noexcept {
+    return {data(), static_cast<std::size_t>(length_)};
+  }
+  operator std::u16string_view() const noexcept { return view(); }  // NOLINT
+
+  friend bool operator==(const String& a, std::u16string_view b) noexcept {
+    return a.view() == b;
+  }
+  friend auto operator<=>(const String& a, std::u16string_view b) noexcept {
+    return a.view() <=> b;
+  }
+
+ private:
+  void Assign(const char16_t* text, std::int64_t length);
+
+  StringVar block_ = nullptr;
+  std::int64_t length_ = 0;
+};
+
+// Runs produce(at) with at = the current temporary position, then takes what it left in
+// the area from there as a String; the area is back where it was afterwards.
+template <class Produce>
+  requires std::invocable<Produce&, std::int64_t>
+String TakeResult(Produce&& produce) {
+  EnsureStringBuffer();
+  const std::int64_t at = TempPosition();
+  produce(at);
+  return String::FromTemp(at);
+}

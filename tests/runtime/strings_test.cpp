@@ -1,0 +1,395 @@
+#include "runtime/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The text a string function left at its result position, taken out of the area.
+template <class Produce>
+std::u16string Result(Produce produce) {
+  return std::u16string(TakeResult(produce).view());
+}
+
+std::u16string Field(const char16_t* s, std::int64_t index, const char16_t* delimiter) {
+  return Result([&](std::int64_t at) { FieldAt(s, index, delimiter, at); });
+}
+
+// Runs check on a thread of its own, so that it starts with a fresh 16-byte area.
+template <class Check>
+void OnFreshThread(Check check) {
+  std::thread worker(check);
+  worker.join();
+}
+
+TEST(StringFunctions, FieldAtSplitsAtSingleUnitDelimiters) {
+  const char16_t* reply = u"ok|pattern is valid|64";
+  EXPECT_EQ(Field(reply, 1, u"|"), u"ok");
+  EXPECT_EQ(Field(reply, 2, u"|"), u"pattern is valid");
+  EXPECT_EQ(Field(reply, 3, u"|"), u"64");
+  EXPECT_EQ(Field(reply, 4, u"|"), u"");
+  EXPECT_EQ(Field(reply, 0, u"|"), u"");
+  EXPECT_EQ(Field(u"a||b|", 2, u"|"), u"");
+  EXPECT_EQ(Field(u"a||b|", 3, u"|"), u"b");
+  EXPECT_EQ(Field(u"a||b|", 4, u"|"), u"");
+  EXPECT_EQ(Field(u"a||b|", 5, u"|"), u"");
+  EXPECT_EQ(Field(u"whole text", 1, u""), u"whole text");
+  EXPECT_EQ(Field(u"whole text", 2, nullptr), u"");
+  EXPECT_EQ(Field(nullptr, 1, u"|"), u"");
+}
+
+TEST(StringFunctions, FieldAtSplitsAtMultiUnitDelimiters) {
+  EXPECT_EQ(Field(u"one::two::::four", 1, u"::"), u"one");
+  EXPECT_EQ(Field(u"one::two::::four", 2, u"::"), u"two");
+  EXPECT_EQ(Field(u"one::two::::four", 3, u"::"), u"");
+  EXPECT_EQ(Field(u"one::two::::four", 4, u"::"), u"four");
+  // A lone ":" is no delimiter, and a delimiter cut short by the end is text.
+  EXPECT_EQ(Field(u"a:b::c:", 1, u"::"), u"a:b");
+  EXPECT_EQ(Field(u"a:b::c:", 2, u"::"), u"c:");
+  EXPECT_EQ(Field(u"a<>", 2, u"<>"), u"");
+  // Three colons: the delimiter is found at the first two, the third starts a field.
+  EXPECT_EQ(Field(u"x:::y", 2, u"::"), u":y");
+}
+
+TEST(StringFunctions, ParseIntegerReadsDecimalHexAndBinary) {
+  EXPECT_EQ(ParseInteger(u"  -42abc"), -42);
+  EXPECT_EQ(ParseInteger(u"$ff"), 255);
+  EXPECT_EQ(ParseInteger(u"$FFz"), 255);
+  EXPECT_EQ(ParseInteger(u"%101"), 5);
+  EXPECT_EQ(ParseInteger(u"%102"), 2);
+  EXPECT_EQ(ParseInteger(u"-$10"), -16);
+  EXPECT_EQ(ParseInteger(u"\t+7"), 7);
+  EXPECT_EQ(ParseInteger(u"x1"), 0);
+  EXPECT_EQ(ParseInteger(u"$"), 0);
+  EXPECT_EQ(ParseInteger(u"- 5"), 0);
+  EXPECT_EQ(ParseInteger(nullptr), 0);
+  EXPECT_EQ(ParseInteger(u"9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(ParseInteger(u"18446744073709551617"), 1);  // wraps in 64 bits
+}
+
+TEST(StringFunctions, SubstringsClampTheirCounts) {
+  auto left = [](const char16_t* s, std::int64_t n) {
+    return Result([&](std::int64_t at) { LeftChars(s, n, at); });
+  };
+  auto mid = [](const char16_t* s, std::int64_t start, std::int64_t n) {
+    return Result([&](std::int64_t at) { MidChars(s, start, n, at); });
+  };
+  auto toEnd = [](const char16_t* s, std::int64_t start) {
+    return Result([&](std::int64_t at) { MidToEnd(s, start, at); });
+  };
+  EXPECT_EQ(left(u"abc", 5), u"abc");
+  EXPECT_EQ(left(u"abc", -1), u"");
+  EXPECT_EQ(left(u"abc", 2), u"ab");
+  EXPECT_EQ(mid(u"abcdef", 3, 2), u"cd");
+  EXPECT_EQ(mid(u"abcdef", 0, 2), u"ab");
+  EXPECT_EQ(mid(u"abcdef", 7, 2), u"");
+  EXPECT_EQ(mid(u"abcdef", 5, 100), u"ef");
+  EXPECT_EQ(mid(u"abcdef", 2, -3), u"");
+  EXPECT_EQ(toEnd(u"abcdef", 3), u"cdef");
+  EXPECT_EQ(toEnd(u"abcdef", -4), u"abcdef");
+  EXPECT_EQ(toEnd(nullptr, 1), u"");
+}
+
+TEST(StringFunctions, PadLeftToCutsOrPads) {
+  auto pad = [](const char16_t* s, std::int64_t n, const char16_t* with) {
+    return Result([&](std::int64_t at) { PadLeftTo(s, n, with, at); });
+  };
+  EXPECT_EQ(pad(u"abc", 5, u" "), u"  abc");
+  EXPECT_EQ(pad(u"abcdef", 3, u" "), u"abc");
+  EXPECT_EQ(pad(u"abc", 5, u"xy"), u"xxabc");
+  EXPECT_EQ(pad(u"abc", 5, u""), u"");
+  EXPECT_EQ(pad(nullptr, 3, u"-"), u"---");
+  EXPECT_EQ(pad(u"abc", -2, u" "), u"");
+}
+
+TEST(StringFunctions, CountOccurrencesDoesNotOverlap) {
+  EXPECT_EQ(CountOccurrences(u"aaaa", u"aa"), 2);
+  EXPECT_EQ(CountOccurrences(u"aaa", u"aa"), 1);
+  EXPECT_EQ(CountOccurrences(u"abcabcab", u"abc"), 2);
+  EXPECT_EQ(CountOccurrences(u"text", u""), 0);
+  EXPECT_EQ(CountOccurrences(nullptr, u"a"), 0);
+  EXPECT_EQ(CountOccurrences(u"abab", nullptr), 0);
+}
+
+TEST(StringFunctions, FormatRealWritesFixedNotation) {
+  auto real = [](double x, std::int64_t decimals) {
+    return Result([&](std::int64_t at) { FormatReal(x, decimals, at); });
+  };
+  EXPECT_EQ(real(1.5, -1), u"1.5");
+  EXPECT_EQ(real(2.0, -1), u"2");
+  EXPECT_EQ(real(-0.0, -1), u"0");
+  EXPECT_EQ(real(-0.0, 2), u"0.00");
+  EXPECT_EQ(real(1.0 / 3.0, 2), u"0.33");
+  EXPECT_EQ(real(-2.5, 0), u"-2");  // round half to even, as printf does
+  EXPECT_EQ(real(1250.0, -1), u"1250");
+  EXPECT_EQ(real(0.1, -1), u"0.1");
+  EXPECT_EQ(real(-1e-12, -1), u"0");
+  EXPECT_EQ(real(1.0 / 0.0, 3), u"+Infinity");
+  EXPECT_EQ(real(-1.0 / 0.0, 3), u"-Infinity");
+  EXPECT_EQ(real(0.0 / 0.0, 3), u"NaN");
+  EXPECT_EQ(real(1.0, 1000).size(), 2u + 512u);  // decimals are clamped to 512
+  EXPECT_EQ(real(1.25, -7), u"1");               // other negatives count as 0
+}
+
+TEST(StringFunctions, FormatRealGivesBackWhatItDidNotUse) {
+  const std::int64_t start = TempPosition();
+  FormatReal(12.5, 1, start);
+  EXPECT_EQ(TempPosition(), start + 2 * 4);
+  SetTempPosition(start);
+}
+
+TEST(StringFunctions, StringFromMemoryAndComparisonsTreatNullAsEmpty) {
+  EXPECT_EQ(Result([](std::int64_t at) { StringFromMemory(u"copy", at); }), u"copy");
+  EXPECT_EQ(Result([](std::int64_t at) { StringFromMemory(nullptr, at); }), u"");
+  EXPECT_EQ(StringEquals(nullptr, u""), 1);
+  EXPECT_EQ(StringEquals(u"a", u"ab"), 0);
+  EXPECT_EQ(StringLess(u"", u"a"), 1);
+  EXPECT_EQ(StringLess(nullptr, nullptr), 0);
+  EXPECT_EQ(StringLess(u"b", u"ab"), 0);
+  EXPECT_EQ(StringLess(u"Z", u"a"), 1);  // code-unit order, not collation
+  EXPECT_EQ(StringLength(nullptr), 0);
+}
+
+TEST(StringBuffer, ReservationsMoveThePositionAndTerminate) {
+  OnFreshThread([] {
+    EXPECT_EQ(TempAreaCapacity(), 16);
+    EXPECT_EQ(TempPosition(), 0);
+    AppendTemp(u"ab");
+    EXPECT_EQ(TempPosition(), 4);
+    EXPECT_EQ(std::u16string(TempAt(0)), u"ab");
+    CloseTemp();  // the terminator now belongs to "ab"
+    AppendTemp(u"cde");
+    EXPECT_EQ(TempPosition(), 12);
+    EXPECT_EQ(std::u16string(TempAt(6)), u"cde");
+    GiveBackTemp(1);
+    EXPECT_EQ(TempPosition(), 10);
+    ReturnEmptyTemp(6);
+    EXPECT_EQ(TempPosition(), 6);
+    EXPECT_EQ(std::u16string(TempAt(6)), u"");
+    EXPECT_EQ(std::u16string(TakeTemp(0)), u"ab");
+    EXPECT_EQ(TempPosition(), 0);
+  });
+}
+
+TEST(StringBuffer, GrowthAddsTheMarginPastTheNeed) {
+  OnFreshThread([] {
+    ReserveTemp(6, -1);  // need 12 >= 16 - 4
+    EXPECT_EQ(TempAreaCapacity(), 12 + 16384);
+    ReserveTemp(100, 0);  // measured from the end of the content: need 12 + 200
+    EXPECT_EQ(TempAreaCapacity(), 12 + 16384);
+    EXPECT_EQ(TempPosition(), 200);
+  });
+}
+
+TEST(StringBuffer, ShrinksAfterATenMillionUnitTemporary) {
+  OnFreshThread([] {
+    const std::int64_t units = 10'000'000;
+    char16_t* text = ReserveTemp(units, 0);
+    std::fill(text, text + units, u'x');
+    text[units] = 0;
+    StringVar big = nullptr;
+    AssignFromTemp(big, 0);
+    EXPECT_EQ(StringLength(big), units);
+    EXPECT_EQ(TempAreaCapacity(), 2 * units + 16384);
+    AppendTemp(u"small");
+    EXPECT_EQ(TempAreaCapacity(), 1048576);
+    EXPECT_EQ(std::u16string(TempAt(0)), u"small");
+    FreeString(big);
+
+    // A need above 1 MiB is what the area shrinks to.
+    SetTempPosition(0);
+    ReserveTemp(units, 0);
+    SetTempPosition(0);
+    ReserveTemp(1'000'000, 0);
+    EXPECT_EQ(TempAreaCapacity(), 2'000'000);
+  });
+}
+
+TEST(StringBuffer, LargeKeptContentDoesNotReallocateOnEveryAppend) {
+  OnFreshThread([] {
+    ReserveTemp(2'000'000, 0);
+    std::byte* base = TempAreaBase();
+    const std::int64_t capacity = TempAreaCapacity();
+    for (int i = 0; i < 100; ++i) AppendTemp(u"xy");
+    EXPECT_EQ(TempAreaBase(), base);
+    EXPECT_EQ(TempAreaCapacity(), capacity);
+  });
+}
+
+TEST(StringBuffer, OffsetsTellInsideFromOutside) {
+  OnFreshThread([] {
+    AppendTemp(u"abcd");
+    std::byte* base = TempAreaBase();
+    EXPECT_EQ(TempOffsetOf(base), 1);
+    EXPECT_EQ(TempOffsetOf(base + 4), 5);
+    EXPECT_EQ(TempOffsetOf(base + 8), 9);  // the position itself is inside
+    EXPECT_EQ(TempOffsetOf(base + 10), 0);
+    EXPECT_EQ(TempOffsetOf(u"abcd"), 0);
+    EXPECT_EQ(TempOffsetOf(nullptr), 0);
+    EXPECT_EQ(TempPointerFromOffset(5), reinterpret_cast<char16_t*>(base + 4));
+    EXPECT_EQ(TempPointerFromOffset(0), nullptr);
+  });
+}
+
+TEST(StringBuffer, PositionPrimitivesKeepErrno) {
+  OnFreshThread([] {
+    errno = EBADF;
+    const std::int64_t position = TempPosition();  // creates the area
+    SetTempPosition(position);
+    EXPECT_EQ(errno, EBADF);
+  });
+}
+
+// Every result below is built from a source that is itself a temporary, while the
+// reservation for the result moves the area.
+TEST(StringBuffer, NestedResultsSurviveReallocation) {
+  OnFreshThread([] {
+    const std::int64_t start = TempPosition();
+    FieldAt(u"first|second field|third", 2, u"|", TempPosition());
+    CloseTemp();
+    const std::int64_t padded = TempPosition();
+    PadLeftTo(TempAt(start), 20000, u"-", padded);  // grows the 16-byte area
+    std::u16string result(TempAt(padded));
+    EXPECT_EQ(result.size(), 20000u);
+    EXPECT_EQ(result.substr(19988), u"second field");
+    EXPECT_EQ(result.substr(0, 3), u"---");
+
+    // A result written where its own source starts.
+    SetTempPosition(start);
+    AppendTemp(u"abcdef");
+    MidChars(TempAt(start), 3, 3, start);
+    EXPECT_EQ(std::u16string(TempAt(start)), u"cde");
+    PadLeftTo(TempAt(start), 5, u"*", start);
+    EXPECT_EQ(std::u16string(TempAt(start)), u"**cde");
+    AppendTemp(TempAt(start));  // appending the content to itself
+    EXPECT_EQ(std::u16string(TempAt(start)), u"**cde**cde");
+    SetTempPosition(start);
+  });
+}
+
+TEST(StringBuffer, DroppedTemporarySurvivesAShrinkingReservation) {
+  OnFreshThread([] {
+    const std::int64_t units = 3'000'000;
+    const std::int64_t middle = 1'000'000;
+    ReserveTemp(units, 0);
+    char16_t* text = TempAt(2 * middle);
+    std::u16string_view(u"mid").copy(text, 3);
+    text[3] = 0;
+    // Drop everything, then use the dropped text as the source of a result at 0: the
+    // reservation shrinks the area, which must not cut the source off first.
+    const char16_t* source = TakeTemp(0) + middle;
+    LeftChars(source, 3, 0);
+    EXPECT_EQ(std::u16string(TempAt(0)), u"mid");
+    EXPECT_LT(TempAreaCapacity(), 2 * units);
+  });
+}
+
+TEST(StringVariables, AssignCopiesAndHandlesItsOwnValue) {
+  StringVar v = nullptr;
+  AssignString(v, u"hello world");
+  EXPECT_EQ(std::u16string(v), u"hello world");
+  AssignString(v, v);
+  EXPECT_EQ(std::u16string(v), u"hello world");
+  AssignString(v, v + 6);  // a tail of its own value
+  EXPECT_EQ(std::u16string(v), u"world");
+  AssignString(v, nullptr);
+  EXPECT_EQ(v, nullptr);
+  AssignStringRange(v, u"abcdef", 3);
+  EXPECT_EQ(std::u16string(v), u"abc");
+  FreeString(v);
+}
+
+TEST(StringVariables, ConcatenationAssignsFromTheStartPosition) {
+  StringVar v = nullptr;
+  AssignString(v, u"v");
+  const std::int64_t start = TempPosition();
+  AppendTemp(v);
+  AppendTemp(u"+a");
+  AppendTemp(u"+b");
+  EXPECT_EQ(AssignFromTemp(v, start), start);
+  EXPECT_EQ(std::u16string(v), u"v+a+b");
+  EXPECT_EQ(TempPosition(), start);
+  AssignFromTemp(v, start);  // nothing there: the empty string
+  EXPECT_EQ(StringLength(v), 0);
+  FreeString(v);
+}
+
+TEST(StringVariables, CopyStringParameterKeepsNullUntouched) {
+  StringVar local = nullptr;
+  CopyStringParameter(local, nullptr);
+  EXPECT_EQ(local, nullptr);
+  CopyStringParameter(local, u"param");
+  EXPECT_EQ(std::u16string(local), u"param");
+  FreeString(local);
+}
+
+TEST(StringLayer, ReadsLikeOrdinaryCode) {
+  const String reply(u"ok|pattern is valid|64");
+  auto field = [&](std::int64_t index) {
+    return TakeResult([&](std::int64_t at) { FieldAt(reply.data(), index, u"|", at); });
+  };
+  const String status = field(1);
+  const std::int64_t groups = ParseInteger(field(3).data());
+  EXPECT_EQ(status, u"ok");
+  EXPECT_EQ(groups, 64);
+  EXPECT_TRUE(field(4).empty());
+  EXPECT_EQ(field(2).length(), 16);
+
+  std::vector<String> words{String(u"pear"), String(u"apple"), String(u"fig")};
+  std::sort(words.begin(), words.end());
+  EXPECT_EQ(words.front(), u"apple");
+  String copy = words.back();
+  String moved = std::move(words.back());
+  EXPECT_EQ(copy, moved);
+  EXPECT_TRUE(words.back().empty());  // NOLINT: a moved-from String is empty
+  EXPECT_EQ(std::u16string(words.back().data()), u"");
+  copy = copy;  // self-assignment keeps the value
+  EXPECT_EQ(copy, u"pear");
+}
+
+TEST(StringLayer, TakeResultLeavesThePositionWhereItWas) {
+  const std::int64_t before = TempPosition();
+  String joined = TakeResult([](std::int64_t) {
+    AppendTemp(u"left");
+    AppendTemp(std::u16string_view(u"-right-ignored").substr(0, 6));
+  });
+  EXPECT_EQ(joined, u"left-right");
+  EXPECT_EQ(TempPosition(), before);
+}
+
+TEST(StringManager, AreasAreIndependentBetweenThreads) {
+  std::vector<std::u16string> results(2);
+  auto build = [&](int index, char16_t unit) {
+    for (int round = 0; round < 200; ++round) {
+      const std::int64_t start = TempPosition();
+      for (int i = 0; i < 50; ++i) AppendTemp(std::u16string(static_cast<std::size_t>(i), unit));
+      String text = String::FromTemp(start);
+      if (text.length() != 49 * 50 / 2 || CountOccurrences(text.data(), u"-") != 0) return;
+      results[static_cast<std::size_t>(index)] = std::u16string(text.view().substr(0, 3));
+    }
+  };
+  std::thread a(build, 0, u'a');
+  std::thread b(build, 1, u'b');
+  a.join();
+  b.join();
+  EXPECT_EQ(results[0], u"aaa");
+  EXPECT_EQ(results[1], u"bbb");
+}
+
+TEST(StringManager, RestartsAfterShutDown) {
+  OnFreshThread([] {
+    StringManagerInit();
+    AppendTemp(u"before");
+    EXPECT_EQ(TempPosition(), 12);
+    StringManagerEnd();
+    EXPECT_EQ(TempPosition(), 0);  // a new area on first use
+    EXPECT_EQ(Result([](std::int64_t at) { LeftChars(u"after", 3, at); }), u"aft");
+  });
+}
+
+}  // namespace
