@@ -1,0 +1,78 @@
+// Regular expressions: numbered regex objects compiled from a UTF-16 pattern and a PCRE
+// compile-option word, the calling thread's last compile error, and scanning a text match
+// by match. Patterns and subjects go to PCRE as UTF-8; positions and lengths come back in
+// characters (code points), texts as UTF-16 strings.
+//
+// String results follow the string buffer discipline: the last argument is the result
+// position in the calling thread's string buffer (TempPosition() just before the call, or
+// -1 for the current position) and the function returns the string's address there.
+//
+// One regex object is used by one thread at a time. Every operation here that touches an
+// object runs inside a SharedChangeScope, and every match call runs interruptibly, so a
+// worker stopped by ThreadKill leaves its current match at once and touches no regex object
+// after the kill has returned.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/object_registry.h"
+
+// PCRE compile options the evaluator produces; any other bit goes to PCRE as it is.
+inline constexpr std::int32_t RegexCaseless = 0x1;
+inline constexpr std::int32_t RegexMultiline = 0x2;
+inline constexpr std::int32_t RegexDotAll = 0x4;
+inline constexpr std::int32_t RegexNewlineAnyCrLf = 0x500000;
+
+// Start-up (before any other thread exists) and shut-down of the library.
+void RegexInit();
+void RegexEnd();
+
+// Compiles pattern (null: fails without an error text) under number, a static number or
+// AnyHandle. Returns the object's address, which for AnyHandle is the handle to pass as
+// the number from then on, or 0. A static number in use is freed first, also on failure.
+ObjectNumber RegexCreate(ObjectNumber number, const char16_t* pattern, std::int32_t flags);
+
+// The calling thread's last compile error (PCRE's own message), or the empty string.
+char16_t* RegexError(std::int64_t at);
+
+// Frees one object; AnyHandle frees every regex object. Unknown numbers do nothing.
+void RegexFree(ObjectNumber number);
+
+// 1 while number names a live regex object, else 0.
+std::int64_t RegexIsValid(ObjectNumber number);
+
+// 1 if the pattern matches somewhere in text; leaves the object's scan alone.
+std::int64_t RegexMatches(ObjectNumber number, const char16_t* text);
+
+// Starts a scan over text (null: the empty text). 1 when the scan is ready.
+std::int64_t RegexExamine(ObjectNumber number, const char16_t* text);
+
+// 1 when a further match was found and is now current; 0 ends the scan.
+std::int64_t RegexNextMatch(ObjectNumber number);
+
+// Why the object's last RegexMatches or RegexNextMatch found nothing: 0 when there simply
+// was no (further) match, otherwise PCRE's error code (PCRE_ERROR_MATCHLIMIT -8,
+// PCRE_ERROR_NOMEMORY -6, PCRE_ERROR_RECURSIONLIMIT -21, ...). 0 for an unknown number
+// and after a successful search.
+std::int64_t RegexLastError(ObjectNumber number);
+
+// The current match: its text, 1-based character position in the subject, length in
+// characters. "" or 0 without a current match.
+char16_t* RegexMatchText(ObjectNumber number, std::int64_t at);
+std::int64_t RegexMatchPosition(ObjectNumber number);
+std::int64_t RegexMatchLength(ObjectNumber number);
+
+// Number of capturing groups of the pattern; needs no match.
+std::int64_t RegexGroupCount(ObjectNumber number);
+
+// Group n (1 .. group count) of the current match. The position is 1-based and counted
+// from the start of the match. A group that took no part reads as "", length 0,
+// position 1.
+char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at);
+std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n);
+std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n);
+
+// The same for a named group; an unknown or null name reads as "" or 0.
+char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
+std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name);
+std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name);

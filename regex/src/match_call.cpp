@@ -1,0 +1,173 @@
+#include "match_call.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "runtime/thread_stop.h"
+
+namespace {
+
+constexpr unsigned long MatchLimit = 10'000'000;
+constexpr unsigned long DeepestRecursion = 10'000'000;
+// Stack kept free below the deepest match frame: the signal frame of an interruption, and
+// whatever PCRE and the C library put on top of the frames that are counted.
+constexpr std::uintptr_t StackReserve = 256 * 1024;
+// Each counted frame is reckoned at twice its measured size.
+constexpr unsigned long FrameSafetyFactor = 2;
+// Where the stack bounds can't be read: the most a thread is assumed to have.
+constexpr std::uintptr_t AssumedStackBytes = 1024 * 1024;
+constexpr std::size_t ArenaBytes = 8 * 1024 * 1024;
+
+unsigned long MatchFrameBytes() {
+  // With these arguments pcre_exec reports the stack frame of one match recursion, negated.
+  static const unsigned long frame = [] {
+    int reported = pcre_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0);
+    return reported < 0 ? static_cast<unsigned long>(-reported) : 1024UL;
+  }();
+  return frame;
+}
+
+// Lowest usable address of the calling thread's stack, or 0 when unknown.
+std::uintptr_t FindStackLowerBound() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+  void* address = nullptr;
+  std::size_t size = 0;
+  std::size_t guard = 0;
+  bool known = pthread_attr_getstack(&attributes, &address, &size) == 0 &&
+               pthread_attr_getguardsize(&attributes, &guard) == 0;
+  pthread_attr_destroy(&attributes);
+  return known ? reinterpret_cast<std::uintptr_t>(address) + guard : 0;
+}
+
+std::uintptr_t StackLowerBound() {
+  thread_local const std::uintptr_t lowerBound = FindStackLowerBound();
+  return lowerBound;
+}
+
+// PCRE allocates during a match only when it saves more offsets than it keeps on its own
+// stack while entering a recursion. Served from this arena, such a call still allocates
+// nothing from the heap and can be cut short at any moment: the arena is reset by the next
+// call. The blocks come and go in stack order, so the arena is a bump allocator that takes
+// back its newest block.
+class MatchArena {
+ public:
+  void Begin() {
+    if (!storage_) storage_.reset(new (std::nothrow) std::byte[ArenaBytes]);
+    top_ = 0;
+    active_ = true;
+  }
+  void End() { active_ = false; }
+  bool Active() const { return active_; }
+
+  void* Allocate(std::size_t size) {
+    if (!storage_ || size > ArenaBytes) return nullptr;
+    BlockHeader header{top_, top_ + sizeof(BlockHeader) + (size + 15) / 16 * 16};
+    if (header.end > ArenaBytes) return nullptr;
+    std::memcpy(storage_.get() + top_, &header, sizeof header);
+    top_ = header.end;
+    return storage_.get() + header.start + sizeof(BlockHeader);
+  }
+
+  bool Owns(const void* pointer) const {
+    const auto* byte = static_cast<const std::byte*>(pointer);
+    return storage_ && byte >= storage_.get() && byte < storage_.get() + ArenaBytes;
+  }
+
+  // Only the newest block goes back at once; an older one waits for the next reset.
+  void Release(void* pointer) {
+    BlockHeader header;
+    std::memcpy(&header, static_cast<std::byte*>(pointer) - sizeof header, sizeof header);
+    if (header.end == top_) top_ = header.start;
+  }
+
+ private:
+  struct BlockHeader {
+    std::size_t start;
+    std::size_t end;
+  };
+  static_assert(sizeof(BlockHeader) == 16);
+
+  std::unique_ptr<std::byte[]> storage_;
+  std::size_t top_ = 0;
+  bool active_ = false;
+};
+
+thread_local MatchArena threadArena;
+
+void* MatchAllocate(std::size_t size) {
+  if (threadArena.Active()) return threadArena.Allocate(size);
+  return std::malloc(size);
+}
+
+void MatchRelease(void* pointer) {
+  if (!pointer) return;
+  if (threadArena.Owns(pointer)) threadArena.Release(pointer);
+  else std::free(pointer);
+}
+
+// Marks the thread's match call; the destructor also runs when a stop unwinds the call.
+class ArenaSession {
+ public:
+  ArenaSession() { threadArena.Begin(); }
+  ~ArenaSession() { threadArena.End(); }
+  ArenaSession(const ArenaSession&) = delete;
+  ArenaSession& operator=(const ArenaSession&) = delete;
+};
+
+struct MatchCall {
+  const pcre* pattern;
+  pcre_extra extra;
+  const char* subject;
+  int length;
+  int start;
+  int* offsetVector;
+  int vectorSize;
+  int result;
+};
+
+void RunMatchCall(void* context) {
+  auto* call = static_cast<MatchCall*>(context);
+  call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length,
+                           call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
+                           call->vectorSize);
+}
+
+}  // namespace
+
+void InstallMatchAllocator() {
+  pcre_malloc = MatchAllocate;
+  pcre_free = MatchRelease;
+}
+
+unsigned long MatchRecursionLimit() {
+  auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  std::uintptr_t lower = StackLowerBound();
+  std::uintptr_t available = AssumedStackBytes;
+  if (lower != 0 && here > lower) available = here - lower;
+  if (available <= StackReserve) return 1;
+  unsigned long depth = (available - StackReserve) / (MatchFrameBytes() * FrameSafetyFactor);
+  return std::clamp(depth, 1UL, DeepestRecursion);
+}
+
+int ExecuteMatch(const pcre* pattern, const char* subject, std::int32_t length,
+                 std::int32_t start, std::int32_t* offsetVector, std::int32_t vectorSize) {
+  MatchCall call{};
+  call.pattern = pattern;
+  call.extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  call.extra.match_limit = MatchLimit;
+  call.extra.match_limit_recursion = MatchRecursionLimit();
+  call.subject = subject;
+  call.length = length;
+  call.start = start;
+  call.offsetVector = offsetVector;
+  call.vectorSize = vectorSize;
+  ArenaSession session;
+  RunInterruptible(RunMatchCall, &call);
+  return call.result;
+}

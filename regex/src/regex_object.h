@@ -1,0 +1,44 @@
+// The record behind every regex number, shared by the object and the scanning operations.
+#pragma once
+
+#include <pcre.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "runtime/object_registry.h"
+
+// Lives in the regex ObjectTable, which hands it out zero-filled and zero-fills it again on
+// release, so it holds only raw words; RegexFree gives back what the pointers own.
+struct RegexObject {
+  pcre* compiledPattern;       // non-null exactly while the object is alive
+  std::int32_t groupCount;     // capturing groups as PCRE counts them
+  char* subject;               // owned UTF-8 copy of the scanned text, zero-terminated
+  std::int32_t* offsetVector;  // owned, 3 x (groupCount + 1) entries once examined
+  std::int32_t scanPosition;   // byte offset where the next search starts
+  std::int32_t subjectLength;  // bytes, without the terminator
+  std::int32_t matchValid;     // 1 while offsetVector describes the current match
+  // Why the last search found nothing: 0, or PCRE's error code.
+  std::int32_t lastError;
+  // A character boundary of the subject and the number of characters before it, so that
+  // the positions of successive matches are counted from the previous one.
+  std::int32_t countedBytes;
+  std::int64_t countedCharacters;
+};
+
+static_assert(std::is_trivially_copyable_v<RegexObject> &&
+              std::is_standard_layout_v<RegexObject>);
+static_assert(offsetof(RegexObject, compiledPattern) == 0);
+static_assert(offsetof(RegexObject, groupCount) == 8);
+static_assert(offsetof(RegexObject, subject) == 16);
+static_assert(offsetof(RegexObject, offsetVector) == 24);
+static_assert(offsetof(RegexObject, scanPosition) == 32);
+static_assert(offsetof(RegexObject, subjectLength) == 36);
+static_assert(offsetof(RegexObject, matchValid) == 40);
+
+// Entries of the offset vector that a pattern with groupCount groups needs.
+inline std::int32_t OffsetVectorSize(std::int32_t groupCount) { return 3 * (groupCount + 1); }
+
+// The live record behind number, or null. Call inside a SharedChangeScope.
+RegexObject* FindRegex(ObjectNumber number);

@@ -1,0 +1,126 @@
+#include <pcre.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "match_call.h"
+#include "regex/regex.h"
+#include "regex_object.h"
+#include "runtime/thread_data.h"
+#include "runtime/thread_stop.h"
+#include "utf8_text.h"
+
+namespace {
+
+constexpr std::int32_t RegexTableGrowth = 16;
+// Patterns and subjects are UTF-8 that this library made valid itself.
+constexpr std::int32_t AddedCompileOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK;
+
+ObjectTable* regexTable = nullptr;
+std::int64_t errorSlotOffset = -1;
+
+// The calling thread's slot holding its last compile error (an owned text), or null.
+char** ErrorSlot() {
+  if (errorSlotOffset < 0) return nullptr;
+  return static_cast<char**>(ThreadSlot(errorSlotOffset));
+}
+
+void ReleaseErrorText(void* slot) {
+  char*& text = *static_cast<char**>(slot);
+  std::unique_ptr<char[]> owned(text);
+  text = nullptr;
+}
+
+void ClearError() {
+  if (char** slot = ErrorSlot()) ReleaseErrorText(slot);
+}
+
+// Keeps a copy of PCRE's message; without memory for it the text stays empty.
+void RecordError(const char* message) {
+  char** slot = ErrorSlot();
+  if (!slot || !message) return;
+  std::size_t size = std::strlen(message) + 1;
+  std::unique_ptr<char[]> copy(new (std::nothrow) char[size]);
+  if (!copy) return;
+  std::memcpy(copy.get(), message, size);
+  *slot = copy.release();
+}
+
+// Compiles into the fresh record; false (with the thread's error text set) on failure.
+bool CompileInto(RegexObject* object, const char* pattern, std::int32_t flags) {
+  const char* message = nullptr;
+  int errorOffset = 0;
+  pcre* compiled = pcre_compile(pattern, flags | AddedCompileOptions, &message, &errorOffset,
+                                nullptr);
+  if (!compiled) {
+    RecordError(message);
+    return false;
+  }
+  int groups = 0;
+  pcre_fullinfo(compiled, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  object->compiledPattern = compiled;
+  object->groupCount = groups;
+  return true;
+}
+
+}  // namespace
+
+RegexObject* FindRegex(ObjectNumber number) {
+  return static_cast<RegexObject*>(LookupObject(regexTable, number));
+}
+
+void RegexInit() {
+  if (regexTable) return;
+  regexTable = CreateObjectTable(sizeof(RegexObject), RegexTableGrowth, RegexFree);
+  errorSlotOffset = RegisterThreadSlot(sizeof(char*), nullptr, ReleaseErrorText);
+  InstallMatchAllocator();
+}
+
+void RegexEnd() { RegexFree(AnyHandle); }
+
+ObjectNumber RegexCreate(ObjectNumber number, const char16_t* pattern, std::int32_t flags) {
+  Utf8Text utf8Pattern;
+  if (pattern) utf8Pattern = ConvertToUtf8(pattern);
+  SharedChangeScope scope;
+  ClearError();
+  void* record = AllocateObject(regexTable, number);
+  if (!record) return 0;
+  ObjectNumber allocated = number == AnyHandle ? HandleOf(record) : number;
+  auto* object = static_cast<RegexObject*>(record);
+  if (!utf8Pattern.bytes || !CompileInto(object, utf8Pattern.bytes.get(), flags)) {
+    ReleaseObject(regexTable, allocated);
+    return 0;
+  }
+  return HandleOf(record);
+}
+
+char16_t* RegexError(std::int64_t at) {
+  char** slot = ErrorSlot();
+  return BytesToStringResult(slot ? *slot : nullptr, at);
+}
+
+void RegexFree(ObjectNumber number) {
+  SharedChangeScope scope;
+  if (number == AnyHandle) {
+    FreeAllObjects(regexTable);
+    return;
+  }
+  RegexObject* object = FindRegex(number);
+  if (!object) return;
+  pcre_free(object->compiledPattern);
+  std::unique_ptr<char[]> subject(object->subject);
+  std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);
+  ReleaseObject(regexTable, number);
+}
+
+std::int64_t RegexIsValid(ObjectNumber number) {
+  SharedChangeScope scope;
+  return IsObject(regexTable, number) ? 1 : 0;
+}
+
+std::int64_t RegexGroupCount(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  return object ? object->groupCount : 0;
+}

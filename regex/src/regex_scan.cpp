@@ -1,0 +1,232 @@
+#include <pcre.h>
+
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "match_call.h"
+#include "regex/regex.h"
+#include "regex_object.h"
+#include "runtime/thread_stop.h"
+#include "utf8_text.h"
+
+namespace {
+
+constexpr std::int64_t LongestSubject = std::numeric_limits<std::int32_t>::max();
+
+// Why a search that returned result found nothing: 0 for no match, else PCRE's code.
+std::int32_t FailureReason(int result) { return result == PCRE_ERROR_NOMATCH ? 0 : result; }
+
+std::int32_t CharacterBytesAt(const char* subject, std::int32_t offset) {
+  auto lead = static_cast<unsigned char>(subject[offset]);
+  if (lead >= 0xC0 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF7) return 4;
+  return 1;  // ASCII, or the terminator at the end of the subject
+}
+
+// Where the search after the current match starts: the match's end, one whole character
+// further for an empty match. A match that \K in an assertion made end at or before the
+// scan position moves on from there, so that a scan never stands still.
+std::int32_t PositionAfterMatch(const RegexObject& object) {
+  std::int32_t start = object.offsetVector[0];
+  std::int32_t end = object.offsetVector[1];
+  std::int32_t next = end > start ? end : end + CharacterBytesAt(object.subject, end);
+  if (next > object.scanPosition) return next;
+  return object.scanPosition + CharacterBytesAt(object.subject, object.scanPosition);
+}
+
+void ReleaseSubject(RegexObject& object) {
+  std::unique_ptr<char[]> subject(object.subject);
+  object.subject = nullptr;
+}
+
+void ResetScan(RegexObject& object, std::int32_t subjectLength) {
+  object.subjectLength = subjectLength;
+  object.scanPosition = 0;
+  object.matchValid = 0;
+  object.lastError = 0;
+  object.countedBytes = 0;
+  object.countedCharacters = 0;
+}
+
+bool EnsureOffsetVector(RegexObject& object) {
+  if (!object.offsetVector) {
+    auto size = static_cast<std::size_t>(OffsetVectorSize(object.groupCount));
+    object.offsetVector = new (std::nothrow) std::int32_t[size]();
+  }
+  return object.offsetVector != nullptr;
+}
+
+RegexObject* CurrentMatch(ObjectNumber number) {
+  RegexObject* object = FindRegex(number);
+  return object && object->matchValid ? object : nullptr;
+}
+
+// Characters of the subject before offset, a character boundary. Successive matches move
+// forward, so counting goes on from the previous answer instead of from the start.
+std::int64_t CharactersBefore(RegexObject& object, std::int32_t offset) {
+  if (offset < object.countedBytes) {
+    object.countedBytes = 0;
+    object.countedCharacters = 0;
+  }
+  object.countedCharacters += Utf8CharCount(object.subject, object.countedBytes, offset);
+  object.countedBytes = offset;
+  return object.countedCharacters;
+}
+
+// Entries 2n and 2n+1 of the current match, for 1 <= n <= group count; else null.
+const std::int32_t* GroupEntries(const RegexObject* object, std::int64_t n) {
+  if (!object || n < 1 || n > object->groupCount) return nullptr;
+  return object->offsetVector + 2 * n;
+}
+
+char16_t* GroupText(const RegexObject* object, std::int64_t n, std::int64_t at) {
+  const std::int32_t* entries = GroupEntries(object, n);
+  if (!entries) return EmptyStringResult(at);
+  return Utf8RangeToString(object->subject, entries[0], entries[1], at);
+}
+
+std::int64_t GroupPosition(const RegexObject* object, std::int64_t n) {
+  const std::int32_t* entries = GroupEntries(object, n);
+  if (!entries) return 0;
+  return Utf8CharCount(object->subject, object->offsetVector[0], entries[0]) + 1;
+}
+
+std::int64_t GroupLength(const RegexObject* object, std::int64_t n) {
+  const std::int32_t* entries = GroupEntries(object, n);
+  return entries ? Utf8CharCount(object->subject, entries[0], entries[1]) : 0;
+}
+
+// The number of the group called name in the current match's pattern, or 0.
+std::int64_t NamedGroup(const RegexObject* object, const Utf8Text& name) {
+  if (!object || !name.bytes) return 0;
+  int group = pcre_get_stringnumber(object->compiledPattern, name.bytes.get());
+  return group > 0 ? group : 0;
+}
+
+Utf8Text GroupName(const char16_t* name) { return name ? ConvertToUtf8(name) : Utf8Text{}; }
+
+}  // namespace
+
+std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
+  if (!text) return 0;
+  Utf8Text subject = ConvertToUtf8(text);
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  std::int32_t vectorSize = OffsetVectorSize(object->groupCount);
+  std::unique_ptr<std::int32_t[]> offsetVector(
+      new (std::nothrow) std::int32_t[static_cast<std::size_t>(vectorSize)]);
+  if (!subject.bytes || !offsetVector) {
+    object->lastError = PCRE_ERROR_NOMEMORY;
+    return 0;
+  }
+  if (subject.length > LongestSubject) {
+    object->lastError = PCRE_ERROR_BADLENGTH;
+    return 0;
+  }
+  int result = ExecuteMatch(object->compiledPattern, subject.bytes.get(),
+                            static_cast<std::int32_t>(subject.length), 0, offsetVector.get(),
+                            vectorSize);
+  object->lastError = result >= 0 ? 0 : FailureReason(result);
+  return result >= 0 ? 1 : 0;
+}
+
+std::int64_t RegexExamine(ObjectNumber number, const char16_t* text) {
+  Utf8Text subject = ConvertToUtf8(text);
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  ReleaseSubject(*object);
+  bool fits = subject.bytes && subject.length <= LongestSubject;
+  ResetScan(*object, fits ? static_cast<std::int32_t>(subject.length) : 0);
+  if (!EnsureOffsetVector(*object) || !fits) {
+    object->subjectLength = 0;
+    return 0;
+  }
+  object->subject = subject.bytes.release();
+  return 1;
+}
+
+std::int64_t RegexNextMatch(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  object->matchValid = 0;
+  object->lastError = 0;
+  if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
+  int result = ExecuteMatch(object->compiledPattern, object->subject, object->subjectLength,
+                            object->scanPosition, object->offsetVector,
+                            OffsetVectorSize(object->groupCount));
+  if (result <= 0) {
+    object->lastError = FailureReason(result);
+    return 0;
+  }
+  object->scanPosition = PositionAfterMatch(*object);
+  object->matchValid = 1;
+  return 1;
+}
+
+std::int64_t RegexLastError(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  return object ? object->lastError : 0;
+}
+
+char16_t* RegexMatchText(ObjectNumber number, std::int64_t at) {
+  SharedChangeScope scope;
+  RegexObject* object = CurrentMatch(number);
+  if (!object) return EmptyStringResult(at);
+  return Utf8RangeToString(object->subject, object->offsetVector[0], object->offsetVector[1],
+                           at);
+}
+
+std::int64_t RegexMatchPosition(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = CurrentMatch(number);
+  return object ? CharactersBefore(*object, object->offsetVector[0]) + 1 : 0;
+}
+
+std::int64_t RegexMatchLength(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = CurrentMatch(number);
+  if (!object) return 0;
+  return Utf8CharCount(object->subject, object->offsetVector[0], object->offsetVector[1]);
+}
+
+char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
+  SharedChangeScope scope;
+  return GroupText(CurrentMatch(number), n, at);
+}
+
+std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n) {
+  SharedChangeScope scope;
+  return GroupPosition(CurrentMatch(number), n);
+}
+
+std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n) {
+  SharedChangeScope scope;
+  return GroupLength(CurrentMatch(number), n);
+}
+
+char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at) {
+  Utf8Text utf8Name = GroupName(name);
+  SharedChangeScope scope;
+  const RegexObject* object = CurrentMatch(number);
+  return GroupText(object, NamedGroup(object, utf8Name), at);
+}
+
+std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name) {
+  Utf8Text utf8Name = GroupName(name);
+  SharedChangeScope scope;
+  const RegexObject* object = CurrentMatch(number);
+  return GroupPosition(object, NamedGroup(object, utf8Name));
+}
+
+std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name) {
+  Utf8Text utf8Name = GroupName(name);
+  SharedChangeScope scope;
+  const RegexObject* object = CurrentMatch(number);
+  return GroupLength(object, NamedGroup(object, utf8Name));
+}

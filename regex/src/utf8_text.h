@@ -1,0 +1,33 @@
+// Text between the system's UTF-16 strings and the UTF-8 that PCRE works on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+// A zero-terminated UTF-8 text; bytes is null when memory ran out.
+struct Utf8Text {
+  std::unique_ptr<char[]> bytes;
+  std::int64_t length = 0;  // without the terminator
+};
+
+// The whole of text (null: the empty text) as UTF-8, an unpaired surrogate as U+FFFD, so
+// the result is always valid UTF-8. Long texts are converted in slices with a stop point
+// between them: call it outside any SharedChangeScope.
+Utf8Text ConvertToUtf8(const char16_t* text);
+
+// Characters (code points) in the bytes [start, end) of text; 0 when end <= start. A
+// stray continuation byte, a byte F8-FF and a lead byte whose sequence would run past end
+// count nothing.
+std::int64_t Utf8CharCount(const char* text, std::int64_t start, std::int64_t end);
+
+// The bytes [start, end) of text as a UTF-16 string at result position at: characters
+// beyond U+FFFF as surrogate pairs, anything invalid or incomplete as U+FFFD. An empty or
+// reversed range gives the empty string.
+char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t end,
+                            std::int64_t at);
+
+// The empty string as a result at position at.
+char16_t* EmptyStringResult(std::int64_t at);
+
+// Zero-terminated 8-bit text at position at, each byte one UTF-16 unit.
+char16_t* BytesToStringResult(const char* bytes, std::int64_t at);
