@@ -1,0 +1,244 @@
+#include "runtime/text_encoding.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "runtime/strings.h"
+
+namespace {
+
+constexpr char16_t Replacement = 0xFFFD;
+constexpr std::uint64_t Utf16AsciiMask = 0xFF80FF80FF80FF80ull;
+constexpr std::uint64_t Utf8AsciiMask = 0x8080808080808080ull;
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+template <class T>
+std::uint64_t LoadWord(const T* source) {
+  std::uint64_t word;
+  std::memcpy(&word, source, sizeof word);
+  return word;
+}
+
+// The code point at text[i] (a pair counts as one), and how many units it took.
+char32_t CodePointAt(const char16_t* text, std::size_t length, std::size_t i,
+                     std::size_t& units) {
+  const char16_t unit = text[i];
+  units = 1;
+  if (!IsSurrogate(unit)) return unit;
+  if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+    units = 2;
+    return 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+  }
+  return Replacement;
+}
+
+unsigned char* PutUtf8(char32_t code, unsigned char* out) {
+  if (code < 0x80) {
+    *out++ = static_cast<unsigned char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<unsigned char>(0xC0 | (code >> 6));
+    *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<unsigned char>(0xE0 | (code >> 12));
+    *out++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<unsigned char>(0xF0 | (code >> 18));
+    *out++ = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<unsigned char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+std::size_t Utf8Size(char32_t code) {
+  return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+}
+
+// What a lead byte promises: the number of continuation bytes and the range allowed for
+// the first of them (the narrower ranges exclude overlong forms, surrogates and values
+// above U+10FFFF). continuations 0 marks a byte that can't start a sequence.
+struct LeadRule {
+  int continuations;
+  unsigned char low;
+  unsigned char high;
+  char32_t bits;
+};
+
+LeadRule RuleFor(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF, char32_t{lead} & 0x1F};
+  if (lead == 0xE0) return {2, 0xA0, 0xBF, 0};
+  if (lead == 0xED) return {2, 0x80, 0x9F, 0xD};
+  if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF, char32_t{lead} & 0x0F};
+  if (lead == 0xF0) return {3, 0x90, 0xBF, 0};
+  if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF, char32_t{lead} & 0x07};
+  if (lead == 0xF4) return {3, 0x80, 0x8F, 4};
+  return {0, 0, 0, 0};
+}
+
+// Decodes the sequence at s (below 0x80 excluded), at most available bytes; returns the
+// bytes consumed and stores the code point (U+FFFD for an invalid or cut-off sequence).
+std::size_t DecodeSequence(const unsigned char* s, std::size_t available, char32_t& code) {
+  const LeadRule rule = RuleFor(s[0]);
+  code = Replacement;
+  if (rule.continuations == 0) return 1;
+  char32_t value = rule.bits;
+  std::size_t consumed = 1;
+  for (int k = 0; k < rule.continuations; ++k, ++consumed) {
+    if (consumed >= available) return consumed;
+    const unsigned char next = s[consumed];
+    const unsigned char low = k == 0 ? rule.low : 0x80;
+    const unsigned char high = k == 0 ? rule.high : 0xBF;
+    if (next < low || next > high) return consumed;
+    value = (value << 6) | (next & 0x3F);
+  }
+  code = value;
+  return consumed;
+}
+
+char16_t* PutUtf16(char32_t code, char16_t* out) {
+  if (code < 0x10000) {
+    *out++ = static_cast<char16_t>(code);
+  } else {
+    code -= 0x10000;
+    *out++ = static_cast<char16_t>(0xD800 + (code >> 10));
+    *out++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+  }
+  return out;
+}
+
+template <class Convert>
+char16_t* DecodeToTemp(const char* bytes, std::int64_t length, std::int64_t at,
+                       Convert convert) {
+  if (!bytes || length < 0) length = 0;
+  char16_t* result = ReserveTemp(length, at);
+  const std::size_t units =
+      length > 0 ? convert(bytes, static_cast<std::size_t>(length), result) : 0;
+  result[units] = 0;
+  GiveBackTemp(length - static_cast<std::int64_t>(units));
+  return result;
+}
+
+}  // namespace
+
+std::size_t EncodeUtf8(const char16_t* text, std::size_t length, char* out) {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  std::size_t i = 0;
+  while (i < length) {
+    if (i + 4 <= length && (LoadWord(text + i) & Utf16AsciiMask) == 0) {
+      for (int k = 0; k < 4; ++k) *o++ = static_cast<unsigned char>(text[i + k]);
+      i += 4;
+      continue;
+    }
+    std::size_t units = 0;
+    o = PutUtf8(CodePointAt(text, length, i, units), o);
+    i += units;
+  }
+  return static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out));
+}
+
+std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  char16_t* o = out;
+  std::size_t i = 0;
+  while (i < length) {
+    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+      for (int k = 0; k < 8; ++k) *o++ = s[i + k];
+      i += 8;
+      continue;
+    }
+    if (s[i] < 0x80) {
+      *o++ = s[i++];
+      continue;
+    }
+    char32_t code = 0;
+    i += DecodeSequence(s + i, length - i, code);
+    o = PutUtf16(code, o);
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out) {
+  char* o = out;
+  for (std::size_t i = 0; i < length;) {
+    std::size_t units = 0;
+    const char32_t code = CodePointAt(text, length, i, units);
+    *o++ = code <= 0xFF ? static_cast<char>(code) : '?';
+    i += units;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  std::copy(s, s + length, out);
+  return length;
+}
+
+std::size_t Utf8LengthOf(const char16_t* text, std::size_t length) {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < length;) {
+    std::size_t units = 0;
+    bytes += Utf8Size(CodePointAt(text, length, i, units));
+    i += units;
+  }
+  return bytes;
+}
+
+std::size_t Utf16LengthOf(const char* bytes, std::size_t length) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < length;) {
+    char32_t code = s[i];
+    i += code < 0x80 ? 1 : DecodeSequence(s + i, length - i, code);
+    units += code < 0x10000 ? 1 : 2;
+  }
+  return units;
+}
+
+void AppendUtf8(std::u16string_view text, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + MaxUtf8BytesFor(text.size()));
+  out.resize(start + EncodeUtf8(text.data(), text.size(), out.data() + start));
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  AppendUtf8(text, out);
+  return out;
+}
+
+void AppendUtf16(std::string_view bytes, std::u16string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + MaxUtf16UnitsFor(bytes.size()));
+  out.resize(start + DecodeUtf8(bytes.data(), bytes.size(), out.data() + start));
+}
+
+std::u16string Utf8ToUtf16(std::string_view bytes) {
+  std::u16string out;
+  AppendUtf16(bytes, out);
+  return out;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text) {
+  std::string out(text.size(), '\0');
+  out.resize(EncodeAnsi(text.data(), text.size(), out.data()));
+  return out;
+}
+
+std::u16string AnsiToUtf16(std::string_view bytes) {
+  std::u16string out(bytes.size(), u'\0');
+  DecodeAnsi(bytes.data(), bytes.size(), out.data());
+  return out;
+}
+
+char16_t* Utf8ToTempString(const char* bytes, std::int64_t length, std::int64_t at) {
+  return DecodeToTemp(bytes, length, at, DecodeUtf8);
+}
+
+char16_t* AnsiToTempString(const char* bytes, std::int64_t length, std::int64_t at) {
+  return DecodeToTemp(bytes, length, at, DecodeAnsi);
+}

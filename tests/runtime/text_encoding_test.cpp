@@ -1,0 +1,107 @@
+#include "runtime/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/strings.h"
+
+namespace {
+
+const std::u16string Mixed = u"a\u00e9\u20ac\U0001F600z";  // 1, 2, 3, 4 and 1 UTF-8 bytes
+const std::string MixedUtf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z";
+
+std::u16string Decoded(const std::string& bytes) { return Utf8ToUtf16(bytes); }
+
+TEST(TextEncoding, Utf8RoundTripsEveryPlane) {
+  EXPECT_EQ(Utf16ToUtf8(Mixed), MixedUtf8);
+  EXPECT_EQ(Utf8ToUtf16(MixedUtf8), Mixed);
+  EXPECT_EQ(Utf8LengthOf(Mixed.data(), Mixed.size()), MixedUtf8.size());
+  EXPECT_EQ(Utf16LengthOf(MixedUtf8.data(), MixedUtf8.size()), Mixed.size());
+  EXPECT_EQ(Utf16ToUtf8(u""), "");
+  EXPECT_EQ(Utf8ToUtf16(""), u"");
+}
+
+// The word-at-a-time ASCII path must hand over to the general one at every alignment.
+TEST(TextEncoding, AsciiRunsMeetOtherCharactersAtAnyOffset) {
+  for (std::size_t offset = 0; offset < 20; ++offset) {
+    const std::u16string prefix(offset, u'x');
+    const std::u16string text = prefix + u"\u00e9" + prefix + u"\U0001F600";
+    const std::string bytes = std::string(offset, 'x') + "\xC3\xA9" + std::string(offset, 'x') +
+                              "\xF0\x9F\x98\x80";
+    EXPECT_EQ(Utf16ToUtf8(text), bytes) << offset;
+    EXPECT_EQ(Utf8ToUtf16(bytes), text) << offset;
+  }
+}
+
+TEST(TextEncoding, UnpairedSurrogatesBecomeReplacementCharacters) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', char16_t(0xD83D)}), "a" + replacement);
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xD83D), u'b'}), replacement + "b");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
+            replacement + replacement);
+  const std::u16string lone{char16_t(0xDE00)};
+  EXPECT_EQ(Utf8LengthOf(lone.data(), lone.size()), 3u);
+}
+
+TEST(TextEncoding, InvalidUtf8BecomesOneReplacementPerBrokenSequence) {
+  const std::u16string r(1, char16_t(0xFFFD));
+  EXPECT_EQ(Decoded("\x80"), r);
+  EXPECT_EQ(Decoded("a\xC3" "A"), u"a" + r + u"A");        // the breaking byte survives
+  EXPECT_EQ(Decoded("\xE2\x82"), r);                        // cut short at the end
+  EXPECT_EQ(Decoded("\xF0\x9F\x98"), r);
+  EXPECT_EQ(Decoded("\xC0\xAF"), r + r);                    // overlong
+  EXPECT_EQ(Decoded("\xE0\x80\x80"), r + r + r);            // overlong
+  EXPECT_EQ(Decoded("\xED\xA0\x80"), r + r + r);            // an encoded surrogate
+  EXPECT_EQ(Decoded("\xF4\x90\x80\x80"), r + r + r + r);    // above U+10FFFF
+  EXPECT_EQ(Decoded("\xF5\xFF"), r + r);
+  EXPECT_EQ(Decoded("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
+  EXPECT_EQ(Decoded("\xEF\xBB\xBF" "x"), u"\uFEFFx");     // a byte-order mark is text
+  const std::string broken = "\xE2\x82" "abc\xF0";
+  EXPECT_EQ(Utf16LengthOf(broken.data(), broken.size()), Decoded(broken).size());
+}
+
+// Each range sits at the very end of its own heap block, so a read past it is caught by
+// AddressSanitizer, and the byte that would complete the sequence is not part of it.
+TEST(TextEncoding, DecodingStopsAtTheEndOfItsRange) {
+  const std::string source = "0123456789\xC3\xA9";
+  for (std::size_t length = 0; length <= source.size(); ++length) {
+    auto bytes = std::make_unique<char[]>(length);
+    std::copy(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(length), bytes.get());
+    std::vector<char16_t> out(MaxUtf16UnitsFor(length) + 1);
+    const std::size_t units = DecodeUtf8(bytes.get(), length, out.data());
+    std::u16string text(out.data(), units);
+    std::u16string expected = std::u16string(u"0123456789").substr(0, length);
+    if (length == 11) expected += u"\uFFFD";
+    if (length == 12) expected += u"\u00e9";
+    EXPECT_EQ(text, expected) << length;
+  }
+}
+
+TEST(TextEncoding, AnsiIsLatin1WithQuestionMarks) {
+  EXPECT_EQ(Utf16ToAnsi(u"caf\u00e9"), "caf\xE9");
+  EXPECT_EQ(Utf16ToAnsi(u"\u20ac\u00ff"), "?\xFF");
+  EXPECT_EQ(Utf16ToAnsi(u"<\U0001F600>"), "<?>");  // one character, one "?"
+  EXPECT_EQ(AnsiToUtf16("\xE9\x80\x41"), u"\u00e9\u0080A");
+}
+
+TEST(TextEncoding, TemporaryFormsWriteAtTheResultPosition) {
+  const std::int64_t start = TempPosition();
+  AppendTemp(u"keep");
+  const std::int64_t at = TempPosition();
+  Utf8ToTempString(MixedUtf8.data(), static_cast<std::int64_t>(MixedUtf8.size()), at);
+  EXPECT_EQ(std::u16string(TempAt(at)), Mixed);
+  EXPECT_EQ(TempPosition(), at + 2 * static_cast<std::int64_t>(Mixed.size()));
+  EXPECT_EQ(std::u16string(TempAt(start)), u"keep" + Mixed);
+
+  Utf8ToTempString(nullptr, 5, at);
+  EXPECT_EQ(std::u16string(TempAt(at)), u"");
+  EXPECT_EQ(TempPosition(), at);
+  AnsiToTempString("\xE9t\xE9", 3, at);
+  EXPECT_EQ(std::u16string(TempAt(at)), u"\u00e9t\u00e9");
+  SetTempPosition(start);
+}
+
+}  // namespace
