@@ -1,0 +1,97 @@
+#include <time.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "regex_test_support.h"
+#include "runtime/thread_data.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// (a+)+b over this runs for many seconds inside one pcre_exec call.
+std::u16string LongBacktrackingSubject() {
+  std::u16string subject;
+  for (int i = 0; i < 1000; ++i) subject += std::u16string(18, u'a') + u"!";
+  return subject;
+}
+
+struct WorkerTrace {
+  bool useScan = false;
+  std::u16string subject;
+  std::atomic<bool> matching{false};
+  std::atomic<bool> returned{false};
+  std::atomic<bool> ended{false};
+  std::atomic<Clock::rep> endedAt{0};
+};
+
+void MarkEnded(void* argument) {
+  auto* trace = static_cast<WorkerTrace*>(argument);
+  trace->endedAt = Clock::now().time_since_epoch().count();
+  trace->ended = true;
+}
+
+std::int64_t BacktrackingWorker(std::int64_t value) {
+  auto* trace = reinterpret_cast<WorkerTrace*>(value);
+  EnsureStringBuffer();
+  OnThreadExit(MarkEnded, trace);  // runs once the thread has really gone
+  RegexCreate(11, u"(a+)+b", 0);
+  if (trace->useScan) RegexExamine(11, trace->subject.c_str());
+  trace->matching = true;
+  if (trace->useScan) RegexNextMatch(11);
+  else RegexMatches(11, trace->subject.c_str());
+  trace->returned = true;
+  return 0;
+}
+
+double ProcessCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+void KillInsideOneMatchCall(bool useScan) {
+  WorkerTrace trace;
+  trace.useScan = useScan;
+  trace.subject = LongBacktrackingSubject();
+  std::int64_t id = ThreadCreate(BacktrackingWorker, reinterpret_cast<std::int64_t>(&trace));
+  ASSERT_NE(id, 0);
+  while (!trace.matching) std::this_thread::sleep_for(milliseconds(1));
+  double cpuBefore = ProcessCpuMilliseconds();
+  std::this_thread::sleep_for(milliseconds(300));
+  ASSERT_GT(ProcessCpuMilliseconds() - cpuBefore, 50.0) << "the worker should be matching";
+  ASSERT_FALSE(trace.returned);
+
+  Clock::time_point killedAt = Clock::now();
+  ThreadKill(id);
+  while (!trace.ended && Clock::now() - killedAt < milliseconds(2000)) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  ASSERT_TRUE(trace.ended);
+  auto gone = Clock::time_point(Clock::duration(trace.endedAt.load())) - killedAt;
+  EXPECT_LT(gone, milliseconds(100));
+  auto goneMicroseconds = std::chrono::duration_cast<std::chrono::microseconds>(gone);
+  testing::Test::RecordProperty("gone_microseconds", static_cast<int>(goneMicroseconds.count()));
+  EXPECT_FALSE(trace.returned) << "the match call must be left, not finished";
+
+  double cpuAfterKill = ProcessCpuMilliseconds();
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_LT(ProcessCpuMilliseconds() - cpuAfterKill, 40.0) << "something is still matching";
+
+  // The killed worker's object is the caller's to free now, with its scan state intact.
+  EXPECT_EQ(RegexIsValid(11), 1);
+  RegexFree(11);
+  EXPECT_EQ(RegexIsValid(11), 0);
+}
+
+TEST(StopRegexMatch, KillEndsAWorkerInsideRegexMatches) { KillInsideOneMatchCall(false); }
+
+TEST(StopRegexMatch, KillEndsAWorkerInsideRegexNextMatch) { KillInsideOneMatchCall(true); }
+
+}  // namespace

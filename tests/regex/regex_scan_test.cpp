@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "regex_test_support.h"
+
+namespace {
+
+struct Found {
+  std::u16string text;
+  std::int64_t position;
+  std::int64_t length;
+  bool operator==(const Found&) const = default;
+};
+
+std::vector<Found> ScanAll(const char16_t* pattern, const char16_t* subject,
+                           std::int32_t flags = 0) {
+  std::vector<Found> found;
+  EXPECT_NE(RegexCreate(0, pattern, flags), 0);
+  EXPECT_EQ(RegexExamine(0, subject), 1);
+  while (RegexNextMatch(0) && found.size() < 100) {
+    found.push_back({std::u16string(MatchText(0).view()), RegexMatchPosition(0),
+                     RegexMatchLength(0)});
+  }
+  return found;
+}
+
+TEST(RegexScan, SuccessiveMatches) {
+  std::vector<Found> expected{{u"a", 2, 1}, {u"a", 4, 1}, {u"a", 6, 1}};
+  EXPECT_EQ(ScanAll(u"a", u"banana"), expected);
+}
+
+TEST(RegexScan, EmptyMatchesAreReportedOnceEach) {
+  std::vector<Found> boundaries{{u"", 1, 0}, {u"", 3, 0}, {u"", 4, 0}, {u"", 6, 0}};
+  EXPECT_EQ(ScanAll(u"\\b", u"ab cd"), boundaries);
+  std::vector<Found> end{{u"", 3, 0}};
+  EXPECT_EQ(ScanAll(u"$", u"ab"), end);
+}
+
+TEST(RegexScan, EmptyMatchAdvancesByAWholeCharacter) {
+  std::vector<Found> one{{u"", 1, 0}};
+  EXPECT_EQ(ScanAll(u"x*", u"é"), one);
+  std::vector<Found> astral{{u"", 1, 0}, {u"", 2, 0}};
+  EXPECT_EQ(ScanAll(u"x*", u"\U0001F600a"), astral);
+}
+
+TEST(RegexScan, EmptySubjectIsNeverSearched) {
+  ASSERT_NE(RegexCreate(0, u"x*", 0), 0);
+  EXPECT_EQ(RegexMatches(0, u""), 1);
+  EXPECT_EQ(RegexMatches(0, nullptr), 0);
+  ASSERT_EQ(RegexExamine(0, u""), 1);
+  EXPECT_EQ(RegexNextMatch(0), 0);
+  ASSERT_EQ(RegexExamine(0, nullptr), 1);
+  EXPECT_EQ(RegexNextMatch(0), 0);
+}
+
+TEST(RegexScan, PositionsCountCodePoints) {
+  std::vector<Found> after{{u"b", 3, 1}};
+  EXPECT_EQ(ScanAll(u"b", u"\U0001F600ab"), after);
+  std::vector<Found> inside{{u"a\U0001F600b", 2, 3}};
+  EXPECT_EQ(ScanAll(u"a.b", u"xa\U0001F600b"), inside);
+  std::vector<Found> mixed{{u"d", 4, 1}, {u"d", 7, 1}};
+  EXPECT_EQ(ScanAll(u"d", u"é\u20ACxdé\U00010000d"), mixed);
+}
+
+TEST(RegexScan, PositionsStayRightWhenReadOutOfOrder) {
+  ASSERT_NE(RegexCreate(0, u"(b)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"ébéébé"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexMatchPosition(0), 5);
+  EXPECT_EQ(RegexMatchPosition(0), 5) << "a second reading counts nothing twice";
+  ASSERT_EQ(RegexExamine(0, u"béb"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexMatchPosition(0), 1) << "a new subject restarts the count";
+}
+
+TEST(RegexScan, AfterTheLastMatchNothingIsCurrentAndExamineRestarts) {
+  ASSERT_NE(RegexCreate(0, u"a", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"xa"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexNextMatch(0), 0);
+  EXPECT_EQ(MatchText(0), u"");
+  EXPECT_EQ(RegexMatchPosition(0), 0);
+  EXPECT_EQ(RegexMatchLength(0), 0);
+  EXPECT_EQ(RegexNextMatch(0), 0);
+  ASSERT_EQ(RegexExamine(0, u"xa"), 1);
+  EXPECT_EQ(MatchText(0), u"") << "examined, but no match yet";
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexMatchPosition(0), 2);
+}
+
+TEST(RegexScan, MatchesLeavesTheScanAlone) {
+  ASSERT_NE(RegexCreate(0, u"(\\d+)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"a12b345"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexMatches(0, u"999"), 1);
+  EXPECT_EQ(MatchText(0), u"12");
+  EXPECT_EQ(GroupText(0, 1), u"12");
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(MatchText(0), u"345");
+}
+
+TEST(RegexScan, AssertionsThatEndBeforeTheScanPositionDoNotStallTheScan) {
+  // \K in a lookbehind makes every search from position 1 report the same match again.
+  std::vector<Found> found = ScanAll(u"(?<=\\Ka)", u"aa");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0], (Found{u"a", 1, 1}));
+  // Here the match starts after its end.
+  EXPECT_LT(ScanAll(u"(?=ab\\K)", u"xabab").size(), 5u);
+}
+
+TEST(RegexGroups, PositionsCountFromTheMatchStart) {
+  ASSERT_NE(RegexCreate(0, u"x(y)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"axy"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexMatchPosition(0), 2);
+  EXPECT_EQ(RegexGroupPosition(0, 1), 2);
+  EXPECT_EQ(RegexGroupLength(0, 1), 1);
+  EXPECT_EQ(GroupText(0, 1), u"y");
+}
+
+TEST(RegexGroups, UnsetAndOutOfRangeGroups) {
+  ASSERT_NE(RegexCreate(0, u"(a)|(b)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"b"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(GroupText(0, 1), u"");
+  EXPECT_EQ(RegexGroupLength(0, 1), 0);
+  EXPECT_EQ(RegexGroupPosition(0, 1), 1);
+  EXPECT_EQ(GroupText(0, 2), u"b");
+  EXPECT_EQ(RegexGroupPosition(0, 2), 1);
+  for (std::int64_t outside : {0, 3, -1}) {
+    EXPECT_EQ(GroupText(0, outside), u"");
+    EXPECT_EQ(RegexGroupPosition(0, outside), 0);
+    EXPECT_EQ(RegexGroupLength(0, outside), 0);
+  }
+}
+
+TEST(RegexGroups, GroupTextsWithWideCharacters) {
+  ASSERT_NE(RegexCreate(0, u"(\\S+) (\\S+)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"€ é\U0001F600ü x"), 1);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(GroupText(0, 2), u"é\U0001F600ü");
+  EXPECT_EQ(RegexGroupPosition(0, 2), 3);
+  EXPECT_EQ(RegexGroupLength(0, 2), 3);
+  EXPECT_EQ(RegexMatchLength(0), 5);
+}
+
+TEST(RegexGroups, NamedGroups) {
+  ASSERT_NE(RegexCreate(0, u"(?<year>\\d{4})-(?<mois>\\d\\d)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, u"on 2024-05"), 1);
+  EXPECT_EQ(NamedGroupText(0, u"year"), u"") << "no current match yet";
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(NamedGroupText(0, u"year"), u"2024");
+  EXPECT_EQ(NamedGroupText(0, u"mois"), u"05");
+  EXPECT_EQ(RegexNamedGroupPosition(0, u"mois"), 6);
+  EXPECT_EQ(RegexNamedGroupLength(0, u"year"), 4);
+  EXPECT_EQ(NamedGroupText(0, u"day"), u"");
+  EXPECT_EQ(RegexNamedGroupPosition(0, u"day"), 0);
+  EXPECT_EQ(RegexNamedGroupLength(0, nullptr), 0);
+  EXPECT_EQ(NamedGroupText(0, nullptr), u"");
+}
+
+TEST(RegexLineEnds, MultilineEndsWithAnyNewline) {
+  std::vector<Found> expected{{u"", 2, 0}, {u"", 3, 0}, {u"", 5, 0}};
+  EXPECT_EQ(ScanAll(u"$", u"a\r\nb", RegexMultiline | RegexNewlineAnyCrLf), expected);
+}
+
+TEST(RegexLineEnds, MultilineStartsAfterEveryNewline) {
+  std::vector<Found> expected{{u"a", 1, 1}, {u"b", 4, 1}, {u"c", 6, 1}};
+  EXPECT_EQ(ScanAll(u"^\\w", u"a\r\nb\rc", RegexMultiline | RegexNewlineAnyCrLf), expected);
+  std::vector<Found> onlyLf{{u"a", 1, 1}};
+  EXPECT_EQ(ScanAll(u"^\\w", u"a\r\rb\rc", RegexMultiline), onlyLf);
+}
+
+}  // namespace
