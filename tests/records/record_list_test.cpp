@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <vector>
+
+#include "records/element_pool.h"
+#include "records/record_list.h"
+
+// Lets the out-of-memory tests see a refused allocation as a null result under the
+// sanitizers too, instead of a report that ends the run.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
+extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
+
+namespace {
+
+struct Number {
+  std::int64_t value;
+};
+
+class NumberList : public ::testing::Test {
+ protected:
+  void SetUp() override { list = ListCreate(sizeof(Number), &slot, nullptr, 13); }
+  void TearDown() override { ListDestroy(list); }
+
+  void Insert(std::int64_t value) {
+    auto* record = static_cast<Number*>(ListInsert(list));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->value, 0);
+    record->value = value;
+  }
+
+  // The values front to back, checked against the back links read back to front.
+  std::vector<std::int64_t> Values() {
+    std::vector<std::int64_t> forward, backward;
+    for (ListElement* e = list->first; e; e = e->next) {
+      forward.push_back(static_cast<Number*>(RecordOf(e))->value);
+    }
+    for (ListElement* e = list->last; e; e = e->previous) {
+      backward.insert(backward.begin(), static_cast<Number*>(RecordOf(e))->value);
+    }
+    EXPECT_EQ(forward, backward);
+    EXPECT_EQ(static_cast<std::int64_t>(forward.size()), ListCount(list));
+    return forward;
+  }
+
+  std::int64_t CurrentValue() {
+    EXPECT_EQ(slot.current, list->current);
+    return list->current ? static_cast<Number*>(RecordOf(list->current))->value : -1;
+  }
+
+  ListSlot slot{};
+  RecordList* list = nullptr;
+};
+
+TEST_F(NumberList, CreateFillsSlotAndHeader) {
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(slot.list, list);
+  EXPECT_EQ(list->cursorMirror, &slot.current);
+  EXPECT_EQ(list->elementSize, 24);
+  EXPECT_EQ(ListRecordSize(list), 8);
+  EXPECT_EQ(list->typeCode, 13);
+  EXPECT_EQ(list->beforeFirst, 1);
+  EXPECT_EQ(list->needsInitialise, 0);
+  EXPECT_EQ(list->ownsSlot, 0);
+  EXPECT_EQ(ListCount(list), 0);
+}
+
+TEST_F(NumberList, SuccessiveInsertsKeepTheirOrder) {
+  for (std::int64_t v = 1; v <= 4; ++v) Insert(v);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+  EXPECT_EQ(CurrentValue(), 4);
+  EXPECT_EQ(list->index, 3);
+  EXPECT_EQ(list->beforeFirst, 0);
+}
+
+TEST_F(NumberList, InsertAfterRewindGoesToTheFront) {
+  Insert(1);
+  Insert(2);
+  ListRewind(list);
+  EXPECT_EQ(slot.current, nullptr);
+  EXPECT_EQ(list->beforeFirst, 1);
+  Insert(10);
+  Insert(11);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{10, 11, 1, 2}));
+  EXPECT_EQ(list->index, 1);
+}
+
+TEST_F(NumberList, WalkVisitsEveryRecordAndMirrorsTheCursor) {
+  for (std::int64_t v = 1; v <= 3; ++v) Insert(v);
+  ListRewind(list);
+  std::vector<std::int64_t> seen;
+  while (auto* record = static_cast<Number*>(ListNext(list))) {
+    EXPECT_EQ(RecordOf(slot.current), record);
+    EXPECT_EQ(list->index, static_cast<std::int64_t>(seen.size()));
+    seen.push_back(record->value);
+  }
+  EXPECT_EQ(seen, (std::vector<std::int64_t>{1, 2, 3}));
+  EXPECT_EQ(CurrentValue(), 3);  // a walk off the end stays on the last element
+  EXPECT_EQ(ListNext(list), nullptr);
+  Insert(4);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+}
+
+TEST_F(NumberList, InsertAfterANextGoesIntoTheMiddle) {
+  for (std::int64_t v = 1; v <= 3; ++v) Insert(v);
+  ListRewind(list);
+  ListNext(list);
+  Insert(15);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 15, 2, 3}));
+  EXPECT_EQ(list->index, 1);
+  EXPECT_EQ(static_cast<Number*>(ListNext(list))->value, 2);
+}
+
+TEST_F(NumberList, EmptyListCursorMoves) {
+  EXPECT_EQ(ListNext(list), nullptr);
+  EXPECT_EQ(list->current, nullptr);
+  EXPECT_EQ(slot.current, nullptr);
+  EXPECT_EQ(ListLast(list), nullptr);
+  EXPECT_EQ(list->current, nullptr);
+  Insert(7);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{7}));
+}
+
+TEST_F(NumberList, LastThenInsertAppends) {
+  for (std::int64_t v = 1; v <= 3; ++v) Insert(v);
+  ListRewind(list);
+  auto* last = static_cast<Number*>(ListLast(list));
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->value, 3);
+  EXPECT_EQ(list->index, 2);
+  EXPECT_EQ(list->beforeFirst, 0);
+  Insert(4);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+}
+
+TEST_F(NumberList, ClearEmptiesAndElementMemoryComesBack) {
+  Insert(1);
+  Insert(2);
+  std::set<void*> before = {RecordOf(list->first), RecordOf(list->last)};
+  const std::int64_t allocated = list->pool->SlotsAllocated();
+  ListClear(list);
+  EXPECT_EQ(list->first, nullptr);
+  EXPECT_EQ(list->last, nullptr);
+  EXPECT_EQ(list->current, nullptr);
+  EXPECT_EQ(slot.current, nullptr);
+  EXPECT_EQ(list->beforeFirst, 1);
+  EXPECT_EQ(ListCount(list), 0);
+  EXPECT_EQ(list->pool->SlotsInUse(), 0);
+  Insert(3);
+  Insert(4);
+  EXPECT_EQ((std::set<void*>{RecordOf(list->first), RecordOf(list->last)}), before);
+  EXPECT_EQ(list->pool->SlotsAllocated(), allocated);
+  EXPECT_EQ(list->pool->SlotsInUse(), 2);
+}
+
+TEST(RecordListLifetime, DestroyZeroesTheSlotAndIgnoresNull) {
+  ListDestroy(nullptr);
+  ListSlot slot{};
+  RecordList* list = ListCreate(4, &slot, nullptr, 5);
+  ASSERT_NE(list, nullptr);
+  ListInsert(list);
+  // Spare blocks are the list's to free: the leak checker reports them otherwise.
+  void* spare = std::malloc(64);
+  *static_cast<void**>(spare) = std::calloc(1, 32);
+  list->spareBlocks = spare;
+  ListDestroy(list);
+  EXPECT_EQ(slot.list, nullptr);
+  EXPECT_EQ(slot.current, nullptr);
+}
+
+TEST(RecordListLifetime, ListWithoutSlotOwnsOne) {
+  RecordList* list = ListCreate(8, nullptr, nullptr, 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->ownsSlot, 1);
+  ASSERT_NE(list->slot, nullptr);
+  EXPECT_EQ(list->slot->list, list);
+  void* record = ListInsert(list);
+  EXPECT_EQ(RecordOf(list->slot->current), record);
+  ListDestroy(list);  // the slot goes with it, or the leak checker says so
+}
+
+TEST(RecordListLifetime, AbsurdRecordSizesAreRefused) {
+  ListSlot slot{};
+  EXPECT_EQ(ListCreate(-1, &slot, nullptr, 0), nullptr);
+  EXPECT_EQ(ListCreate(INT64_MAX, &slot, nullptr, 0), nullptr);
+  EXPECT_EQ(slot.list, nullptr);
+}
+
+TEST(RecordListLifetime, NullListOperationsReportFailure) {
+  EXPECT_EQ(ListCount(nullptr), -1);
+  EXPECT_EQ(ListInsert(nullptr), nullptr);
+  EXPECT_EQ(ListNext(nullptr), nullptr);
+  EXPECT_EQ(ListLast(nullptr), nullptr);
+  ListRewind(nullptr);
+  ListClear(nullptr);
+}
+
+// Records of 16 TiB: the heap refuses the block and the single slot alike.
+TEST(RecordListLifetime, InsertWithoutMemoryWritesNothing) {
+  ListSlot slot{};
+  RecordList* list = ListCreate(std::int64_t{1} << 44, &slot, nullptr, 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(ListInsert(list), nullptr);
+  EXPECT_EQ(ListCount(list), 0);
+  EXPECT_EQ(list->first, nullptr);
+  EXPECT_EQ(list->current, nullptr);
+  EXPECT_EQ(list->beforeFirst, 1);
+  EXPECT_EQ(list->pool->SlotsInUse(), 0);
+  ListDestroy(list);
+}
+
+}  // namespace
