@@ -1,0 +1,105 @@
+// The toolkit layer: one window, a tabbed panel, labels, text fields, a check-box list, a
+// tree, buttons, keyboard shortcuts, the event wait, message boxes, file choosers, the
+// clipboard and launching programs. Windows and gadgets are numbered objects; positions
+// and sizes are logical units (device-independent pixels). No Qt type appears here.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/object_registry.h"
+
+inline constexpr std::int64_t UiIgnore = -65535;  // let the toolkit choose this value
+
+// Event codes returned by UiWaitEvent.
+inline constexpr int GadgetEvent = 13100;
+inline constexpr int MenuEvent = 13101;
+inline constexpr int CloseEvent = 13116;
+// Returned by the UiWaitEvent call during which a posted event arrived; the posted event
+// itself comes with the next call. Below UserEventBase and none of the codes above.
+inline constexpr int UiPostedEventNotice = 0xC000;
+
+// Shortcut word modifiers, added to the key code (letters are their upper-case codes).
+inline constexpr std::int64_t ShiftKey = 0x10000;
+inline constexpr std::int64_t ControlKey = 0x20000;
+inline constexpr std::int64_t AltKey = 0x40000;
+
+// Message box flags.
+inline constexpr std::int64_t IconError = 16;
+inline constexpr std::int64_t IconWarning = 48;
+inline constexpr std::int64_t IconInformation = 64;
+
+// Window flags.
+inline constexpr std::int64_t WindowCentred = 0x1;
+inline constexpr std::int64_t WindowMaximised = 0x1000000;
+
+// Start-up and shut-down of the window and gadget libraries (on the UI thread). UiInit
+// creates the application object if there is none yet and installs the hand-over of
+// posted events into this thread's event loop.
+void UiInit();
+void UiEnd();
+
+// Window and layout.
+ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y,
+                          std::int64_t width, std::int64_t height, const char16_t* title,
+                          std::int64_t flags);
+std::int64_t UiWindowClientWidth(ObjectNumber window);
+std::int64_t UiWindowClientHeight(ObjectNumber window);
+ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y,
+                           std::int64_t width, std::int64_t height);
+ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y,
+                           std::int64_t width, std::int64_t height, const char16_t* text);
+ObjectNumber UiCreateTextField(ObjectNumber number, std::int64_t x, std::int64_t y,
+                               std::int64_t width, std::int64_t height, const char16_t* text,
+                               std::int64_t flags);
+ObjectNumber UiCreateCheckList(ObjectNumber number, std::int64_t x, std::int64_t y,
+                               std::int64_t width, std::int64_t height,
+                               const char16_t* columnTitle, std::int64_t columnWidth,
+                               std::int64_t flags);
+ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
+                          std::int64_t width, std::int64_t height);
+ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
+                            std::int64_t width, std::int64_t height, const char16_t* text);
+void UiCloseGadgetList();
+
+// Gadget contents. An unknown gadget does nothing and returns 0 or "". Functions that
+// return text return a pointer that stays valid until the calling thread's next call of
+// this layer that returns text (copy it before then).
+// Every operation may be called from any thread; a call from another thread than the UI
+// thread waits for the UI thread (and ends a thread told to stop right after that wait),
+// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait. Never call
+// one from inside a SharedChangeScope.
+// UiAddItem: 1 when the item was added, else 0.
+std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
+                       std::int64_t image = 0, std::int64_t level = 0);
+void UiClearItems(ObjectNumber gadget);
+std::int64_t UiCountItems(ObjectNumber gadget);
+std::int64_t UiGetState(ObjectNumber gadget);
+void UiSetState(ObjectNumber gadget, std::int64_t index);
+const char16_t* UiGetText(ObjectNumber gadget);
+void UiSetText(ObjectNumber gadget, const char16_t* text);
+const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int64_t column);
+std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index);
+void UiSetItemState(ObjectNumber gadget, std::int64_t index, std::int64_t state);
+std::int64_t UiGetItemData(ObjectNumber gadget, std::int64_t index);
+void UiSetItemData(ObjectNumber gadget, std::int64_t index, std::int64_t value);
+void UiSetFocus(ObjectNumber gadget);
+ObjectNumber UiFocusedGadget();
+
+// Shortcuts and events.
+void UiAddShortcut(ObjectNumber window, std::int64_t shortcutWord, std::int64_t eventNumber);
+int UiWaitEvent();
+// UiEventObject and UiEventData read the current event; they belong to the event queue.
+
+// Dialogs, clipboard, launching.
+std::int64_t UiMessageBox(const char16_t* title, const char16_t* text, std::int64_t flags);
+const char16_t* UiAskOpenFile(const char16_t* title, const char16_t* defaultFile,
+                              const char16_t* pattern, std::int64_t patternIndex);
+const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile,
+                              const char16_t* pattern, std::int64_t patternIndex);
+void UiSetClipboardText(const char16_t* text);
+const char16_t* UiGetClipboardText();  // for tests and for pasting
+// Starts program detached in directory ("" = current) with parameters as its one argument
+// (none when empty); a program that can't be started (a document, a web address) goes to
+// the desktop's opener instead. 1 when started or handed over, else 0.
+std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
+                          const char16_t* directory);

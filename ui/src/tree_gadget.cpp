@@ -1,0 +1,83 @@
+#include <QItemSelectionModel>
+#include <QTreeView>
+#include <limits>
+
+#include "gadgets.h"
+#include "tree_model.h"
+#include "ui_objects.h"
+
+namespace {
+
+class TreeGadget : public Gadget {
+ public:
+  TreeGadget(ObjectNumber number, const GadgetPlace& place, QTreeView* view,
+             std::shared_ptr<TreeShared> rows)
+      : Gadget(number, place.window, view),
+        view_(view),
+        rows_(std::move(rows)),
+        model_(std::make_unique<TreeModel>(rows_)) {
+    view->setModel(model_.get());
+    ui_objects::RegisterTreeRows(number, rows_);
+  }
+
+  ~TreeGadget() override {
+    ui_objects::UnregisterTreeRows(Number());
+    delete Widget();  // the view goes before the model it shows
+    model_.reset();
+  }
+
+  bool AddItem(std::int64_t, const QString& text, std::int64_t level) override {
+    return AppendTreeRow(rows_, text.toStdU16String(), level);
+  }
+  void ClearItems() override { model_->Clear(); }
+  std::int64_t CountItems() override { return rows_->store.Count(); }
+  std::int64_t GetState() override { return SelectedRow(); }
+
+  // Row index counts rows in the order they were added, published to the view or not.
+  void SetState(std::int64_t index) override {
+    if (!Widget()) return;
+    if (index < 0 || index >= rows_->store.Count()) {
+      view_->selectionModel()->clear();
+      return;
+    }
+    if (index >= model_->Published()) model_->Publish(std::numeric_limits<std::int64_t>::max());
+    const QModelIndex row = model_->IndexOfRow(index);
+    view_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    view_->scrollTo(row);  // opens the collapsed parents on the way
+  }
+
+  QString GetText() override {
+    const std::int64_t row = SelectedRow();
+    return row < 0 ? QString() : QString::fromStdU16String(rows_->store.Text(row));
+  }
+  QString GetItemText(std::int64_t index, std::int64_t) override {
+    return QString::fromStdU16String(rows_->store.Text(index));
+  }
+  std::shared_ptr<TreeShared> TreeRows() override { return rows_; }
+
+ private:
+  std::int64_t SelectedRow() const {
+    if (!Widget()) return -1;
+    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : TreeModel::RowOf(selected.first());
+  }
+
+  QTreeView* view_;
+  std::shared_ptr<TreeShared> rows_;
+  std::unique_ptr<TreeModel> model_;
+};
+
+}  // namespace
+
+std::unique_ptr<Gadget> MakeTree(ObjectNumber number, const GadgetPlace& place) {
+  auto* view = new QTreeView(place.parent);
+  view->setHeaderHidden(true);
+  view->setUniformRowHeights(true);  // what lets the view skip measuring millions of rows
+  view->setRootIsDecorated(true);
+  view->setItemsExpandable(true);
+  view->setAnimated(false);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  return std::make_unique<TreeGadget>(number, place, view, std::make_shared<TreeShared>());
+}

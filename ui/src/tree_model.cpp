@@ -1,0 +1,114 @@
+#include "tree_model.h"
+
+#include <algorithm>
+
+#include "runtime/thread_stop.h"
+#include "ui_thread.h"
+
+namespace {
+
+// Gathers the rows of a busy worker into batches instead of waking the UI thread per row.
+constexpr int BatchIntervalMilliseconds = 20;
+
+}  // namespace
+
+bool AppendTreeRow(const std::shared_ptr<TreeShared>& rows, std::u16string_view text,
+                   std::int64_t level) {
+  SharedChangeScope change;
+  if (rows->store.Append(text, level) == NoRow) return false;
+  if (!rows->publishPending.exchange(true)) {
+    const bool posted = ui_thread::Post([rows] {
+      if (rows->model) rows->model->SchedulePublish();
+    });
+    if (!posted) rows->publishPending.store(false);
+  }
+  return true;
+}
+
+TreeModel::TreeModel(std::shared_ptr<TreeShared> rows) : rows_(std::move(rows)) {
+  rows_->model = this;
+  batchTimer_.setSingleShot(true);
+  batchTimer_.setInterval(BatchIntervalMilliseconds);
+  QObject::connect(&batchTimer_, &QTimer::timeout, this, [this] { PublishBatch(); });
+}
+
+TreeModel::~TreeModel() {
+  if (rows_->model == this) rows_->model = nullptr;
+}
+
+std::int64_t TreeModel::VisibleChildren(std::int64_t row) const {
+  const TreeRowLinks links = rows_->store.Links(row);
+  const auto depth = static_cast<std::size_t>(links.depth);
+  // Only rows on the path to the last published row can have unpublished children.
+  if (depth < spine_.entries.size() && spine_.entries[depth].row == row) {
+    return spine_.entries[depth].visibleChildren;
+  }
+  return links.childCount;
+}
+
+QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (column != 0 || row < 0) return {};
+  std::int64_t id = NoRow;
+  if (!parent.isValid()) {
+    if (row < spine_.visibleRoots) id = rows_->store.RootAt(row);
+  } else if (row < VisibleChildren(RowOf(parent))) {
+    id = rows_->store.ChildAt(RowOf(parent), row);
+  }
+  return id == NoRow ? QModelIndex() : createIndex(row, 0, static_cast<quintptr>(id));
+}
+
+QModelIndex TreeModel::parent(const QModelIndex& child) const {
+  if (!child.isValid()) return {};
+  return IndexOfRow(rows_->store.Links(RowOf(child)).parent);
+}
+
+QModelIndex TreeModel::IndexOfRow(std::int64_t row) const {
+  if (row == NoRow || row >= published_) return {};
+  const TreeRowLinks links = rows_->store.Links(row);
+  return createIndex(static_cast<int>(links.rowInParent), 0, static_cast<quintptr>(row));
+}
+
+int TreeModel::rowCount(const QModelIndex& parent) const {
+  if (parent.column() > 0) return 0;
+  if (!parent.isValid()) return static_cast<int>(spine_.visibleRoots);
+  return static_cast<int>(VisibleChildren(RowOf(parent)));
+}
+
+int TreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+QVariant TreeModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || role != Qt::DisplayRole) return {};
+  return QString::fromStdU16String(rows_->store.Text(RowOf(index)));
+}
+
+bool TreeModel::Publish(std::int64_t limit) {
+  const std::int64_t available = rows_->store.Count();
+  const std::int64_t target = published_ + std::min(limit, available - published_);
+  while (published_ < target) {
+    const TreePublishStep step = rows_->store.NextPublishStep(published_, target);
+    beginInsertRows(IndexOfRow(step.parent), static_cast<int>(step.firstChild),
+                    static_cast<int>(step.lastChild));
+    published_ = step.bound;
+    spine_ = rows_->store.VisibleSpine(published_);
+    endInsertRows();
+  }
+  return published_ < rows_->store.Count();
+}
+
+void TreeModel::SchedulePublish() {
+  if (!batchTimer_.isActive()) batchTimer_.start();
+}
+
+void TreeModel::PublishBatch() {
+  // Cleared before counting, so that a row appended from now on asks for another batch.
+  rows_->publishPending.store(false);
+  if (Publish(BatchLimit)) batchTimer_.start();
+}
+
+void TreeModel::Clear() {
+  beginResetModel();
+  rows_->store.Clear();
+  published_ = 0;
+  spine_ = {};
+  endResetModel();
+}

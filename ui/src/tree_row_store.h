@@ -1,0 +1,95 @@
+// The rows of a tree gadget, kept apart from any view: one UTF-16 text pool and one small
+// record per row, so that millions of rows cost a few dozen bytes each. Rows are only ever
+// appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
+// contiguous run of ids after it, and only the rows on the path from the root to the last
+// row (the "spine") can still gain children.
+//
+// All members lock the store; any thread may append and read.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Texts are read back through a buffer of 4096 units, so nothing past this is ever seen.
+inline constexpr std::size_t TreeTextLimit = 4095;
+
+inline constexpr std::int64_t NoRow = -1;
+
+struct TreeRowLinks {
+  std::int64_t parent = NoRow;  // NoRow for a root row
+  std::int64_t rowInParent = 0;
+  std::int64_t childCount = 0;
+  std::int64_t depth = 0;
+};
+
+// One step of showing appended rows to a view: the rows [first, bound) add the children
+// firstChild to lastChild to parent (NoRow: roots); the other rows of the step are
+// descendants of those children.
+struct TreePublishStep {
+  std::int64_t parent = NoRow;
+  std::int64_t firstChild = 0;
+  std::int64_t lastChild = -1;
+  std::int64_t bound = 0;
+};
+
+// How many children of each spine row a view knows when it knows rows [0, bound).
+struct TreeSpineEntry {
+  std::int64_t row = NoRow;
+  std::int64_t visibleChildren = 0;
+};
+struct TreeVisibleSpine {
+  std::int64_t visibleRoots = 0;
+  std::vector<TreeSpineEntry> entries;  // root first
+};
+
+class TreeRowStore {
+ public:
+  // Appends a row placed by level against the last row (see PlaceByLevel); its id.
+  std::int64_t Append(std::u16string_view text, std::int64_t level);
+  void Clear();
+
+  std::int64_t Count() const;
+  // The row's text (at most TreeTextLimit units); empty for an id out of range.
+  std::u16string Text(std::int64_t row) const;
+  // Links of a row; a default value for an id out of range.
+  TreeRowLinks Links(std::int64_t row) const;
+  // The id of the index-th root / of the index-th child of parent, or NoRow.
+  std::int64_t RootAt(std::int64_t index) const;
+  std::int64_t ChildAt(std::int64_t parent, std::int64_t index) const;
+
+  // The next step towards showing rows [from, limit), from < limit <= Count().
+  TreePublishStep NextPublishStep(std::int64_t from, std::int64_t limit) const;
+  TreeVisibleSpine VisibleSpine(std::int64_t bound) const;
+
+ private:
+  // 32 bytes a row: ids are 32-bit, which still leaves room for two billion rows.
+  struct Row {
+    std::uint64_t textOffset;
+    std::uint32_t textLength;
+    std::int32_t depth;
+    std::int32_t parent;
+    std::int32_t rowInParent;
+    std::int32_t childCount;
+    std::int32_t nextSibling;
+  };
+
+  // The row that the new row follows as next sibling (NoRow: it becomes the last row's
+  // first child, or the first root).
+  std::int64_t PreviousSiblingFor(std::int64_t level) const;
+  std::int64_t ChildAtLocked(std::int64_t parent, std::int64_t index) const;
+  std::int64_t Size() const { return static_cast<std::int64_t>(rows_.size()); }
+  bool Valid(std::int64_t row) const { return row >= 0 && row < Size(); }
+
+  mutable std::mutex lock_;
+  std::u16string textPool_;
+  std::vector<Row> rows_;
+  std::vector<std::int32_t> roots_;
+  // Sibling walks are linear, so remember where the last one ended: views read children
+  // in order.
+  mutable std::int64_t walkParent_ = NoRow;
+  mutable std::int64_t walkIndex_ = 0;
+  mutable std::int64_t walkRow_ = NoRow;
+};

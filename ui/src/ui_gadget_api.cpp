@@ -1,0 +1,165 @@
+// Gadget contents, focus, dialogs, clipboard and launching. Every operation may be called
+// from any thread: the rows of a tree are read and appended directly, everything else is
+// carried out on the UI thread.
+#include <QApplication>
+#include <QClipboard>
+
+#include "dialogs.h"
+#include "file_chooser_request.h"
+#include "gadgets.h"
+#include "text.h"
+#include "tree_model.h"
+#include "ui/ui.h"
+#include "ui_objects.h"
+#include "ui_thread.h"
+
+namespace {
+
+// Runs operation on the gadget behind number on the UI thread; fallback for no gadget.
+template <typename Result, typename Operation>
+Result OnGadget(ObjectNumber number, Result fallback, Operation operation) {
+  return ui_thread::Call<Result>(fallback, [=]() mutable -> Result {
+    Gadget* gadget = ui_objects::FindGadget(number);
+    return gadget ? operation(*gadget) : fallback;
+  });
+}
+
+template <typename Operation>
+void OnGadget(ObjectNumber number, Operation operation) {
+  ui_thread::Run([=]() mutable {
+    if (Gadget* gadget = ui_objects::FindGadget(number)) operation(*gadget);
+  });
+}
+
+const char16_t* TextOf(ObjectNumber number, QString (*read)(Gadget&)) {
+  return ReturnText(OnGadget<QString>(number, QString(), read));
+}
+
+QString ChooseFileFor(bool save, const char16_t* title, const char16_t* defaultFile,
+                      const char16_t* pattern, std::int64_t patternIndex) {
+  const FileChooserRequest request = BuildFileChooserRequest(
+      save, ToQString(title).toStdU16String(), ToQString(defaultFile).toStdU16String(),
+      ToQString(pattern).toStdU16String(), patternIndex);
+  return ui_thread::Call<QString>(QString(), [request] { return ChooseFile(request); });
+}
+
+}  // namespace
+
+std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
+                       std::int64_t, std::int64_t level) {
+  const QString content = ToQString(text);
+  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+    return AppendTreeRow(rows, content.toStdU16String(), level) ? 1 : 0;
+  }
+  return OnGadget<std::int64_t>(gadget, 0, [=](Gadget& found) -> std::int64_t {
+    return found.AddItem(position, content, level) ? 1 : 0;
+  });
+}
+
+void UiClearItems(ObjectNumber gadget) {
+  OnGadget(gadget, [](Gadget& found) { found.ClearItems(); });
+}
+
+std::int64_t UiCountItems(ObjectNumber gadget) {
+  if (auto rows = ui_objects::FindTreeRows(gadget)) return rows->store.Count();
+  return OnGadget<std::int64_t>(gadget, 0, [](Gadget& found) { return found.CountItems(); });
+}
+
+std::int64_t UiGetState(ObjectNumber gadget) {
+  return OnGadget<std::int64_t>(gadget, 0, [](Gadget& found) { return found.GetState(); });
+}
+
+void UiSetState(ObjectNumber gadget, std::int64_t index) {
+  OnGadget(gadget, [index](Gadget& found) { found.SetState(index); });
+}
+
+const char16_t* UiGetText(ObjectNumber gadget) {
+  return TextOf(gadget, [](Gadget& found) { return found.GetText(); });
+}
+
+void UiSetText(ObjectNumber gadget, const char16_t* text) {
+  const QString content = ToQString(text);
+  OnGadget(gadget, [content](Gadget& found) { found.SetText(content); });
+}
+
+const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int64_t column) {
+  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+    return ReturnText(QString::fromStdU16String(rows->store.Text(index)));
+  }
+  return ReturnText(OnGadget<QString>(gadget, QString(), [=](Gadget& found) {
+    return found.GetItemText(index, column);
+  }));
+}
+
+std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index) {
+  return OnGadget<std::int64_t>(gadget, 0,
+                                [index](Gadget& found) { return found.GetItemState(index); });
+}
+
+void UiSetItemState(ObjectNumber gadget, std::int64_t index, std::int64_t state) {
+  OnGadget(gadget, [=](Gadget& found) { found.SetItemState(index, state); });
+}
+
+std::int64_t UiGetItemData(ObjectNumber gadget, std::int64_t index) {
+  return OnGadget<std::int64_t>(gadget, 0,
+                                [index](Gadget& found) { return found.GetItemData(index); });
+}
+
+void UiSetItemData(ObjectNumber gadget, std::int64_t index, std::int64_t value) {
+  OnGadget(gadget, [=](Gadget& found) { found.SetItemData(index, value); });
+}
+
+void UiSetFocus(ObjectNumber gadget) {
+  ui_thread::Run([gadget] {
+    if (gadget == -1) {
+      if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
+      return;
+    }
+    Gadget* found = ui_objects::FindGadget(gadget);
+    if (found && found->Widget()) found->Widget()->setFocus(Qt::OtherFocusReason);
+  });
+}
+
+ObjectNumber UiFocusedGadget() {
+  return ui_thread::Call<ObjectNumber>(-1, [] {
+    const ObjectNumber number = GadgetOfWidget(QApplication::focusWidget());
+    // The number a widget carries counts only while its gadget still lives.
+    return number != -1 && ui_objects::FindGadget(number) ? number : ObjectNumber{-1};
+  });
+}
+
+std::int64_t UiMessageBox(const char16_t* title, const char16_t* text, std::int64_t flags) {
+  const QString caption = ToQString(title);
+  const QString message = ToQString(text);
+  return ui_thread::Call<std::int64_t>(
+      0, [=] { return ShowMessageBox(caption, message, flags); });
+}
+
+const char16_t* UiAskOpenFile(const char16_t* title, const char16_t* defaultFile,
+                              const char16_t* pattern, std::int64_t patternIndex) {
+  return ReturnText(ChooseFileFor(false, title, defaultFile, pattern, patternIndex));
+}
+
+const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile,
+                              const char16_t* pattern, std::int64_t patternIndex) {
+  return ReturnText(ChooseFileFor(true, title, defaultFile, pattern, patternIndex));
+}
+
+void UiSetClipboardText(const char16_t* text) {
+  const QString content = ToQString(text);
+  ui_thread::Run([content] { QGuiApplication::clipboard()->setText(content); });
+}
+
+const char16_t* UiGetClipboardText() {
+  return ReturnText(
+      ui_thread::Call<QString>(QString(), [] { return QGuiApplication::clipboard()->text(); }));
+}
+
+std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
+                          const char16_t* directory) {
+  const QString name = ToQString(program);
+  const QString arguments = ToQString(parameters);
+  const QString folder = ToQString(directory);
+  return ui_thread::Call<std::int64_t>(
+      0, [=]() -> std::int64_t { return RunProgram(name, arguments, folder) ? 1 : 0; });
+}

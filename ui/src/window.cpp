@@ -1,0 +1,143 @@
+#include "window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <algorithm>
+#include <memory>
+
+#include "threads/posted_events.h"
+#include "ui/ui.h"
+
+namespace {
+
+constexpr std::int64_t TabKeyCode = 0x09;
+// Qt knows a Meta key that the shortcut words don't: with it held, no shortcut matches.
+constexpr std::int64_t UnmatchableModifier = 0x80000;
+
+struct KeyCode {
+  int qtKey;
+  std::int64_t code;
+};
+
+// Virtual-key codes of the keys that aren't letters, digits or function keys.
+constexpr KeyCode NamedKeys[] = {
+    {Qt::Key_Backspace, 0x08}, {Qt::Key_Tab, 0x09},      {Qt::Key_Backtab, 0x09},
+    {Qt::Key_Return, 0x0D},    {Qt::Key_Enter, 0x0D},    {Qt::Key_Pause, 0x13},
+    {Qt::Key_Escape, 0x1B},    {Qt::Key_Space, 0x20},    {Qt::Key_PageUp, 0x21},
+    {Qt::Key_PageDown, 0x22},  {Qt::Key_End, 0x23},      {Qt::Key_Home, 0x24},
+    {Qt::Key_Left, 0x25},      {Qt::Key_Up, 0x26},       {Qt::Key_Right, 0x27},
+    {Qt::Key_Down, 0x28},      {Qt::Key_Print, 0x2C},    {Qt::Key_Insert, 0x2D},
+    {Qt::Key_Delete, 0x2E},
+};
+
+std::int64_t KeyCodeOf(int key) {
+  if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
+    return key;  // letters and digits are their upper-case character codes in both
+  }
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return 0x70 + (key - Qt::Key_F1);
+  for (const KeyCode& named : NamedKeys) {
+    if (named.qtKey == key) return named.code;
+  }
+  return 0;
+}
+
+std::int64_t ModifierBitsOf(Qt::KeyboardModifiers modifiers) {
+  std::int64_t bits = 0;
+  if (modifiers & Qt::ShiftModifier) bits |= ShiftKey;
+  if (modifiers & Qt::ControlModifier) bits |= ControlKey;
+  if (modifiers & Qt::AltModifier) bits |= AltKey;
+  if (modifiers & Qt::MetaModifier) bits |= UnmatchableModifier;
+  return bits;
+}
+
+class ShortcutFilter : public QObject {
+ public:
+  bool eventFilter(QObject* receiver, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
+      return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    auto* window = widget ? dynamic_cast<TopLevelWindow*>(widget->window()) : nullptr;
+    if (!window) return false;
+    const std::int64_t word = ShortcutWordOf(*static_cast<QKeyEvent*>(event));
+    if (event->type() == QEvent::ShortcutOverride) {
+      // Claiming the override makes Qt deliver the key press itself, which we take below.
+      if (!window->HandlesShortcut(word)) return false;
+      event->accept();
+      return true;
+    }
+    return window->HandleShortcut(word);
+  }
+};
+
+std::unique_ptr<ShortcutFilter> installedFilter;
+
+}  // namespace
+
+std::int64_t ShortcutWordOf(const QKeyEvent& event) {
+  const std::int64_t code = KeyCodeOf(event.key());
+  if (code == 0) return 0;
+  // Qt names Shift+Tab as a key of its own, not always with the Shift modifier set.
+  const std::int64_t backtab = event.key() == Qt::Key_Backtab ? ShiftKey : 0;
+  return code | backtab | ModifierBitsOf(event.modifiers());
+}
+
+TopLevelWindow::TopLevelWindow(ObjectNumber number)
+    : number_(number),
+      shortcuts_{{TabKeyCode, 0, Action::FocusNext},
+                 {TabKeyCode | ShiftKey, 0, Action::FocusPrevious}} {}
+
+void TopLevelWindow::AddShortcut(std::int64_t word, std::int64_t eventNumber) {
+  auto bound = std::find_if(shortcuts_.begin(), shortcuts_.end(),
+                            [word](const Shortcut& shortcut) { return shortcut.word == word; });
+  if (bound != shortcuts_.end()) {
+    *bound = {word, eventNumber, Action::RaiseMenuEvent};
+  } else {
+    shortcuts_.push_back({word, eventNumber, Action::RaiseMenuEvent});
+  }
+}
+
+bool TopLevelWindow::HandlesShortcut(std::int64_t word) const {
+  return word != 0 && std::any_of(shortcuts_.begin(), shortcuts_.end(),
+                                  [word](const Shortcut& shortcut) { return shortcut.word == word; });
+}
+
+bool TopLevelWindow::HandleShortcut(std::int64_t word) {
+  if (word == 0) return false;
+  auto bound = std::find_if(shortcuts_.begin(), shortcuts_.end(),
+                            [word](const Shortcut& shortcut) { return shortcut.word == word; });
+  if (bound == shortcuts_.end()) return false;
+  switch (bound->action) {
+    case Action::FocusNext:
+      focusNextPrevChild(true);
+      break;
+    case Action::FocusPrevious:
+      focusNextPrevChild(false);
+      break;
+    case Action::RaiseMenuEvent:
+      QueueEvent(MenuEvent, bound->eventNumber, number_, 0, 0, nullptr, 0);
+      break;
+  }
+  return true;
+}
+
+void TopLevelWindow::closeEvent(QCloseEvent* event) {
+  // The window stays open until the program ends it; closing is only a request.
+  event->ignore();
+  QueueEvent(CloseEvent, number_, number_, 0, 0, nullptr, 0);
+}
+
+void InstallShortcutFilter() {
+  if (installedFilter) return;
+  installedFilter = std::make_unique<ShortcutFilter>();
+  QCoreApplication::instance()->installEventFilter(installedFilter.get());
+}
+
+void RemoveShortcutFilter() {
+  if (!installedFilter) return;
+  if (QCoreApplication::instance()) {
+    QCoreApplication::instance()->removeEventFilter(installedFilter.get());
+  }
+  installedFilter.reset();
+}
