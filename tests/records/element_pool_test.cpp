@@ -69,14 +69,6 @@ TEST(ElementPoolSlots, EachSlotRefersToItsBlock) {
   for (void* element : taken) pool.Give(element);
 }
 
-TEST(ElementPoolSlots, SlotSizeRoundsTheElementAndAddsTheBlockReference) {
-  EXPECT_EQ(ElementSlotSize(16), 24);
-  EXPECT_EQ(ElementSlotSize(36), 48);
-  EXPECT_EQ(ElementSlotSize(40), 48);
-  EXPECT_EQ(ElementSlotSize(-1), -1);
-  EXPECT_EQ(ElementSlotSize(INT64_MAX), -1);
-}
-
 TEST(SharedElementPools, ListsWithOneSlotSizeShareAPoolUntilTheLastLeaves) {
   // Records of 284 and 288 bytes both take slots of 312 bytes, which no other test uses.
   RecordList* a = ListCreate(284, nullptr, nullptr, 0);
@@ -96,12 +88,6 @@ TEST(SharedElementPools, ListsWithOneSlotSizeShareAPoolUntilTheLastLeaves) {
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(fresh->SlotsAllocated(), 0);  // the old pool went with its last user
   GiveUpElementPool(fresh);
-}
-
-TEST(SharedElementPools, UnusableSlotSizesAreRefused) {
-  EXPECT_EQ(AcquireElementPool(8), nullptr);
-  EXPECT_EQ(AcquireElementPool(30), nullptr);
-  GiveUpElementPool(nullptr);
 }
 
 }  // namespace

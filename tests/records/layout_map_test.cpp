@@ -1,23 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "records/element_pool.h"
 #include "records/match_record.h"
 #include "records/record_list.h"
 #include "runtime/strings.h"
 
 namespace {
-
-RecordList* ListIn(void* record, std::size_t offset) {
-  return reinterpret_cast<ListSlot*>(static_cast<std::byte*>(record) + offset)->list;
-}
-
-StringVar StringIn(void* record, std::size_t offset) {
-  StringVar text;
-  std::memcpy(&text, static_cast<std::byte*>(record) + offset, sizeof text);
-  return text;
-}
 
 void AddGroup(MatchRecord& match, const char16_t* text) {
   auto* group = static_cast<StringVar*>(ListInsert(match.g.list));
@@ -55,12 +43,13 @@ TEST_F(ResultListTest, EveryInsertedMatchGetsItsOwnEmptyGroupList) {
   MatchRecord* second = AddMatch(u"cd");
   ASSERT_TRUE(first && second);
   for (MatchRecord* match : {first, second}) {
-    ASSERT_NE(match->g.list, nullptr);
-    EXPECT_EQ(match->g.list->slot, &match->g);
-    EXPECT_EQ(ListRecordSize(match->g.list), 8);
-    EXPECT_EQ(match->g.list->typeCode, 8);
-    EXPECT_EQ(match->g.list->layoutMap, GroupListLayoutMap.data());
-    EXPECT_EQ(ListCount(match->g.list), 0);
+    const RecordList* groups = match->g.list;
+    ASSERT_NE(groups, nullptr);
+    EXPECT_EQ(groups->slot, &match->g);
+    EXPECT_EQ(ListRecordSize(groups), 8);
+    EXPECT_EQ(groups->typeCode, 8);
+    EXPECT_EQ(groups->layoutMap, GroupListLayoutMap.data());
+    EXPECT_EQ(ListCount(groups), 0);
   }
   EXPECT_NE(first->g.list, second->g.list);
   EXPECT_EQ(observer->pool, first->g.list->pool);
@@ -142,42 +131,18 @@ TEST(LayoutMapWalk, InitialiseCreatesEveryNestedListAndReleaseDestroysThem) {
   EXPECT_EQ(record.tail.list, nullptr);
 }
 
-TEST(LayoutMapWalk, ListOfNestedRecordsReleasesAllLevels) {
-  ListSlot slot{};
-  ASSERT_NE(ListCreate(sizeof(Inner), &slot, kInnerMap, 7), nullptr);
-  for (int i = 0; i < 3; ++i) {
-    auto* inner = static_cast<Inner*>(ListInsert(slot.list));
-    ASSERT_NE(inner, nullptr);
-    AssignString(inner->name, u"x");
-    AssignString(*static_cast<StringVar*>(ListInsert(inner->items.list)), u"y");
-    EXPECT_EQ(StringIn(RecordOf(inner->items.list->current), 0)[0], u'y');
-  }
-  RecordList* firstItems = ListIn(RecordOf(slot.list->first), offsetof(Inner, items));
-  ElementPool* itemPool = firstItems->pool;
-  RecordList* keeper = ListCreate(8, nullptr, nullptr, 0);  // keeps the item pool countable
-  ASSERT_EQ(keeper->pool, itemPool);
-  ListDestroy(slot.list);
-  EXPECT_EQ(slot.list, nullptr);
-  EXPECT_EQ(itemPool->SlotsInUse(), 0);
-  ListDestroy(keeper);
-}
-
 TEST(LayoutMapWalk, WhichMapsNeedInitialising) {
   const std::int64_t strings[] = {0, 8, -1};
   const std::int64_t nestedStrings[] = {-3, 0, 16, layout::Address(strings), -1};
   const std::int64_t arrayOfStrings[] = {-2, 3, 0, 16, layout::Address(strings), -1};
   const std::int64_t nestedNothing[] = {-3, 0, 16, 0, -1};
   const std::int64_t map[] = {0, -6, 8, 16, 7, 0, 64, -1};
-  EXPECT_FALSE(LayoutNeedsInitialise(nullptr));
-  EXPECT_FALSE(LayoutNeedsInitialise(strings));
-  EXPECT_FALSE(LayoutNeedsInitialise(nestedStrings));
-  EXPECT_FALSE(LayoutNeedsInitialise(arrayOfStrings));
-  EXPECT_FALSE(LayoutNeedsInitialise(nestedNothing));
-  EXPECT_TRUE(LayoutNeedsInitialise(map));
-  EXPECT_TRUE(LayoutNeedsInitialise(kInnerMap));
-  EXPECT_TRUE(LayoutNeedsInitialise(kOuterMap));
-  EXPECT_FALSE(LayoutNeedsInitialise(GroupListLayoutMap.data()));
-  EXPECT_TRUE(LayoutNeedsInitialise(MatchRecordLayoutMap.data()));
+  for (const std::int64_t* none : {strings, nestedStrings, arrayOfStrings, nestedNothing}) {
+    EXPECT_FALSE(LayoutNeedsInitialise(none));
+  }
+  for (const std::int64_t* some : {map, kInnerMap, kOuterMap, MatchRecordLayoutMap.data()}) {
+    EXPECT_TRUE(LayoutNeedsInitialise(some));
+  }
 }
 
 }  // namespace
