@@ -109,7 +109,7 @@ void RegexFree(ObjectNumber number) {
   RegexObject* object = FindRegex(number);
   if (!object) return;
   pcre_free(object->compiledPattern);
-  std::unique_ptr<char[]> subject(object->subject);
+  OwnedBytes subject(object->subject);
   std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);
   ReleaseObject(regexTable, number);
 }

@@ -37,7 +37,7 @@ std::int32_t PositionAfterMatch(const RegexObject& object) {
 }
 
 void ReleaseSubject(RegexObject& object) {
-  std::unique_ptr<char[]> subject(object.subject);
+  OwnedBytes subject(object.subject);
   object.subject = nullptr;
 }
 

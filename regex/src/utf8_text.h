@@ -4,9 +4,15 @@
 #include <cstdint>
 #include <memory>
 
+// Text bytes come from the C heap (see ConvertToUtf8) and go back there.
+struct FreeBytes {
+  void operator()(char* bytes) const noexcept;
+};
+using OwnedBytes = std::unique_ptr<char[], FreeBytes>;
+
 // A zero-terminated UTF-8 text; bytes is null when memory ran out.
 struct Utf8Text {
-  std::unique_ptr<char[]> bytes;
+  OwnedBytes bytes;
   std::int64_t length = 0;  // without the terminator
 };
 
