@@ -1,0 +1,326 @@
+#include "runtime/file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "file_stream_record.h"
+#include "runtime/strings.h"
+#include "runtime/text_encoding.h"
+#include "runtime/thread_stop.h"
+
+namespace file_stream_detail {
+
+namespace {
+
+constexpr std::int32_t FileTableGrowth = 16;
+
+std::once_flag tableCreated;
+ObjectTable* fileTable = nullptr;
+
+void CreateFileTable() {
+  fileTable = CreateObjectTable(sizeof(FileStream), FileTableGrowth, CloseFileStream);
+}
+
+// Both loops go on after a short transfer, which a signal or a pipe may cause, so that
+// "fewer bytes" really means the end of the file or an error.
+std::int64_t ReadFully(int descriptor, void* destination, std::int64_t n) {
+  auto* out = static_cast<std::byte*>(destination);
+  std::int64_t total = 0;
+  while (total < n) {
+    const ssize_t got = ::read(descriptor, out + total, static_cast<std::size_t>(n - total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
+std::int64_t WriteFully(int descriptor, const void* source, std::int64_t n) {
+  const auto* in = static_cast<const std::byte*>(source);
+  std::int64_t total = 0;
+  while (total < n) {
+    const ssize_t put = ::write(descriptor, in + total, static_cast<std::size_t>(n - total));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    total += put;
+  }
+  return total;
+}
+
+void SwitchToReading(FileStream& stream) {
+  if (stream.bufferMode == 1) return;
+  FlushStream(stream);
+  stream.bufferMode = 1;
+  stream.bufferCount = 0;
+  stream.bufferFill = 0;
+}
+
+// The file position moves back over the read-ahead bytes not consumed, so that written
+// bytes land where the reader had got to.
+void SwitchToWriting(FileStream& stream) {
+  if (stream.bufferMode == 0) return;
+  if (stream.bufferCount > 0) ::lseek(Descriptor(stream), -stream.bufferCount, SEEK_CUR);
+  stream.bufferMode = 0;
+  stream.bufferCount = stream.bufferSize;
+  stream.bufferFill = 0;
+}
+
+std::int64_t TakeFromBuffer(FileStream& stream, std::byte* destination, std::int64_t n) {
+  const std::int64_t taken = std::min<std::int64_t>(n, stream.bufferCount);
+  const std::byte* from = stream.buffer + (stream.bufferFill - stream.bufferCount);
+  if (taken == 1) {
+    *destination = *from;
+  } else if (taken > 0) {
+    std::memcpy(destination, from, static_cast<std::size_t>(taken));
+  }
+  stream.bufferCount -= static_cast<std::int32_t>(taken);
+  return taken;
+}
+
+}  // namespace
+
+ObjectTable* FileTable() {
+  std::call_once(tableCreated, CreateFileTable);
+  return fileTable;
+}
+
+FileStream* LookupStream(ObjectNumber number) {
+  return static_cast<FileStream*>(LookupObject(FileTable(), number));
+}
+
+std::int64_t BufferedRead(FileStream& stream, void* destination, std::int64_t n) {
+  if (n <= 0) return 0;
+  if (!stream.buffer) return ReadFully(Descriptor(stream), destination, n);
+  SwitchToReading(stream);
+  auto* out = static_cast<std::byte*>(destination);
+  std::int64_t delivered = TakeFromBuffer(stream, out, n);
+  const std::int64_t rest = n - delivered;
+  if (rest == 0) return delivered;
+  if (rest >= stream.bufferSize) {
+    stream.bufferCount = 0;
+    stream.bufferFill = 0;
+    return delivered + ReadFully(Descriptor(stream), out + delivered, rest);
+  }
+  const std::int64_t got = ReadFully(Descriptor(stream), stream.buffer, stream.bufferSize);
+  stream.bufferFill = static_cast<std::int32_t>(got);
+  stream.bufferCount = static_cast<std::int32_t>(got);
+  return delivered + TakeFromBuffer(stream, out + delivered, rest);
+}
+
+void UnreadBytes(FileStream& stream, std::int64_t n) {
+  const bool inBuffer = stream.buffer && stream.bufferMode == 1 &&
+                        stream.bufferCount + n <= stream.bufferFill;
+  if (inBuffer) {
+    stream.bufferCount += static_cast<std::int32_t>(n);
+    return;
+  }
+  // The bytes straddle a refill (or there is no buffer): drop the read-ahead and move the
+  // file position back over it and the bytes themselves.
+  const std::int64_t readAhead = stream.buffer && stream.bufferMode == 1 ? stream.bufferCount : 0;
+  ::lseek(Descriptor(stream), -(readAhead + n), SEEK_CUR);
+  if (stream.buffer && stream.bufferMode == 1) {
+    stream.bufferCount = 0;
+    stream.bufferFill = 0;
+  }
+}
+
+std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t n) {
+  if (stream.readOnly || n <= 0) return 0;
+  if (!stream.buffer) return WriteFully(Descriptor(stream), source, n);
+  SwitchToWriting(stream);
+  if (stream.bufferCount > n) {
+    std::memcpy(stream.buffer + (stream.bufferSize - stream.bufferCount), source,
+                static_cast<std::size_t>(n));
+    stream.bufferCount -= static_cast<std::int32_t>(n);
+    return n;
+  }
+  FlushStream(stream);
+  if (n >= stream.bufferSize) return WriteFully(Descriptor(stream), source, n);
+  std::memcpy(stream.buffer, source, static_cast<std::size_t>(n));
+  stream.bufferCount -= static_cast<std::int32_t>(n);
+  return n;
+}
+
+std::int64_t FlushStream(FileStream& stream) {
+  if (!stream.buffer || stream.bufferMode != 0) return 0;
+  const std::int64_t pending = stream.bufferSize - stream.bufferCount;
+  stream.bufferCount = stream.bufferSize;
+  return pending > 0 ? WriteFully(Descriptor(stream), stream.buffer, pending) : 0;
+}
+
+std::int32_t EffectiveFormat(const FileStream& stream, std::int32_t flags) {
+  const std::int32_t format = flags & FormatMask;
+  return format != 0 ? format : stream.textFormat;
+}
+
+}  // namespace file_stream_detail
+
+using namespace file_stream_detail;
+
+namespace {
+
+enum class OpenMode { Read, Update, Create };
+
+// Keeps the descriptor away from 0, the value that means "no stream" in the record, and
+// from the standard streams.
+int AwayFromStandardStreams(int descriptor) {
+  if (descriptor < 0 || descriptor > 2) return descriptor;
+  const int moved = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+  ::close(descriptor);
+  return moved;
+}
+
+int OpenDescriptor(const std::string& path, OpenMode mode) {
+  constexpr mode_t NewFilePermissions = 0666;
+  switch (mode) {
+    case OpenMode::Read:
+      return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    case OpenMode::Update:
+      return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, NewFilePermissions);
+    case OpenMode::Create: {
+      const int descriptor =
+          ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, NewFilePermissions);
+      if (descriptor >= 0) return descriptor;
+      // A file we may write but not read is still replaced.
+      return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFilePermissions);
+    }
+  }
+  return -1;
+}
+
+// Opening a directory succeeds here but is no file to stream; it fails as it would
+// anywhere else.
+bool IsDirectory(int descriptor) {
+  struct stat status {};
+  return ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+int OpenFile(const char16_t* path, OpenMode mode) {
+  if (!path || !*path) return -1;
+  const int descriptor = AwayFromStandardStreams(
+      OpenDescriptor(Utf16ToUtf8(std::u16string_view(path)), mode));
+  if (descriptor >= 0 && IsDirectory(descriptor)) {
+    ::close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
+void FillRecord(FileStream& stream, int descriptor, std::int32_t flags, OpenMode mode) {
+  stream.handle = descriptor;
+  if (!(flags & NoBuffer)) {
+    // The record is raw zero-filled memory, so the buffer is a plain C allocation; a
+    // failed one leaves the stream unbuffered.
+    stream.buffer = static_cast<std::byte*>(std::malloc(StreamBufferSize));
+  }
+  stream.bufferSize = StreamBufferSize;
+  stream.bufferCount = 0;
+  stream.bufferFill = 0;
+  stream.bufferMode = 1;
+  stream.textFormat = (flags & FormatMask) != 0 ? (flags & FormatMask) : FormatUtf8;
+  stream.readOnly = mode == OpenMode::Read ? 1 : 0;
+}
+
+ObjectNumber OpenStream(ObjectNumber number, const char16_t* path, std::int32_t flags,
+                        OpenMode mode) {
+  SharedChangeScope change;
+  void* record = AllocateObject(FileTable(), number);
+  if (!record) return 0;
+  const int descriptor = OpenFile(path, mode);
+  if (descriptor < 0) {
+    ReleaseObject(FileTable(), number == AnyHandle ? HandleOf(record) : number);
+    return 0;
+  }
+  auto& stream = *static_cast<FileStream*>(record);
+  FillRecord(stream, descriptor, flags, mode);
+  if (mode == OpenMode::Update && (flags & AppendOnOpen)) ::lseek(descriptor, 0, SEEK_END);
+  return number == AnyHandle ? HandleOf(record) : descriptor;
+}
+
+std::int32_t ClampedCount(std::int64_t bytes) {
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(bytes, std::numeric_limits<std::int32_t>::max()));
+}
+
+std::int64_t WriteBytes(FileStream& stream, const void* bytes, std::int64_t n) {
+  if (stream.readOnly) return 0;
+  return BufferedWrite(stream, bytes, n);
+}
+
+std::int64_t WriteEncoded(FileStream& stream, std::u16string_view text, std::int32_t format) {
+  if (format == FormatUtf16) {
+    return WriteBytes(stream, text.data(), 2 * static_cast<std::int64_t>(text.size()));
+  }
+  const std::string bytes = format == FormatUtf8 ? Utf16ToUtf8(text) : Utf16ToAnsi(text);
+  return WriteBytes(stream, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+}  // namespace
+
+void FileStreamInit() { FileTable(); }
+
+void FileStreamEnd() { CloseFileStream(AnyHandle); }
+
+ObjectNumber OpenFileRead(ObjectNumber number, const char16_t* path, std::int32_t flags) {
+  return OpenStream(number, path, flags, OpenMode::Read);
+}
+
+ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path, std::int32_t flags) {
+  return OpenStream(number, path, flags, OpenMode::Create);
+}
+
+ObjectNumber OpenFileUpdate(ObjectNumber number, const char16_t* path, std::int32_t flags) {
+  return OpenStream(number, path, flags, OpenMode::Update);
+}
+
+std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text) {
+  return StreamWriteText(number, text, 0);
+}
+
+std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text, std::int32_t format) {
+  SharedChangeScope change;
+  FileStream* stream = LookupStream(number);
+  if (!stream || !text || !*text) return 0;
+  return ClampedCount(
+      WriteEncoded(*stream, std::u16string_view(text), EffectiveFormat(*stream, format)));
+}
+
+std::int64_t StreamLength(ObjectNumber number) {
+  SharedChangeScope change;
+  FileStream* stream = LookupStream(number);
+  if (!stream) return -1;
+  FlushStream(*stream);
+  struct stat status {};
+  if (::fstat(Descriptor(*stream), &status) != 0) return -1;
+  return status.st_size;
+}
+
+int IsFileStream(ObjectNumber number) { return IsObject(FileTable(), number) ? 1 : 0; }
+
+// Also the file table's free operation, which the registry calls under its table lock
+// from inside an opening's scope: the inner scope here never ends the thread.
+void CloseFileStream(ObjectNumber number) {
+  SharedChangeScope change;
+  if (number == AnyHandle) {
+    FreeAllObjects(FileTable());
+    return;
+  }
+  FileStream* stream = LookupStream(number);
+  if (!stream) return;
+  if (stream->buffer) {
+    FlushStream(*stream);
+    std::free(stream->buffer);
+    stream->buffer = nullptr;
+  }
+  ::close(Descriptor(*stream));
+  ReleaseObject(FileTable(), number);
+}

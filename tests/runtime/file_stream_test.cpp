@@ -1,0 +1,336 @@
+#include "runtime/file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/strings.h"
+#include "runtime/text_encoding.h"
+#include "runtime/thread_stop.h"
+
+namespace {
+
+class FileStreamTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char folderTemplate[] = "/tmp/file-stream-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    folder_ = folderTemplate;
+  }
+  void TearDown() override {
+    CloseFileStream(AnyHandle);
+    std::filesystem::remove_all(folder_);
+  }
+
+  std::string PathOf(const std::string& name) const { return folder_ + "/" + name; }
+  std::u16string Path16(const std::string& name) const { return Utf8ToUtf16(PathOf(name)); }
+
+  std::u16string WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(PathOf(name), std::ios::binary) << bytes;
+    return Path16(name);
+  }
+
+  std::string FileBytes(const std::string& name) const {
+    std::ifstream in(PathOf(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  std::string folder_;
+};
+
+std::u16string ReadText(ObjectNumber number, std::int32_t flags) {
+  return std::u16string(
+      TakeResult([&](std::int64_t at) { StreamReadText(number, flags, at); }).view());
+}
+
+// Every line of the file in turn, then the one empty read at its end.
+std::vector<std::u16string> ReadLines(ObjectNumber number, int count, std::int32_t flags = 0) {
+  std::vector<std::u16string> lines;
+  for (int i = 0; i < count; ++i) lines.push_back(ReadText(number, flags));
+  return lines;
+}
+
+using Lines = std::vector<std::u16string>;
+
+TEST_F(FileStreamTest, LineEndsAreKeptWholeAndSplitLineByLine) {
+  const std::u16string path = WriteFile("crlf.txt", "a\r\nb");
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8 | ShareRead), 0);
+  EXPECT_EQ(ReadText(0, ReadToEnd), u"a\r\nb");
+  ASSERT_NE(OpenFileRead(0, path.c_str(), 0), 0);
+  EXPECT_EQ(ReadLines(0, 3), (Lines{u"a", u"b", u""}));
+
+  const std::u16string lone = WriteFile("cr.txt", "a\rx\r");
+  for (std::int32_t flags : {0, NoBuffer, FormatAnsi, FormatAnsi | NoBuffer}) {
+    ASSERT_NE(OpenFileRead(0, lone.c_str(), flags), 0);
+    EXPECT_EQ(ReadLines(0, 3), (Lines{u"a", u"x", u""})) << flags;
+  }
+}
+
+TEST_F(FileStreamTest, Utf16FilesSplitAtTheirOwnLineEnds) {
+  const std::u16string text = u"\u00e9\r\nz\rq\n";
+  const std::string bytes(reinterpret_cast<const char*>(text.data()), 2 * text.size());
+  const std::u16string path = WriteFile("utf16.txt", bytes + "!");  // a cut-off last unit
+  for (std::int32_t flags : {0, NoBuffer}) {
+    ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf16 | flags), 0);
+    EXPECT_EQ(ReadLines(0, 4), (Lines{u"\u00e9", u"z", u"q", u""})) << flags;
+    ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf16 | flags), 0);
+    EXPECT_EQ(ReadText(0, ReadToEnd), text) << flags;
+  }
+  // Read as UTF-8, the zero byte of the first unit ends the text.
+  const std::u16string ascii = WriteFile("ascii16.txt", std::string("a\0b\0", 4));
+  ASSERT_NE(OpenFileRead(0, ascii.c_str(), FormatUtf8), 0);
+  EXPECT_EQ(ReadText(0, ReadToEnd), u"a");
+}
+
+TEST_F(FileStreamTest, AZeroByteEndsTheTextAndIsConsumed) {
+  const std::u16string path = WriteFile("nul.txt", std::string("ab\0cd\nef", 8));
+  for (std::int32_t flags : {0, NoBuffer, FormatAnsi}) {
+    ASSERT_NE(OpenFileRead(0, path.c_str(), flags), 0);
+    EXPECT_EQ(ReadText(0, ReadToEnd), u"ab") << flags;
+    EXPECT_EQ(ReadText(0, 0), u"cd") << flags;  // reading goes on after the zero byte
+    EXPECT_EQ(ReadText(0, ReadToEnd), u"ef") << flags;
+  }
+}
+
+TEST_F(FileStreamTest, Utf8IsTakenAsItComes) {
+  struct Case {
+    std::string bytes;
+    std::u16string text;
+  };
+  const std::vector<Case> cases = {
+      {"\xEF\xBB\xBFx", u"\uFEFFx"},              // a byte-order mark is text
+      {"a\x80" "b", u"a?b"},                       // a stray continuation byte
+      {"ab\xE2\x82", u"ab"},                       // the last sequence cut short
+      {"\xC3" "A", u"\uFFFD" u"A"},                // a broken sequence keeps the A
+      {"\xC3\xA9\xF0\x9F\x98\x80", u"\u00e9\U0001F600"},
+      {std::string("\xE2\x82\0zz", 5), u"\uFFFD"},  // a zero inside a sequence ends it
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const std::u16string path = WriteFile("case" + std::to_string(i), cases[i].bytes);
+    for (std::int32_t flags : {0, ReadToEnd}) {
+      ASSERT_NE(OpenFileRead(0, path.c_str(), 0), 0);
+      EXPECT_EQ(ReadText(0, flags), cases[i].text) << i << " " << flags;
+    }
+  }
+}
+
+// 4 MiB of mixed text: the reads go past chunk and buffer boundaries inside sequences.
+TEST_F(FileStreamTest, LargeFilesReadWholeAcrossChunks) {
+  std::string bytes;
+  for (int i = 0; bytes.size() < (std::size_t{9} << 20) / 2; ++i) {
+    bytes += "line " + std::to_string(i) + " caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\r\n";
+  }
+  const std::u16string path = WriteFile("large.txt", bytes);
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8 | ShareRead), 0);
+  EXPECT_EQ(ReadText(0, ReadToEnd), Utf8ToUtf16(bytes));
+  EXPECT_EQ(ReadText(0, ReadToEnd), u"");
+  CloseFileStream(0);
+
+  const std::u16string single = WriteFile("one-line.txt", std::string(5 << 20, 'x') + "\ny");
+  ASSERT_NE(OpenFileRead(0, single.c_str(), 0), 0);
+  EXPECT_EQ(ReadText(0, 0).size(), std::size_t{5} << 20);
+  EXPECT_EQ(ReadText(0, 0), u"y");
+}
+
+TEST_F(FileStreamTest, WritesEncodeInTheStreamsFormat) {
+  const std::u16string e = u"\u00e9";
+  ASSERT_NE(CreateFileStream(0, Path16("utf8.txt").c_str(), FormatUtf8), 0);
+  EXPECT_EQ(StreamWriteText(0, e.c_str()), 2);
+  ASSERT_NE(CreateFileStream(1, Path16("utf16.txt").c_str(), FormatUtf16), 0);
+  EXPECT_EQ(StreamWriteText(1, e.c_str()), 2);
+  ASSERT_NE(CreateFileStream(2, Path16("ansi.txt").c_str(), FormatAnsi), 0);
+  EXPECT_EQ(StreamWriteText(2, u"\u00e9\u20ac\U0001F600"), 3);
+  EXPECT_EQ(StreamWriteText(2, e.c_str(), FormatUtf8), 2);  // an explicit format wins
+  EXPECT_EQ(StreamWriteText(2, u""), 0);
+  EXPECT_EQ(StreamWriteText(2, nullptr), 0);
+  EXPECT_EQ(StreamLength(2), 5);  // flushed first
+  CloseFileStream(AnyHandle);
+  EXPECT_EQ(FileBytes("utf8.txt"), "\xC3\xA9");
+  EXPECT_EQ(FileBytes("utf16.txt"), std::string("\xE9\0", 2));
+  EXPECT_EQ(FileBytes("ansi.txt"), "\xE9??\xC3\xA9");
+}
+
+TEST_F(FileStreamTest, SmallAndLargeWritesKeepTheirOrder) {
+  ASSERT_NE(CreateFileStream(0, Path16("order.txt").c_str(), 0), 0);
+  const std::u16string large(5000, u'b');
+  StreamWriteText(0, u"a");
+  EXPECT_EQ(StreamWriteText(0, large.c_str()), 5000);
+  StreamWriteText(0, u"c");
+  EXPECT_EQ(StreamLength(0), 5002);
+  CloseFileStream(0);
+  EXPECT_EQ(FileBytes("order.txt"), "a" + std::string(5000, 'b') + "c");
+}
+
+TEST_F(FileStreamTest, SwitchingBetweenReadingAndWritingKeepsThePosition) {
+  const std::u16string path = WriteFile("update.txt", "ab\ncdef\ngh");
+  ASSERT_NE(OpenFileUpdate(0, path.c_str(), 0), 0);
+  EXPECT_EQ(ReadText(0, 0), u"ab");
+  StreamWriteText(0, u"XY");  // lands where the reader had got to
+  EXPECT_EQ(ReadText(0, 0), u"ef");
+  EXPECT_EQ(ReadText(0, ReadToEnd), u"gh");
+  CloseFileStream(0);
+  EXPECT_EQ(FileBytes("update.txt"), "ab\nXYef\ngh");
+
+  ASSERT_NE(OpenFileUpdate(0, path.c_str(), AppendOnOpen), 0);
+  StreamWriteText(0, u"!");
+  CloseFileStream(0);
+  EXPECT_EQ(FileBytes("update.txt"), "ab\nXYef\ngh!");
+
+  ASSERT_NE(OpenFileUpdate(0, Path16("new.txt").c_str(), 0), 0);  // made when missing
+  EXPECT_EQ(StreamLength(0), 0);
+}
+
+TEST_F(FileStreamTest, ReadOnlyStreamsWriteNothing) {
+  const std::u16string path = WriteFile("read-only.txt", "keep");
+  for (std::int32_t flags : {0, NoBuffer}) {
+    ASSERT_NE(OpenFileRead(0, path.c_str(), flags | FormatUtf16), 0);
+    EXPECT_EQ(StreamWriteText(0, u"no"), 0);
+    EXPECT_EQ(StreamLength(0), 4);
+  }
+  EXPECT_EQ(FileBytes("read-only.txt"), "keep");
+}
+
+TEST_F(FileStreamTest, ReopeningANumberFlushesAndClosesTheOldStream) {
+  const std::u16string first = Path16("first.txt");
+  ASSERT_NE(CreateFileStream(0, first.c_str(), 0), 0);
+  StreamWriteText(0, u"pending");
+  EXPECT_EQ(FileBytes("first.txt"), "");  // still in the buffer
+  ASSERT_NE(CreateFileStream(0, Path16("second.txt").c_str(), 0), 0);
+  EXPECT_EQ(FileBytes("first.txt"), "pending");
+
+  // A failed open under the number leaves it without a stream.
+  EXPECT_EQ(CreateFileStream(0, Path16("missing-folder/x.txt").c_str(), 0), 0);
+  EXPECT_EQ(IsFileStream(0), 0);
+  EXPECT_EQ(StreamLength(0), -1);
+  EXPECT_EQ(ReadText(0, ReadToEnd), u"");
+}
+
+TEST_F(FileStreamTest, OpeningFailsForWhatIsNoReadableFile) {
+  EXPECT_EQ(OpenFileRead(0, Path16("missing.txt").c_str(), 0), 0);
+  EXPECT_EQ(OpenFileRead(0, Utf8ToUtf16(folder_).c_str(), 0), 0);  // a directory
+  EXPECT_EQ(OpenFileRead(0, u"", 0), 0);
+  EXPECT_EQ(CreateFileStream(0, nullptr, 0), 0);
+  EXPECT_EQ(IsFileStream(0), 0);
+}
+
+TEST_F(FileStreamTest, HandlesNameStreamsUntilClosed) {
+  const std::u16string path = WriteFile("handle.txt", "text");
+  const ObjectNumber a = OpenFileRead(AnyHandle, path.c_str(), 0);
+  const ObjectNumber b = CreateFileStream(AnyHandle, Path16("other.txt").c_str(), 0);
+  ASSERT_NE(a, 0);
+  ASSERT_NE(b, 0);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(IsFileStream(a), 1);
+  EXPECT_EQ(ReadText(a, ReadToEnd), u"text");
+  StreamWriteText(b, u"written");
+  CloseFileStream(AnyHandle);  // flushes b as well
+  EXPECT_EQ(IsFileStream(a), 0);
+  EXPECT_EQ(IsFileStream(b), 0);
+  EXPECT_EQ(FileBytes("other.txt"), "written");
+}
+
+TEST_F(FileStreamTest, EndOfLibraryFlushesOpenStreams) {
+  ASSERT_NE(CreateFileStream(3, Path16("end.txt").c_str(), 0), 0);
+  StreamWriteText(3, u"flushed at the end");
+  FileStreamEnd();
+  EXPECT_EQ(IsFileStream(3), 0);
+  EXPECT_EQ(FileBytes("end.txt"), "flushed at the end");
+}
+
+TEST_F(FileStreamTest, CreateTruncatesAFileItMayOnlyWrite) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions don't restrict root";
+  WriteFile("write-only.txt", "old content");
+  ASSERT_EQ(chmod(PathOf("write-only.txt").c_str(), 0200), 0);
+  ASSERT_NE(CreateFileStream(0, Path16("write-only.txt").c_str(), 0), 0);
+  StreamWriteText(0, u"new");
+  CloseFileStream(0);
+  chmod(PathOf("write-only.txt").c_str(), 0600);
+  EXPECT_EQ(FileBytes("write-only.txt"), "new");
+}
+
+TEST_F(FileStreamTest, ProbeFileSizeTellsFilesFoldersAndNothing) {
+  const std::u16string path = WriteFile("sized.txt", "12345");
+  EXPECT_EQ(ProbeFileSize(path.c_str()), 5);
+  EXPECT_EQ(ProbeFileSize((path + u"/").c_str()), 5);
+  EXPECT_EQ(ProbeFileSize(Utf8ToUtf16(folder_).c_str()), -2);
+  EXPECT_EQ(ProbeFileSize(Utf8ToUtf16(folder_ + "//").c_str()), -2);
+  EXPECT_EQ(ProbeFileSize(u"/"), -2);
+  EXPECT_EQ(ProbeFileSize(Path16("missing").c_str()), -1);
+  EXPECT_EQ(ProbeFileSize(u""), -1);
+  EXPECT_EQ(ProbeFileSize(nullptr), -1);
+}
+
+std::u16string FilePart(const char16_t* path, std::int64_t mode) {
+  return std::u16string(
+      TakeResult([&](std::int64_t at) { FilePartOfPath(path, mode, at); }).view());
+}
+
+TEST(FilePartOfPath, TakesTheNameAfterTheLastSeparator) {
+  EXPECT_EQ(FilePart(u"C:\\dir\\name.tar.gz", 1), u"name.tar");
+  EXPECT_EQ(FilePart(u"C:\\dir\\name.tar.gz", 0), u"name.tar.gz");
+  EXPECT_EQ(FilePart(u"C:\\dir\\name.", 1), u"name.");
+  EXPECT_EQ(FilePart(u"C:\\dir\\.profile", 1), u".profile");
+  EXPECT_EQ(FilePart(u"C:\\dir\\", 1), u"");
+  EXPECT_EQ(FilePart(u"/home/user/input.log", 1), u"input");
+  EXPECT_EQ(FilePart(u"plain", 1), u"plain");
+  EXPECT_EQ(FilePart(u"/data/archive.tar gz", 1), u"archive.tar gz");  // a space stops it
+  EXPECT_EQ(FilePart(u"\"/my dir/my file.txt\" --flag", 0), u"my file.txt");
+  EXPECT_EQ(FilePart(u"\"/my dir/my file.txt\" --flag", 1), u"my file");
+  EXPECT_EQ(FilePart(nullptr, 1), u"");
+}
+
+// A worker reading a pipe is told to stop while the read is under way: it ends at the
+// stop point after the chunk it is in, without returning to its caller.
+TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
+  char folderTemplate[] = "/tmp/file-stream-stop-XXXXXX";
+  ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+  const std::string fifo = std::string(folderTemplate) + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+  std::promise<std::shared_ptr<StopState>> stateOfReader;
+  std::atomic<bool> readReturned{false};
+  std::thread reader([&] {
+    stateOfReader.set_value(CurrentStopState());
+    const std::u16string path = Utf8ToUtf16(fifo);
+    if (OpenFileRead(7, path.c_str(), 0) == 0) return;
+    StreamReadText(7, ReadToEnd, TempPosition());
+    readReturned = true;
+  });
+  std::shared_ptr<StopState> state = stateOfReader.get_future().get();
+  const int writer = open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  const std::string chunk(std::size_t{4} << 20, 'x');
+  ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+  ASSERT_EQ(write(writer, "y", 1), 1);
+
+  std::atomic<bool> stopRequested{false};
+  std::thread stopper([&] {
+    stopRequested = true;
+    RequestThreadStop(*state);
+  });
+  while (!stopRequested) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Completes the chunk the reader is in; the text would go on, but the reader must not.
+  ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
+  close(writer);  // without the stop the reader would now reach the end and return
+  stopper.join();
+  reader.join();
+  EXPECT_FALSE(readReturned);
+  EXPECT_EQ(IsFileStream(7), 1);  // left open and consistent, for the next opener to close
+  CloseFileStream(7);
+  std::filesystem::remove_all(folderTemplate);
+}
+
+}  // namespace
