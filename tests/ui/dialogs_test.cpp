@@ -1,0 +1,206 @@
+// Message boxes, file choosers, the clipboard and launching.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "file_chooser_request.h"
+#include "ui/modal_seam.h"
+#include "ui_test_support.h"
+
+using namespace ui_test;
+
+namespace {
+
+class DialogTest : public testing::Test {
+ protected:
+  void SetUp() override { OpenEvaluatorLikeWindow(); }
+  void TearDown() override { SetModalSeam({}); }
+};
+
+// Runs inspect on the first modal dialog that opens (within a few seconds).
+template <typename Dialog>
+void WhenDialogOpens(std::function<void(Dialog*)> inspect) {
+  auto* poll = new QTimer;
+  auto* waited = new QElapsedTimer;
+  waited->start();
+  QObject::connect(poll, &QTimer::timeout, [poll, waited, inspect] {
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+    if (!dialog && waited->elapsed() < 5000) return;
+    poll->stop();
+    poll->deleteLater();
+    delete waited;
+    if (dialog) inspect(dialog);
+  });
+  poll->start(10);
+}
+
+TEST_F(DialogTest, MessageBoxFlagsSelectTheIcon) {
+  std::vector<MessageBoxRequest> shown;
+  ModalSeam seam;
+  seam.messageBox = [&](const MessageBoxRequest& request) -> std::int64_t {
+    shown.push_back(request);
+    return 1;
+  };
+  SetModalSeam(seam);
+  for (std::int64_t flags : {16, 48, 64, 0, 32}) UiMessageBox(u"title", u"text", flags);
+  ASSERT_EQ(shown.size(), 5u);
+  EXPECT_EQ(shown[0].icon, MessageIcon::Error);
+  EXPECT_EQ(shown[1].icon, MessageIcon::Warning);
+  EXPECT_EQ(shown[2].icon, MessageIcon::Information);
+  EXPECT_EQ(shown[3].icon, MessageIcon::None);
+  EXPECT_EQ(shown[4].icon, MessageIcon::Question);
+  EXPECT_EQ(shown[0].title, u"title");
+  EXPECT_EQ(shown[0].text, u"text");
+}
+
+TEST_F(DialogTest, RealMessageBoxHasTheIconAndOneOkButton) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  int buttons = 0;
+  QString title, text;
+  WhenDialogOpens<QMessageBox>([&](QMessageBox* box) {
+    icon = box->icon();
+    buttons = static_cast<int>(box->buttons().size());
+    title = box->windowTitle();
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(UiMessageBox(u"In progress", u"Evaluating <b>is</b> already in progress.", 48), 1);
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  EXPECT_EQ(buttons, 1);
+  EXPECT_EQ(title, QString("In progress"));
+  EXPECT_EQ(text, QString("Evaluating <b>is</b> already in progress."));
+}
+
+TEST_F(DialogTest, CancelledChoosersReturnTheEmptyText) {
+  WhenDialogOpens<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+  EXPECT_EQ(Text(UiAskOpenFile(u"input file", u"", u"all | *.*", 0)), u"");
+  WhenDialogOpens<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+  EXPECT_EQ(Text(UiAskSaveFile(u"export to", u"_export.txt", u"", 0)), u"");
+}
+
+TEST_F(DialogTest, OpenChooserStartsInTheFolderWithTheNameAndTakesANewFile) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const std::u16string defaultFile = (folder.path() + "/new input.txt").toStdU16String();
+  QString shownFolder;
+  QStringList filters;
+  QFileDialog::AcceptMode mode = QFileDialog::AcceptSave;
+  WhenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
+    shownFolder = dialog->directory().absolutePath();
+    filters = dialog->nameFilters();
+    mode = dialog->acceptMode();
+    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+  });
+  const std::u16string chosen = Text(UiAskOpenFile(u"input file", defaultFile.c_str(), u"all | *.*", 0));
+  EXPECT_EQ(chosen, defaultFile);  // it need not exist yet
+  EXPECT_EQ(shownFolder, QDir(folder.path()).absolutePath());
+  EXPECT_EQ(filters, QStringList{"all (*)"});  // Qt folds the description's space
+  EXPECT_EQ(mode, QFileDialog::AcceptOpen);
+}
+
+TEST_F(DialogTest, SaveChooserTakesAnExistingFileWithoutAsking) {
+  QTemporaryDir folder;
+  QFile existing(folder.path() + "/log_export.json");
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.close();
+  const std::u16string defaultFile = existing.fileName().toStdU16String();
+  WhenDialogOpens<QFileDialog>(
+      [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+  EXPECT_EQ(Text(UiAskSaveFile(u"export to", defaultFile.c_str(), u"", 0)), defaultFile);
+}
+
+TEST_F(DialogTest, ChooserRequestSplitsTheDefaultFileAndDropsUnfitNames) {
+  FileChooserRequest request = BuildFileChooserRequest(false, u"t", u"C:\\data\\in.txt", u"", 0);
+  EXPECT_EQ(request.startFolder, u"C:\\data");
+  EXPECT_EQ(request.proposedName, u"in.txt");
+  request = BuildFileChooserRequest(true, u"t", u"log.old_export.json", u"", 0);
+  EXPECT_EQ(request.startFolder, u"");
+  EXPECT_EQ(request.proposedName, u"log.old_export.json");
+  EXPECT_TRUE(request.save);
+  EXPECT_EQ(BuildFileChooserRequest(false, u"t", u"/top.txt", u"", 0).startFolder, u"/");
+  EXPECT_EQ(BuildFileChooserRequest(false, u"t", u"/home/u/", u"", 0).proposedName, u"");
+  for (const char16_t* unfit : {u"a?.txt", u"a\"b", u"a*", u"a:b", u"a<b", u"a>b", u"a|b", u"a\tb", u""}) {
+    EXPECT_EQ(BuildFileChooserRequest(false, u"t", unfit, u"", 0).proposedName, u"") << QString::fromUtf16(unfit).toStdString();
+  }
+}
+
+TEST_F(DialogTest, ChooserFiltersComeInPairsWithTheirSpaces) {
+  FileChooserRequest request = BuildFileChooserRequest(false, u"t", u"", u"all | *.*", 0);
+  ASSERT_EQ(request.filters.size(), 1u);
+  EXPECT_EQ(request.filters[0].description, u"all ");
+  EXPECT_EQ(request.filters[0].patterns, std::vector<std::u16string>{u"*"});
+  request = BuildFileChooserRequest(false, u"t", u"", u"Text|*.txt;*.log|Dangling", 1);
+  ASSERT_EQ(request.filters.size(), 1u);  // a description without patterns is no filter
+  EXPECT_EQ(request.filters[0].patterns, (std::vector<std::u16string>{u"*.txt", u"*.log"}));
+  EXPECT_EQ(request.selectedFilter, 0u);  // index 1 doesn't exist
+  request = BuildFileChooserRequest(false, u"t", u"", u"A|*.a|B|*.b", 1);
+  EXPECT_EQ(request.selectedFilter, 1u);
+  EXPECT_TRUE(BuildFileChooserRequest(false, u"t", u"", u"", 0).filters.empty());
+}
+
+TEST_F(DialogTest, ChooserHookReceivesTheRequest) {
+  std::vector<FileChooserRequest> asked;
+  ModalSeam seam;
+  seam.chooseFile = [&](const FileChooserRequest& request) {
+    asked.push_back(request);
+    return std::u16string(u"/tmp/chosen.txt");
+  };
+  SetModalSeam(seam);
+  EXPECT_EQ(Text(UiAskSaveFile(u"export to", u"notes_export.txt", u"", 0)), u"/tmp/chosen.txt");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].title, u"export to");
+  EXPECT_EQ(asked[0].proposedName, u"notes_export.txt");
+}
+
+TEST_F(DialogTest, ClipboardHoldsUnicodeText) {
+  const std::u16string text = u"ab\r\na\r\n\u00fc\U0001F600\r\n";
+  UiSetClipboardText(text.c_str());
+  EXPECT_EQ(Text(UiGetClipboardText()), text);
+  UiSetClipboardText(u"");
+  EXPECT_EQ(Text(UiGetClipboardText()), u"");
+}
+
+TEST_F(DialogTest, ProgramStartsDetachedWithItsParametersAsOneArgumentInItsFolder) {
+  QTemporaryDir folder;
+  const QString script = folder.path() + "/record.sh";
+  QFile file(script);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("#!/bin/sh\nprintf '%s|%s|%s' \"$#\" \"$1\" \"$PWD\" > \"$PWD/out.tmp\"\n"
+             "mv \"$PWD/out.tmp\" \"$PWD/out.txt\"\n");
+  file.close();
+  file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const std::u16string program = script.toStdU16String();
+  const std::u16string directory = folder.path().toStdU16String();
+  EXPECT_EQ(UiRunProgram(program.c_str(), u"/path with spaces/in.txt", directory.c_str()), 1);
+  QFile out(folder.path() + "/out.txt");
+  ASSERT_TRUE(ProcessUntil([&] { return out.exists(); }));
+  ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(out.readAll()),
+            "1|/path with spaces/in.txt|" + QDir(folder.path()).canonicalPath());
+}
+
+TEST_F(DialogTest, DocumentsAndWebAddressesGoToTheDesktopOpener) {
+  std::vector<std::u16string> opened;
+  ModalSeam seam;
+  seam.openDocument = [&](const std::u16string& address) {
+    opened.push_back(address);
+    return true;
+  };
+  SetModalSeam(seam);
+  QTemporaryDir folder;
+  const std::u16string directory = folder.path().toStdU16String();
+  EXPECT_EQ(UiRunProgram(u"https://example.org/regex-disambiguation.html", u"", u""), 1);
+  EXPECT_EQ(UiRunProgram(u"notes.txt", u"", directory.c_str()), 1);
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0], u"https://example.org/regex-disambiguation.html");
+  EXPECT_EQ(opened[1], (QUrl::fromLocalFile(folder.path() + "/notes.txt")).toString().toStdU16String());
+  EXPECT_EQ(UiRunProgram(u"", u"", u""), 0);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+#include "tree_row_store.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+void AppendLevels(TreeRowStore& store, const std::vector<std::int64_t>& levels) {
+  for (std::int64_t level : levels) {
+    ASSERT_NE(store.Append(u"row " + std::u16string(1, static_cast<char16_t>(u'0' + level)),
+                           level),
+              NoRow);
+  }
+}
+
+std::vector<std::int64_t> ChildrenOf(const TreeRowStore& store, std::int64_t parent) {
+  std::vector<std::int64_t> children;
+  const std::int64_t count = parent == NoRow ? -1 : store.Links(parent).childCount;
+  for (std::int64_t index = 0;; ++index) {
+    const std::int64_t child = parent == NoRow ? store.RootAt(index) : store.ChildAt(parent, index);
+    if (child == NoRow) break;
+    children.push_back(child);
+  }
+  if (count >= 0) {
+    EXPECT_EQ(static_cast<std::int64_t>(children.size()), count);
+  }
+  return children;
+}
+
+TEST(TreeRowStoreLevels, ZeroOneOneZeroOneGivesTwoRootsWithTwoAndOneChildren) {
+  TreeRowStore store;
+  AppendLevels(store, {0, 1, 1, 0, 1});
+  EXPECT_EQ(store.Count(), 5);
+  EXPECT_EQ(ChildrenOf(store, NoRow), (std::vector<std::int64_t>{0, 3}));
+  EXPECT_EQ(ChildrenOf(store, 0), (std::vector<std::int64_t>{1, 2}));
+  EXPECT_EQ(ChildrenOf(store, 3), (std::vector<std::int64_t>{4}));
+  EXPECT_EQ(store.Links(2).rowInParent, 1);
+  EXPECT_EQ(store.Links(4).parent, 3);
+}
+
+TEST(TreeRowStoreLevels, LevelsArePlacedAgainstTheLastRow) {
+  TreeRowStore store;
+  // A first row is a root whatever its level; a level deeper than the last row's depth + 1
+  // still makes only a child; a smaller level climbs to the ancestor at that depth.
+  AppendLevels(store, {3, 1, 2, 3, 1, 5, 0, -4});
+  EXPECT_EQ(store.Links(0).depth, 0);
+  EXPECT_EQ(store.Links(1).parent, 0);
+  EXPECT_EQ(store.Links(3).parent, 2);
+  EXPECT_EQ(store.Links(3).depth, 3);
+  EXPECT_EQ(store.Links(4).parent, 0);  // next sibling of row 1, the ancestor at depth 1
+  EXPECT_EQ(store.Links(4).rowInParent, 1);
+  EXPECT_EQ(store.Links(5).parent, 4);
+  EXPECT_EQ(store.Links(5).depth, 2);
+  EXPECT_EQ(store.Links(6).parent, NoRow);
+  EXPECT_EQ(store.Links(7).parent, NoRow);  // a negative level counts as 0
+  EXPECT_EQ(ChildrenOf(store, NoRow), (std::vector<std::int64_t>{0, 6, 7}));
+  EXPECT_EQ(ChildrenOf(store, 0), (std::vector<std::int64_t>{1, 4}));
+}
+
+TEST(TreeRowStoreTexts, TextsReadBackCutToTheBufferAndInOrder) {
+  TreeRowStore store;
+  const std::u16string longText(5000, u'x');
+  store.Append(u"first", 0);
+  store.Append(longText, 1);
+  store.Append(u"", 0);
+  store.Append(u"\u00e9\U0001F600", 0);
+  EXPECT_EQ(store.Text(0), u"first");
+  EXPECT_EQ(store.Text(1), std::u16string(TreeTextLimit, u'x'));
+  EXPECT_EQ(store.Text(2), u"");
+  EXPECT_EQ(store.Text(3), u"\u00e9\U0001F600");
+  EXPECT_EQ(store.Text(4), u"");
+  EXPECT_EQ(store.Text(-1), u"");
+}
+
+TEST(TreeRowStoreTexts, ClearEmptiesAndTheNextRowIsARootAgain) {
+  TreeRowStore store;
+  AppendLevels(store, {0, 1, 2});
+  store.Clear();
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_EQ(store.RootAt(0), NoRow);
+  EXPECT_EQ(store.Text(0), u"");
+  store.Append(u"again", 2);
+  EXPECT_EQ(store.Links(0).parent, NoRow);
+  EXPECT_EQ(store.Links(0).depth, 0);
+  EXPECT_EQ(store.Text(0), u"again");
+}
+
+TEST(TreeRowStoreWalks, ChildrenAreFoundInAnyOrderOfAsking) {
+  TreeRowStore store;
+  store.Append(u"parent", 0);
+  std::vector<std::int64_t> expected;
+  for (int child = 0; child < 60; ++child) {
+    expected.push_back(store.Append(u"child", 1));
+    store.Append(u"grandchild", 2);  // children are not contiguous ids
+  }
+  for (std::int64_t index = 59; index >= 0; --index) {
+    EXPECT_EQ(store.ChildAt(0, index), expected[static_cast<std::size_t>(index)]);
+  }
+  std::mt19937 random(7);
+  for (int probe = 0; probe < 200; ++probe) {
+    const auto index = static_cast<std::int64_t>(random() % 60);
+    EXPECT_EQ(store.ChildAt(0, index), expected[static_cast<std::size_t>(index)]);
+  }
+  EXPECT_EQ(store.ChildAt(0, 60), NoRow);
+  EXPECT_EQ(store.ChildAt(0, -1), NoRow);
+  EXPECT_EQ(store.ChildAt(1, 0), 2);
+  EXPECT_EQ(store.ChildAt(2, 0), NoRow);
+}
+
+// What a view knowing rows [0, bound) sees as a row's child count, counted the slow way.
+std::int64_t VisibleChildrenByCount(const TreeRowStore& store, std::int64_t parent,
+                                    std::int64_t bound) {
+  std::int64_t visible = 0;
+  for (std::int64_t row = 0; row < bound; ++row) visible += store.Links(row).parent == parent;
+  return visible;
+}
+
+void ExpectSpineAgreesWithCounting(const TreeRowStore& store, std::int64_t bound) {
+  const TreeVisibleSpine spine = store.VisibleSpine(bound);
+  EXPECT_EQ(spine.visibleRoots, VisibleChildrenByCount(store, NoRow, bound));
+  for (std::int64_t row = 0; row < bound; ++row) {
+    const TreeRowLinks links = store.Links(row);
+    std::int64_t visible = links.childCount;
+    const auto depth = static_cast<std::size_t>(links.depth);
+    if (depth < spine.entries.size() && spine.entries[depth].row == row) {
+      visible = spine.entries[depth].visibleChildren;
+    }
+    ASSERT_EQ(visible, VisibleChildrenByCount(store, row, bound)) << "row " << row;
+  }
+}
+
+bool IsDescendantOfRange(const TreeRowStore& store, std::int64_t row, std::int64_t from) {
+  for (std::int64_t up = store.Links(row).parent; up != NoRow; up = store.Links(up).parent) {
+    if (up >= from) return true;
+  }
+  return false;
+}
+
+void ExpectStepsShowEveryRow(const TreeRowStore& store, std::int64_t batch) {
+  std::int64_t published = 0;
+  while (published < store.Count()) {
+    const std::int64_t limit = std::min(published + batch, store.Count());
+    const TreePublishStep step = store.NextPublishStep(published, limit);
+    ASSERT_GT(step.bound, published);
+    ASSERT_LE(step.bound, limit);
+    // The step appends children at the end of what the view knows of the parent.
+    EXPECT_EQ(step.firstChild, VisibleChildrenByCount(store, step.parent, published));
+    EXPECT_EQ(step.lastChild, VisibleChildrenByCount(store, step.parent, step.bound) - 1);
+    for (std::int64_t row = published; row < step.bound; ++row) {
+      EXPECT_TRUE(store.Links(row).parent == step.parent || IsDescendantOfRange(store, row, published))
+          << "row " << row;
+    }
+    published = step.bound;
+    ExpectSpineAgreesWithCounting(store, published);
+  }
+}
+
+TEST(TreeRowStorePublishing, StepsAndSpineMatchCountingForEveryBatchSize) {
+  TreeRowStore store;
+  std::mt19937 random(11);
+  for (int row = 0; row < 300; ++row) store.Append(u"r", static_cast<std::int64_t>(random() % 4));
+  for (std::int64_t batch : {1, 2, 3, 7, 64, 1000}) {
+    SCOPED_TRACE(batch);
+    ExpectStepsShowEveryRow(store, batch);
+  }
+}
+
+TEST(TreeRowStorePublishing, MatchAndGroupRowsOfManyMatchesNeedOneStep) {
+  TreeRowStore store;
+  store.Append(u"m", 0);
+  const TreePublishStep first = store.NextPublishStep(0, 1);
+  EXPECT_EQ(first.bound, 1);
+  for (int match = 0; match < 100; ++match) {
+    store.Append(u"g", 1);
+    store.Append(u"m", 0);
+    store.Append(u"g", 1);
+  }
+  // Once row 0 is shown, the rest is its last children, then roots with their children.
+  const TreePublishStep children = store.NextPublishStep(1, store.Count());
+  EXPECT_EQ(children.parent, 0);
+  EXPECT_EQ(children.bound, 2);
+  const TreePublishStep roots = store.NextPublishStep(2, store.Count());
+  EXPECT_EQ(roots.parent, NoRow);
+  EXPECT_EQ(roots.firstChild, 1);
+  EXPECT_EQ(roots.lastChild, 100);
+  EXPECT_EQ(roots.bound, store.Count());
+}
+
+}  // namespace
