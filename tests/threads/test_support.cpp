@@ -3,21 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "runtime/thread_data.h"
 #include "threads/threads.h"
 
-std::int64_t taggedSlotOffset = -1;
-Inbox inbox;
-std::atomic<int> handOverCalls{0};
 std::atomic<int> threadsStarted{0};
+std::atomic<int> handOverCalls{0};
 
 namespace {
 
+std::int64_t taggedSlotOffset = -1;
 std::mutex countsLock;
 std::map<std::int64_t, int> slotReleases;
 std::map<std::int64_t, int> exitCleanUps;
+
+std::mutex inboxLock;
+std::vector<PostedEvent*> inbox;
 std::atomic<bool> acceptPosts{true};
 
 void CountIn(std::map<std::int64_t, int>& counts, std::int64_t tag) {
@@ -25,38 +29,35 @@ void CountIn(std::map<std::int64_t, int>& counts, std::int64_t tag) {
   ++counts[tag];
 }
 
-int CountOf(std::map<std::int64_t, int>& counts, std::int64_t tag) {
+int CountOf(const std::map<std::int64_t, int>& counts, std::int64_t tag) {
   std::lock_guard lock(countsLock);
   auto found = counts.find(tag);
   return found == counts.end() ? 0 : found->second;
 }
 
 void ReleaseTaggedSlot(void* slot) {
-  auto* tagged = static_cast<TaggedSlot*>(slot);
-  if (tagged->tag != 0) CountIn(slotReleases, tagged->tag);
+  if (auto tag = *static_cast<std::int64_t*>(slot)) CountIn(slotReleases, tag);
 }
 
-void CountExit(void* argument) {
-  CountIn(exitCleanUps, static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(argument)));
-}
+void CountExit(void* tag) { CountIn(exitCleanUps, reinterpret_cast<std::intptr_t>(tag)); }
 
 int TestHandOver(PostedEvent* event) {
   handOverCalls.fetch_add(1);
   if (!acceptPosts.load()) return 0;
-  inbox.Push(event);
+  std::lock_guard lock(inboxLock);
+  inbox.push_back(event);
   return 1;
 }
 
-std::int64_t RunBody(std::int64_t value) {
-  (*reinterpret_cast<ThreadBody*>(static_cast<std::intptr_t>(value)))();
+std::int64_t RunBody(std::int64_t body) {
+  (*reinterpret_cast<ThreadBody*>(static_cast<std::intptr_t>(body)))();
   return 0;
 }
 
 }  // namespace
 
 std::int64_t StartBody(ThreadBody& body) {
-  const std::int64_t id =
-      ThreadCreate(RunBody, static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(&body)));
+  const std::int64_t id = ThreadCreate(RunBody, reinterpret_cast<std::intptr_t>(&body));
   if (id != 0) threadsStarted.fetch_add(1);
   return id;
 }
@@ -70,56 +71,59 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return true;
 }
 
-void RegisterTestSlots() {
-  taggedSlotOffset = RegisterThreadSlot(sizeof(TaggedSlot), nullptr, ReleaseTaggedSlot);
+bool KillReturnsWithin(std::int64_t id, std::chrono::milliseconds timeout) {
+  auto returned = std::make_shared<std::atomic<bool>>(false);
+  std::thread([id, returned] {
+    ThreadKill(id);
+    returned->store(true);
+  }).detach();
+  return WaitUntil([&] { return returned->load(); }, timeout);
 }
 
 void TagCallingThread(std::int64_t tag) {
-  static_cast<TaggedSlot*>(ThreadSlot(taggedSlotOffset))->tag = tag;
+  *static_cast<std::int64_t*>(ThreadSlot(taggedSlotOffset)) = tag;
 }
-
-int SlotReleasesOf(std::int64_t tag) { return CountOf(slotReleases, tag); }
-int ExitCleanUpsOf(std::int64_t tag) { return CountOf(exitCleanUps, tag); }
 
 void CountExitOf(std::int64_t tag) {
   OnThreadExit(CountExit, reinterpret_cast<void*>(static_cast<std::intptr_t>(tag)));
 }
 
-void Inbox::Push(PostedEvent* event) {
-  std::lock_guard lock(lock_);
-  events_.push_back(event);
-}
+int SlotReleasesOf(std::int64_t tag) { return CountOf(slotReleases, tag); }
+int ExitCleanUpsOf(std::int64_t tag) { return CountOf(exitCleanUps, tag); }
 
-std::vector<PostedEvent*> Inbox::TakeAll() {
-  std::lock_guard lock(lock_);
-  return std::exchange(events_, {});
-}
-
-std::size_t Inbox::Size() {
-  std::lock_guard lock(lock_);
-  return events_.size();
-}
-
-void Inbox::Install(bool accept) {
+void InstallHandOver(bool accept) {
   acceptPosts.store(accept);
   SetPostedEventHandOver(TestHandOver);
 }
 
+std::vector<PostedEvent*> TakeInbox() {
+  std::lock_guard lock(inboxLock);
+  return std::exchange(inbox, {});
+}
+
+std::size_t InboxSize() {
+  std::lock_guard lock(inboxLock);
+  return inbox.size();
+}
+
 int DeliverInbox() {
-  auto events = inbox.TakeAll();
+  auto events = TakeInbox();
   for (PostedEvent* event : events) DeliverPostedEvent(event);
   return static_cast<int>(events.size());
 }
 
 void DiscardInbox() {
-  for (PostedEvent* event : inbox.TakeAll()) DiscardPostedEvent(event);
+  for (PostedEvent* event : TakeInbox()) DiscardPostedEvent(event);
 }
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  // Slots are registered before any other thread exists.
-  RegisterTestSlots();
+  // As at the program's start-up: slots first, before any other thread exists.
+  taggedSlotOffset = RegisterThreadSlot(sizeof(std::int64_t), nullptr, ReleaseTaggedSlot);
   ThreadInit();
   PostEventInit();
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  ThreadEnd();
+  PostEventEnd();
+  return result;
 }

@@ -2,6 +2,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -127,26 +128,11 @@ TEST(ThreadKill, ThreadSpinningInsideAnInterruptibleCallStops) {
   };
   const std::int64_t id = StartBody(body);
   ASSERT_TRUE(WaitUntil([] { return spins.load() > 1000; }));
-  ThreadKill(id);
+  ASSERT_TRUE(KillReturnsWithin(id));
   EXPECT_EQ(ThreadIsRunning(id), 0);
   ExpectCounterStopsWithin100ms(spins);
   ExpectReleasedOnce(tag);
   EXPECT_FALSE(returned.load());
-}
-
-TEST(ThreadKill, KillOfAnEndingThreadIsHarmless) {
-  constexpr std::int64_t tag = 304;
-  static ThreadBody body = [] {
-    TagCallingThread(tag);
-    CountExitOf(tag);
-  };
-  const std::int64_t id = StartBody(body);
-  ASSERT_TRUE(WaitUntil([] { return ExitCleanUpsOf(tag) == 1; }));
-  ThreadKill(id);  // the thread has returned: only its record goes
-  EXPECT_EQ(ThreadIsRunning(id), 0);
-  ExpectReleasedOnce(tag);
-  static ThreadBody quick = [] {};
-  EXPECT_GT(StartBody(quick), id);  // ids are not reused
 }
 
 TEST(ThreadKill, FinishedThreadOnlyLosesItsRecord) {
@@ -162,6 +148,8 @@ TEST(ThreadKill, FinishedThreadOnlyLosesItsRecord) {
   EXPECT_EQ(ThreadIsRunning(id), 0);
   EXPECT_EQ(ExitCleanUpsOf(tag), 1);
   EXPECT_EQ(SlotReleasesOf(tag), 1);
+  static ThreadBody quick = [] {};
+  EXPECT_GT(StartBody(quick), id);  // ids are not reused
 }
 
 TEST(ThreadKill, UnknownIdsLeaveRunningThreadsAlone) {
@@ -195,8 +183,10 @@ TEST(ThreadKill, ThreadWaitingForTheUiThreadDoesNotHoldUpTheKill) {
   static Gate ui;
   static std::atomic<bool> waiting{false};
   static std::atomic<int> changesAfterWait{0};
+  static std::shared_ptr<StopState> workerState;
   static ThreadBody body = [] {
     CountExitOf(tag);
+    workerState = CurrentStopState();
     waiting.store(true);
     ui.Wait();
     SharedChangeScope scope;
@@ -204,8 +194,11 @@ TEST(ThreadKill, ThreadWaitingForTheUiThreadDoesNotHoldUpTheKill) {
   };
   const std::int64_t id = StartBody(body);
   ASSERT_TRUE(WaitUntil([] { return waiting.load(); }));
-  ThreadKill(id);  // must return although the thread cannot move yet
+  EXPECT_FALSE(StopRequestedFor(*workerState));
+  ASSERT_TRUE(KillReturnsWithin(id));  // although the thread cannot move yet
   EXPECT_EQ(ThreadIsRunning(id), 0);
+  // Work the UI thread would still do for the worker can see that it must not.
+  EXPECT_TRUE(StopRequestedFor(*workerState));
   ui.open.store(true);
   EXPECT_TRUE(WaitUntil([] { return ExitCleanUpsOf(tag) == 1; }));
   EXPECT_EQ(changesAfterWait.load(), 0);
