@@ -1,0 +1,68 @@
+// The evaluator: start-up, the main window and its gadgets, the event loop, the evaluation
+// worker and the commands around it. Tests drive the same functions the program runs.
+#pragma once
+
+#include <cstdint>
+
+namespace evaluator {
+
+// Gadgets are addressed by fixed numbers: shortcut events and export compare against them.
+enum Gadget : std::int64_t {
+  PatternLabel = 0,
+  PatternField = 1,
+  InputLabel = 2,
+  InputField = 3,
+  OptionsLabel = 4,
+  OptionsList = 5,
+  ResultsLabel = 6,
+  ResultsTree = 7,
+  ExportCommaButton = 8,
+  ExportNewlineButton = 9,
+  ExportTabButton = 10,
+  ExportJsonButton = 11,
+  ExportXmlButton = 12,
+};
+
+inline constexpr std::int64_t MainWindow = 0;
+
+// Events the worker posts to the loop.
+inline constexpr int MessageEvent = 0x10000;
+inline constexpr int DoneEvent = 0x10001;
+
+// Shortcut event numbers.
+enum Command : std::int64_t {
+  HelpCommand = 100,
+  AbortCommand = 101,
+  EnterCommand = 102,
+  ChooseFileCommand = 103,
+  SaveCommand = 104,
+  OpenInputFileCommand = 105,
+  CopyAllCommand = 106,
+};
+
+struct GadgetRect {
+  std::int64_t x;
+  std::int64_t y;
+  std::int64_t width;
+  std::int64_t height;
+  bool operator==(const GadgetRect&) const = default;
+};
+
+// Column k of columnCount equal columns over a client area of width x height.
+GadgetRect ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column);
+
+// Start-up: the runtime libraries in their order, the window, gadgets, shortcuts, options
+// and the result list.
+void StartUp();
+
+// Handles one event code as the loop does; false once CloseEvent has been handled.
+bool HandleEvent(int code);
+
+// Shut-down: stops a running worker, then ends the libraries in their order.
+void ShutDown();
+
+// The whole program: start-up, the loop until the window closes, shut-down. Returns the
+// exit code, 0.
+int Run();
+
+}  // namespace evaluator

@@ -1,0 +1,3 @@
+#include "app/evaluator.h"
+
+int main() { return evaluator::Run(); }

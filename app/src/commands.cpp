@@ -1,0 +1,73 @@
+#include "commands.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "app/evaluator.h"
+#include "runtime/file_stream.h"
+#include "state.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+
+namespace evaluator {
+namespace {
+
+// The opener that hands a document to its associated application: xdg-open on a Linux
+// desktop, open where that is the platform's opener.
+const char16_t* DocumentOpener() {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!folders.empty()) {
+    const std::size_t end = folders.find(':');
+    const std::string folder(folders.substr(0, end));
+    if (access((folder + "/xdg-open").c_str(), X_OK) == 0) return u"xdg-open";
+    folders = end == std::string_view::npos ? std::string_view() : folders.substr(end + 1);
+  }
+  return u"open";
+}
+
+}  // namespace
+
+void CopySelectedRow() { UiSetClipboardText(UiGetText(ResultsTree)); }
+
+void CopyAllRows() {
+  if (UiFocusedGadget() != ResultsTree) return;
+  std::u16string copyAllText;
+  const std::int64_t rows = UiCountItems(ResultsTree);
+  for (std::int64_t row = 0; row < rows; ++row) {
+    copyAllText += UiGetItemText(ResultsTree, row, 0);
+    copyAllText += u"\r\n";
+  }
+  UiSetClipboardText(copyAllText.c_str());
+}
+
+void ChooseInputFile() {
+  std::u16string path = UiAskOpenFile(u"input file", u"", u"all | *.*", 0);
+  SetInputFilePath(path);
+  if (ProbeFileSize(path.c_str()) < 0) {
+    UiMessageBox(u"error", u"can't open file", IconError);
+    return;
+  }
+  const std::u16string reference = FileReferencePrefix + path + u">";
+  UiSetText(InputField, reference.c_str());
+}
+
+void OpenInputFile() {
+  const std::u16string path = InputFilePath();
+  if (path.empty()) return;
+  UiRunProgram(DocumentOpener(), path.c_str(), u"");
+}
+
+void AbortEvaluation() {
+  ApplicationState& state = State();
+  if (!ThreadIsRunning(state.workerThread)) return;
+  ThreadKill(state.workerThread);
+  UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
+}
+
+void OpenHelpPage() { UiRunProgram(HelpAddress, u"", u""); }
+
+}  // namespace evaluator

@@ -1,0 +1,81 @@
+// The event loop's dispatch: gadget events (the export buttons), shortcut events, the close
+// event and the two events the worker posts.
+#include "app/evaluator.h"
+#include "commands.h"
+#include "regex/regex.h"
+#include "runtime/strings.h"
+#include "state.h"
+#include "threads/posted_events.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+#include "worker.h"
+
+namespace evaluator {
+namespace {
+
+// A message without "|" is an error; otherwise its fields are title, text and flags.
+void ShowMessage(const std::u16string& message) {
+  if (message.find(u'|') == std::u16string::npos) {
+    UiMessageBox(u"error", message.c_str(), IconError);
+    return;
+  }
+  const String title = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 1, u"|", at); });
+  const String text = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 2, u"|", at); });
+  const String flags = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 3, u"|", at); });
+  UiMessageBox(title.data(), text.data(), ParseInteger(flags.data()));
+}
+
+void ShowResults() {
+  ApplicationState& state = State();
+  UiSetState(state.mainPanel, 1);
+  UiSetState(ResultsTree, 0);
+  UiSetFocus(ResultsTree);
+  if (RegexIsValid(0)) RegexFree(0);
+  SetInputText(nullptr);
+}
+
+void HandleUserEvent(int code) {
+  ApplicationState& state = State();
+  state.eventMessageText.clear();
+  if (UiEventData() != 0) state.eventMessageText = reinterpret_cast<const char16_t*>(UiEventData());
+  if (code == MessageEvent) ShowMessage(state.eventMessageText);
+  if (code == DoneEvent) ShowResults();
+}
+
+void HandleEnter() {
+  if (UiFocusedGadget() == ResultsTree) {
+    CopySelectedRow();
+  } else if (ThreadIsRunning(State().workerThread)) {
+    UiMessageBox(u"In progress", u"Evaluating is already in progress.", IconWarning);
+  } else {
+    StartEvaluation();
+  }
+}
+
+void HandleMenuEvent(std::int64_t command) {
+  if (command >= 1 && command <= 6) {
+    UiSetFocus(command);
+    return;
+  }
+  switch (command) {
+    case HelpCommand: OpenHelpPage(); break;
+    case AbortCommand: AbortEvaluation(); break;
+    case EnterCommand: HandleEnter(); break;
+    case ChooseFileCommand: ChooseInputFile(); break;
+    case OpenInputFileCommand: OpenInputFile(); break;
+    case CopyAllCommand: CopyAllRows(); break;
+    default: break;  // Alt+R and Ctrl+S are bound but do nothing
+  }
+}
+
+}  // namespace
+
+bool HandleEvent(int code) {
+  const std::int64_t object = UiEventObject();
+  if (code >= UserEventBase) HandleUserEvent(code);
+  if (code == MenuEvent) HandleMenuEvent(object);
+  // Gadget events come only from the export buttons, which have no action yet.
+  return code != CloseEvent;
+}
+
+}  // namespace evaluator

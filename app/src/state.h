@@ -1,0 +1,39 @@
+// The evaluator's application state, owned by the main program for the whole run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "records/record_list.h"
+#include "runtime/object_registry.h"
+
+namespace evaluator {
+
+struct ApplicationState {
+  // Written by the worker, read by commands on the UI thread: guarded by textLock. The
+  // input is shared so that a stopped worker still scanning its copy never sees it freed
+  // under it when the next evaluation replaces it.
+  std::shared_ptr<const std::u16string> inputText;
+  std::u16string inputFilePath;
+  std::mutex textLock;
+
+  std::int64_t workerThread = 0;
+  std::u16string eventMessageText;
+  ObjectNumber mainPanel = 0;
+
+  // The worker holds resultListLock while it adds a record with its groups; every reader
+  // holds it while it walks the list, and puts the cursor back where the worker needs it.
+  ListSlot resultListSlot{};
+  RecordList* resultList = nullptr;
+  std::mutex resultListLock;
+};
+
+ApplicationState& State();
+
+std::u16string InputFilePath();
+void SetInputFilePath(std::u16string path);
+void SetInputText(std::shared_ptr<const std::u16string> text);
+
+}  // namespace evaluator

@@ -1,0 +1,200 @@
+#include "worker.h"
+
+#include <pcre.h>
+
+#include <memory>
+#include <string>
+
+#include "app/evaluator.h"
+#include "commands.h"
+#include "records/match_record.h"
+#include "regex/regex.h"
+#include "runtime/file_stream.h"
+#include "runtime/strings.h"
+#include "runtime/thread_stop.h"
+#include "state.h"
+#include "threads/posted_events.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+
+namespace evaluator {
+namespace {
+
+constexpr std::int64_t RegexNumber = 0;
+constexpr std::int64_t InputStream = 0;
+
+bool Ticked(std::int64_t item) { return UiGetItemState(OptionsList, item) > 1; }
+
+std::int64_t ProcessModeFromOptions() {
+  const bool matches = Ticked(0);
+  const bool groups = Ticked(1);
+  if (matches && groups) return MatchesAndGroups;
+  if (matches) return MatchesOnly;
+  if (groups) return GroupsOnly;
+  return NeitherMatchesNorGroups;
+}
+
+std::int64_t CompileFlagsFromOptions() {
+  std::int64_t flags = 0;
+  const std::int64_t items = UiCountItems(OptionsList);
+  for (std::int64_t item = 2; item < items; ++item) {
+    if (Ticked(item)) flags |= UiGetItemData(OptionsList, item);
+  }
+  return flags;
+}
+
+std::u16string DecimalText(std::int64_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+void PostMessage(const std::u16string& text) {
+  PostEventText(MessageEvent, -1, -1, -1, text.c_str());
+}
+
+// Why PCRE gave up, in the user's words.
+std::u16string ReasonFor(std::int64_t pcreError) {
+  switch (pcreError) {
+    case PCRE_ERROR_MATCHLIMIT:
+      return u"the pattern needs too much backtracking on this input";
+    case PCRE_ERROR_RECURSIONLIMIT:
+      return u"the pattern nests too deeply for this input";
+    case PCRE_ERROR_NOMEMORY:
+      return u"there was not enough memory";
+    default:
+      return u"the pattern engine reported error " + DecimalText(pcreError);
+  }
+}
+
+// The input: the typed text, or the whole of a referenced file. Null when the file can't
+// be opened; the user has been told then.
+std::shared_ptr<const std::u16string> ReadInput() {
+  std::u16string typed = UiGetText(InputField);
+  const std::u16string_view prefix = FileReferencePrefix;
+  if (!typed.starts_with(prefix)) return std::make_shared<const std::u16string>(std::move(typed));
+
+  // The reference ends with ">", whatever the last character really is.
+  std::u16string path = typed.size() > prefix.size() + 1
+                            ? typed.substr(prefix.size(), typed.size() - prefix.size() - 1)
+                            : std::u16string();
+  {
+    SharedChangeScope change;
+    SetInputFilePath(path);
+  }
+  if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
+    const std::u16string message = u"can't open " + path;
+    UiMessageBox(u"error", message.c_str(), IconError);
+    return nullptr;
+  }
+  String text = TakeResult([](std::int64_t at) { StreamReadText(InputStream, ReadToEnd, at); });
+  CloseFileStream(InputStream);
+  return std::make_shared<const std::u16string>(text.view());
+}
+
+}  // namespace
+
+namespace {
+
+// Runs produce(position), a runtime function writing its string result at position, and
+// makes that result the variable's value.
+template <typename Produce>
+void AssignResult(StringVar& variable, Produce produce) {
+  const std::int64_t at = TempPosition();
+  produce(at);
+  AssignFromTemp(variable, at);
+}
+
+// One match: its record in the result list and its rows in the tree, added together so
+// that a reader never sees one without the other. False when memory ran out.
+bool AddMatch(std::int64_t mode) {
+  ApplicationState& state = State();
+  SharedChangeScope change;
+  std::lock_guard guard(state.resultListLock);
+  // Appending at the end whatever a reader's walk did to the cursor keeps match order.
+  ListLast(state.resultList);
+  auto* record = static_cast<MatchRecord*>(ListInsert(state.resultList));
+  if (!record) return false;
+  if (mode == MatchesOnly || mode == MatchesAndGroups) {
+    AssignResult(record->m, [](std::int64_t at) { RegexMatchText(RegexNumber, at); });
+    UiAddItem(ResultsTree, -1, record->m, 0, 0);
+  }
+  if (mode != GroupsOnly && mode != MatchesAndGroups) return true;
+  RecordList* groups = record->g.list;
+  const std::int64_t groupCount = RegexGroupCount(RegexNumber);
+  for (std::int64_t group = 1; group <= groupCount; ++group) {
+    auto* text = static_cast<StringVar*>(ListInsert(groups));
+    if (!text) return false;
+    AssignResult(*text, [group](std::int64_t at) { RegexGroupText(RegexNumber, group, at); });
+    // An empty group row is a root row; non-empty ones hang under the last root row.
+    UiAddItem(ResultsTree, -1, *text, 0, StringLength(*text) > 0 ? 1 : 0);
+  }
+  return true;
+}
+
+void Scan(std::int64_t mode, const std::u16string& input) {
+  RegexExamine(RegexNumber, input.c_str());
+  while (RegexNextMatch(RegexNumber) == 1) {
+    if (!AddMatch(mode)) break;
+  }
+  if (const std::int64_t error = RegexLastError(RegexNumber); error != 0) {
+    PostMessage(u"incomplete|The results are incomplete: the scan stopped early because " +
+                ReasonFor(error) + u".|48");
+  }
+  PostEvent(DoneEvent, 0, 0, 0, 0);
+}
+
+std::u16string CompileErrorText() {
+  StringVar text = nullptr;
+  AssignResult(text, [](std::int64_t at) { RegexError(at); });
+  std::u16string error = text ? text : u"";
+  FreeString(text);
+  return error;
+}
+
+}  // namespace
+
+std::int64_t EvaluationWorker(std::int64_t mode) {
+  EnsureStringBuffer();
+  std::shared_ptr<const std::u16string> input = ReadInput();
+  if (!input) return 0;
+  {
+    SharedChangeScope change;
+    SetInputText(input);
+  }
+  const auto flags = static_cast<std::int32_t>(CompileFlagsFromOptions());
+  const std::u16string pattern = UiGetText(PatternField);
+  if (!RegexCreate(RegexNumber, pattern.c_str(), flags)) {
+    PostMessage(CompileErrorText());
+    return 0;
+  }
+  if (input->empty()) {
+    PostMessage(u"ok|pattern is valid|64");
+    return 0;
+  }
+  if (!RegexMatches(RegexNumber, input->c_str())) {
+    const std::int64_t error = RegexLastError(RegexNumber);
+    PostMessage(error == 0 ? u"no matches found"
+                           : u"error|The pattern could not be evaluated over this input: " +
+                                 ReasonFor(error) + u".|16");
+    return 0;
+  }
+  Scan(mode, *input);
+  return 0;
+}
+
+void StartEvaluation() {
+  ApplicationState& state = State();
+  UiClearItems(ResultsTree);
+  {
+    std::lock_guard guard(state.resultListLock);
+    ListClear(state.resultList);
+  }
+  state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
+}
+
+void StopWorker() {
+  ApplicationState& state = State();
+  if (ThreadIsRunning(state.workerThread)) ThreadKill(state.workerThread);
+}
+
+}  // namespace evaluator

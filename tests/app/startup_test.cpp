@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "evaluator_test_support.h"
+#include "startup_snapshot.h"
+#include "threads/posted_events.h"
+#include "ui/ui.h"
+
+namespace evaluator_test {
+namespace {
+
+using evaluator::ColumnRect;
+using evaluator::GadgetRect;
+
+TEST(StartUpLayout, ColumnRuleOnAFullHdClientArea) {
+  const std::vector<std::int64_t> mainX{0, 320, 640, 960, 1280, 1600};
+  for (int column = 0; column < 6; ++column) {
+    EXPECT_EQ(ColumnRect(1920, 1000, 6, column), (GadgetRect{mainX[column], 0, 315, 1000}));
+  }
+  EXPECT_EQ(ColumnRect(1920, 1000, 2, 0), (GadgetRect{0, 0, 955, 1000}));
+  EXPECT_EQ(ColumnRect(1920, 1000, 2, 1), (GadgetRect{960, 0, 955, 1000}));
+  const std::vector<std::int64_t> exportX{0, 174, 349, 523, 698};
+  for (int column = 0; column < 5; ++column) {
+    EXPECT_EQ(ColumnRect(1920, 1000, 11, column), (GadgetRect{exportX[column], 0, 169, 1000}));
+  }
+}
+
+TEST(StartUpLayout, GadgetsArePlacedByTheColumnRuleOfTheirTab) {
+  const StartUpSnapshot& start = StartUpState();
+  ASSERT_EQ(start.gadgetRects.size(), 13u);
+  const std::int64_t width = start.clientWidth;
+  const std::int64_t height = start.clientHeight;
+  for (int column = 0; column < 6; ++column) {
+    EXPECT_EQ(start.gadgetRects[column], ColumnRect(width, height, 6, column)) << column;
+  }
+  EXPECT_EQ(start.gadgetRects[6], ColumnRect(width, height, 2, 0));
+  EXPECT_EQ(start.gadgetRects[7], ColumnRect(width, height, 2, 1));
+  for (int column = 0; column < 5; ++column) {
+    EXPECT_EQ(start.gadgetRects[8 + column], ColumnRect(width, height, 11, column)) << column;
+  }
+}
+
+TEST(StartUpState, WindowOptionsAndFocusAreAsTheProgramLeavesThem) {
+  const StartUpSnapshot& start = StartUpState();
+  EXPECT_EQ(start.windowTitle, u"regular expression evaluator");
+  EXPECT_TRUE(start.maximised);
+  EXPECT_EQ(start.focused, evaluator::PatternField);
+  EXPECT_EQ(start.frontTab, 0);
+  EXPECT_EQ(start.optionTexts,
+            (std::vector<std::u16string>{u"process matches", u"process groups",
+                                         u"match as case-insensitive", u"match all newlines",
+                                         u"match anything including newlines with . (dot)",
+                                         u"match newlines with ^ and $"}));
+  // The first three are ticked; single selection leaves only "process matches" selected.
+  EXPECT_EQ(start.optionStates, (std::vector<std::int64_t>{3, 2, 2, 0, 0, 0}));
+  EXPECT_EQ(start.optionData, (std::vector<std::int64_t>{0, 0, 1, 0x500000, 4, 2}));
+  EXPECT_EQ(start.currentOption, 0);
+}
+
+class ShortcutTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetEvaluator(); }
+};
+
+TEST_F(ShortcutTest, AltKeysMoveTheFocusAndTheUnboundOnesDoNothing) {
+  Press(Qt::Key_S, Qt::AltModifier);
+  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::InputField; }));
+  Press(Qt::Key_O, Qt::AltModifier);
+  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::OptionsList; }));
+  Press(Qt::Key_P, Qt::AltModifier);
+  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::PatternField; }));
+  Press(Qt::Key_R, Qt::AltModifier);
+  Press(Qt::Key_S, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_EQ(UiFocusedGadget(), evaluator::PatternField);
+  EXPECT_TRUE(Modal().boxes.empty());
+}
+
+TEST_F(ShortcutTest, EnterInAFieldEvaluatesAndInsertsNoLineBreak) {
+  QTest::keyClicks(WidgetOf(evaluator::PatternField), "x+");
+  Press(Qt::Key_Return);
+  ASSERT_TRUE(RunLoopUntilWorkerDone());
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::PatternField)), u"x+");
+  // The input is empty, so the evaluation ends with the valid-pattern message.
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"ok");
+}
+
+}  // namespace
+}  // namespace evaluator_test
