@@ -18,6 +18,7 @@
 
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
+#include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
 namespace {
@@ -291,6 +292,16 @@ TEST(FilePartOfPath, TakesTheNameAfterTheLastSeparator) {
   EXPECT_EQ(FilePart(nullptr, 1), u"");
 }
 
+// Writes all of bytes to a non-blocking pipe unless done becomes true first.
+void WriteUnless(int pipe, const std::string& bytes, const std::atomic<bool>& done) {
+  std::size_t written = 0;
+  while (written < bytes.size() && !done) {
+    const ssize_t put = write(pipe, bytes.data() + written, bytes.size() - written);
+    if (put > 0) written += static_cast<std::size_t>(put);
+    else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 // A worker reading a pipe is told to stop while the read is under way: it ends at the
 // stop point after the chunk it is in, without returning to its caller.
 TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
@@ -301,7 +312,10 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
 
   std::promise<std::shared_ptr<StopState>> stateOfReader;
   std::atomic<bool> readReturned{false};
+  static std::atomic<bool> readerEnded;
+  readerEnded = false;
   std::thread reader([&] {
+    OnThreadExit([](void*) { readerEnded = true; }, nullptr);
     stateOfReader.set_value(CurrentStopState());
     const std::u16string path = Utf8ToUtf16(fifo);
     if (OpenFileRead(7, path.c_str(), 0) == 0) return;
@@ -311,9 +325,9 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
   std::shared_ptr<StopState> state = stateOfReader.get_future().get();
   const int writer = open(fifo.c_str(), O_WRONLY);
   ASSERT_GE(writer, 0);
+  ASSERT_EQ(fcntl(writer, F_SETFL, O_NONBLOCK), 0);
   const std::string chunk(std::size_t{4} << 20, 'x');
-  ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
-  ASSERT_EQ(write(writer, "y", 1), 1);
+  WriteUnless(writer, chunk + "y", readerEnded);
 
   std::atomic<bool> stopRequested{false};
   std::thread stopper([&] {
@@ -322,11 +336,13 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
   });
   while (!stopRequested) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  // Completes the chunk the reader is in; the text would go on, but the reader must not.
-  ASSERT_EQ(write(writer, chunk.data(), chunk.size()), static_cast<ssize_t>(chunk.size()));
-  close(writer);  // without the stop the reader would now reach the end and return
+  // Completes the chunk the reader is in (unless it has ended already). Without the stop
+  // the reader would go on to the end of the pipe and return.
+  WriteUnless(writer, chunk + "z", readerEnded);
+  close(writer);
   stopper.join();
   reader.join();
+  EXPECT_TRUE(readerEnded);
   EXPECT_FALSE(readReturned);
   EXPECT_EQ(IsFileStream(7), 1);  // left open and consistent, for the next opener to close
   CloseFileStream(7);
