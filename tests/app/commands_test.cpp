@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "commands.h"
+#include "evaluator_test_support.h"
+#include "records/match_record.h"
+#include "state.h"
+#include "threads/posted_events.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+
+namespace evaluator_test {
+namespace {
+
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetEvaluator(); }
+
+  // Starts an evaluation that runs for minutes inside single match calls: the pattern
+  // backtracks exponentially at every start position of a long run of "a".
+  static void StartEndlessEvaluation(const std::u16string& prefix = u"") {
+    std::u16string input = prefix;
+    for (int repetition = 0; repetition < 1000; ++repetition) input += std::u16string(18, u'a') + u"!";
+    UiSetText(evaluator::PatternField, u"(a+)+b");
+    UiSetText(evaluator::InputField, input.c_str());
+    UiSetItemState(evaluator::OptionsList, 1, 0);
+    UiSetFocus(evaluator::PatternField);
+    Press(Qt::Key_Return);
+    ASSERT_TRUE(RunLoopUntil([] { return ThreadIsRunning(evaluator::State().workerThread) == 1; }));
+  }
+};
+
+TEST_F(CommandTest, EnterOnTheTreeCopiesTheSelectedRowAndShiftEnterCopiesAllRows) {
+  Evaluate(u"(a)(b)", u"ab");
+  ASSERT_EQ(UiFocusedGadget(), evaluator::ResultsTree);
+  UiSetState(evaluator::ResultsTree, 1);
+  Press(Qt::Key_Return);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_EQ(std::u16string(UiGetClipboardText()), u"a");
+  EXPECT_EQ(TreeRows().size(), 3u);  // copying started no evaluation
+
+  Press(Qt::Key_Return, Qt::ShiftModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_EQ(std::u16string(UiGetClipboardText()), u"ab\r\na\r\nb\r\n");
+}
+
+TEST_F(CommandTest, CopiedRowsAreCutAt4095Characters) {
+  Evaluate(u"x+", std::u16string(5000, u'x'));
+  Press(Qt::Key_Return, Qt::ShiftModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_EQ(std::u16string(UiGetClipboardText()), std::u16string(4095, u'x') + u"\r\n");
+}
+
+TEST_F(CommandTest, ShiftEnterOutsideTheTreeCopiesNothing) {
+  UiSetClipboardText(u"kept");
+  Press(Qt::Key_Return, Qt::ShiftModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_EQ(std::u16string(UiGetClipboardText()), u"kept");
+}
+
+TEST_F(CommandTest, ChoosingAFileWritesItsReferenceAndCtrlBOpensIt) {
+  TemporaryFolder folder;
+  const std::u16string path = folder.Write("input file.txt", "abc");
+  Modal().chosenFile = path;
+  Press(Qt::Key_O, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(Modal().choosers.size(), 1u);
+  EXPECT_FALSE(Modal().choosers[0].save);
+  EXPECT_EQ(Modal().choosers[0].title, u"input file");
+  ASSERT_EQ(Modal().choosers[0].filters.size(), 1u);
+  EXPECT_EQ(Modal().choosers[0].filters[0].description, u"all ");
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::InputField)), u"<file://" + path + u">");
+
+  Press(Qt::Key_B, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(Modal().launches.size(), 1u);
+  EXPECT_TRUE(Modal().launches[0].program == u"xdg-open" || Modal().launches[0].program == u"open");
+  EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{path});
+}
+
+TEST_F(CommandTest, CancellingTheChooserComplainsAndForgetsTheInputFile) {
+  evaluator::SetInputFilePath(u"/earlier/file.txt");
+  UiSetText(evaluator::InputField, u"typed");
+  Modal().chosenFile = u"";
+  Press(Qt::Key_O, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"error");
+  EXPECT_EQ(Modal().boxes[0].text, u"can't open file");
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::InputField)), u"typed");
+  Press(Qt::Key_B, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_TRUE(Modal().launches.empty());
+  EXPECT_TRUE(Modal().openedDocuments.empty());
+}
+
+TEST_F(CommandTest, ChoosingAFolderIsRefused) {
+  TemporaryFolder folder;
+  Modal().chosenFile = folder.PathOf("");
+  Press(Qt::Key_O, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].text, u"can't open file");
+}
+
+TEST_F(CommandTest, F1OpensTheHelpPage) {
+  Press(Qt::Key_F1);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  const bool launched = !Modal().launches.empty() && Modal().launches[0].program == evaluator::HelpAddress;
+  const bool opened = !Modal().openedDocuments.empty() && Modal().openedDocuments[0] == evaluator::HelpAddress;
+  EXPECT_TRUE(launched || opened);
+  EXPECT_TRUE(std::u16string(evaluator::HelpAddress).starts_with(u"https://"));
+  EXPECT_TRUE(std::u16string(evaluator::HelpAddress).ends_with(u"/regex-disambiguation.html"));
+}
+
+TEST_F(CommandTest, EscWithoutAnEvaluationDoesNothing) {
+  Press(Qt::Key_Escape);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_TRUE(Modal().boxes.empty());
+}
+
+TEST_F(CommandTest, EscAbortsAnEvaluationInsideALongMatchAndTheNextStartsAtOnce) {
+  StartEndlessEvaluation(u"ab aab ");  // two matches come first, then the endless part
+  ASSERT_TRUE(RunLoopUntil([] { return TreeRows().size() == 2; }));
+  const std::int64_t killed = evaluator::State().workerThread;
+  UiSetState(evaluator::State().mainPanel, 0);
+
+  const auto pressed = std::chrono::steady_clock::now();
+  Press(Qt::Key_Escape);
+  ASSERT_TRUE(RunLoopUntil([] { return !Modal().boxes.empty(); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::milliseconds(500));
+  EXPECT_EQ(Modal().boxes[0].title, u"aborted");
+  EXPECT_EQ(Modal().boxes[0].text, u"Evaluation aborted");
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Information);
+  EXPECT_FALSE(ThreadIsRunning(killed));
+
+  // Rows found so far stay, the tab stays, and no event of that worker arrives later.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  PostEvent(0x1FFF2);
+  RunLoopUntil([] { return UiEventCode() == 0x1FFF2; });
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"ab", u"aab"}));
+  EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 0);
+  EXPECT_EQ(Modal().boxes.size(), 1u);
+
+  Evaluate(u"\\w+", u"fresh start");
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"fresh", u"start"}));
+  EXPECT_EQ(Modal().boxes.size(), 1u);
+}
+
+TEST_F(CommandTest, ReadingTheResultListDuringAnEvaluationKeepsMatchOrder) {
+  std::u16string input;
+  for (int number = 0; number < 200000; ++number) {
+    input += u" " + std::u16string(QString::number(number).toStdU16String());
+  }
+  UiSetText(evaluator::PatternField, u"\\d+");
+  UiSetText(evaluator::InputField, input.c_str());
+  UiSetItemState(evaluator::OptionsList, 1, 0);
+  UiSetFocus(evaluator::PatternField);
+  Press(Qt::Key_Return);
+  ASSERT_TRUE(RunLoopUntil([] { return HasQueuedEvent() == 0; }));
+  // Walk the list the way an export does, with its cursor, while the worker appends.
+  evaluator::ApplicationState& state = evaluator::State();
+  int walks = 0;
+  while (ThreadIsRunning(state.workerThread) && walks < 50) {
+    std::lock_guard guard(state.resultListLock);
+    ListRewind(state.resultList);
+    for (int step = 0; step < 3 && ListNext(state.resultList); ++step) {
+    }
+    ++walks;
+  }
+  ASSERT_TRUE(RunLoopUntilWorkerDone());
+  EXPECT_GT(walks, 0);
+  const std::vector<RecordTexts> records = ResultRecords();
+  ASSERT_EQ(records.size(), 200000u);
+  for (int number = 0; number < 200000; ++number) {
+    ASSERT_EQ(Narrow(records[number].m), std::to_string(number)) << "record " << number;
+  }
+}
+
+TEST_F(CommandTest, ClosingTheWindowEndsTheLoopAndLeavesTheWindowOpen) {
+  QWidget* window = WidgetOf(evaluator::PatternField)->window();
+  window->close();
+  QCoreApplication::processEvents();
+  bool ended = false;
+  while (!ended && HasQueuedEvent() != 0) ended = !evaluator::HandleEvent(UiWaitEvent());
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace evaluator_test

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "evaluator_test_support.h"
+#include "state.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+
+namespace evaluator_test {
+namespace {
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetEvaluator(); }
+
+  static void ExpectOneBox(const std::u16string& title, const std::u16string& text,
+                           MessageIcon icon) {
+    ASSERT_EQ(Modal().boxes.size(), 1u);
+    EXPECT_EQ(Narrow(Modal().boxes[0].title), Narrow(title));
+    EXPECT_EQ(Narrow(Modal().boxes[0].text), Narrow(text));
+    EXPECT_EQ(Modal().boxes[0].icon, icon);
+  }
+};
+
+TEST_F(WorkerTest, MatchesAndGroupsFillTheTreeAndTheResultList) {
+  Evaluate(u"(a)(b)?", u"ab a");
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"ab", u"a", u"b", u"a", u"a", u""}));
+  // ab with its two groups, a with its group, then the unset group's empty root row.
+  EXPECT_EQ(RootChildCounts(), (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"ab", {u"a", u"b"}}, {u"a", {u"a", u""}}}));
+  // The done event brought the result tab to the front with the first row selected.
+  EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);
+  EXPECT_EQ(UiFocusedGadget(), evaluator::ResultsTree);
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::ResultsTree)), u"ab");
+}
+
+TEST_F(WorkerTest, OnlyGroupsPlacesEachRowByItsLevel) {
+  Evaluate(u"(a)(b)?", u"ab a", {.matches = false, .groups = true});
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"a", u"b", u"a", u""}));
+  // The first group row is a root (the tree was empty), b and a hang under it, and the
+  // unset group is a root of its own.
+  EXPECT_EQ(RootChildCounts(), (std::vector<int>{2, 0}));
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"", {u"a", u"b"}}, {u"", {u"a", u""}}}));
+}
+
+TEST_F(WorkerTest, NeitherOptionKeepsEmptyRecordsAndStillShowsTheResultTab) {
+  UiSetState(evaluator::State().mainPanel, 2);
+  Evaluate(u"(a)(b)?", u"ab a", {.matches = false, .groups = false});
+  EXPECT_TRUE(TreeRows().empty());
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"", {}}, {u"", {}}}));
+  EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);
+}
+
+TEST_F(WorkerTest, TickedOptionsBecomeCompileFlags) {
+  Evaluate(u"A", u"a", {.caseInsensitive = true});
+  EXPECT_EQ(TreeRows(), std::vector<std::u16string>{u"a"});
+  ResetEvaluator();
+  Evaluate(u"A", u"a", {.caseInsensitive = false});
+  ExpectOneBox(u"error", u"no matches found", MessageIcon::Error);
+  ResetEvaluator();
+  UiSetItemState(evaluator::OptionsList, 5, 2);  // ^ and $ at every line
+  Evaluate(u"^b$", u"a\nb\nc");
+  EXPECT_EQ(TreeRows(), std::vector<std::u16string>{u"b"});
+}
+
+TEST_F(WorkerTest, EmptyInputReportsOnThePatternAlone) {
+  Evaluate(u"a+", u"");
+  ExpectOneBox(u"ok", u"pattern is valid", MessageIcon::Information);
+  ResetEvaluator();
+  Evaluate(u"(", u"");
+  ExpectOneBox(u"error", u"missing )", MessageIcon::Error);
+  EXPECT_TRUE(TreeRows().empty());
+}
+
+TEST_F(WorkerTest, ReferencedFilesAreReadWholeAndTheLastCharacterIsAlwaysDropped) {
+  TemporaryFolder folder;
+  folder.Write("lines.tx", "one 1\r\ntwo 22\nthree 333");
+  // No closing ">": the path still loses its last character, naming lines.tx.
+  Evaluate(u"\\d+", u"<file://" + folder.PathOf("lines.txt"));
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"1", u"22", u"333"}));
+  EXPECT_EQ(evaluator::InputFilePath(), folder.PathOf("lines.tx"));
+
+  ResetEvaluator();
+  const std::u16string empty = folder.Write("empty.txt", "");
+  Evaluate(u"x", u"<file://" + empty + u">");
+  ExpectOneBox(u"ok", u"pattern is valid", MessageIcon::Information);
+}
+
+TEST_F(WorkerTest, AFileThatCannotBeOpenedIsReportedByTheWorker) {
+  Evaluate(u"x", u"<file://");
+  ExpectOneBox(u"error", u"can't open ", MessageIcon::Error);
+  ResetEvaluator();
+  TemporaryFolder folder;
+  const std::u16string missing = folder.PathOf("missing.txt");
+  Evaluate(u"x", u"<file://" + missing + u">");
+  ExpectOneBox(u"error", u"can't open " + missing, MessageIcon::Error);
+  EXPECT_TRUE(TreeRows().empty());
+}
+
+TEST_F(WorkerTest, PatternThatExhaustsTheMatchLimitIsNotReportedAsNoMatch) {
+  // Over 1000 characters PCRE no longer rules the match out by the missing "b" first.
+  Evaluate(u"(a+)+b", std::u16string(2000, u'a'));
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"error");
+  EXPECT_NE(Modal().boxes[0].text.find(u"could not be evaluated"), std::u16string::npos);
+  EXPECT_NE(Modal().boxes[0].text.find(u"backtracking"), std::u16string::npos);
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Error);
+}
+
+TEST_F(WorkerTest, ScanCutShortKeepsItsResultsAndWarnsThatTheyAreIncomplete) {
+  Evaluate(u"(a+)+b", u"ab" + std::u16string(2000, u'a'), {.matches = true, .groups = false});
+  EXPECT_EQ(TreeRows(), std::vector<std::u16string>{u"ab"});
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Warning);
+  EXPECT_NE(Modal().boxes[0].text.find(u"incomplete"), std::u16string::npos);
+  // The warning came before the done event, which still showed the results.
+  EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);
+}
+
+TEST_F(WorkerTest, ASecondEnterWhileEvaluatingIsRefused) {
+  UiSetText(evaluator::PatternField, u"(a+)+b");
+  UiSetText(evaluator::InputField, std::u16string(19 * 200, u'a').c_str());
+  Press(Qt::Key_Return);
+  ASSERT_TRUE(RunLoopUntil([] { return ThreadIsRunning(evaluator::State().workerThread) == 1; }));
+  Press(Qt::Key_Return);
+  ASSERT_TRUE(RunLoopUntil([] { return !Modal().boxes.empty(); }));
+  EXPECT_EQ(Modal().boxes[0].title, u"In progress");
+  EXPECT_EQ(Modal().boxes[0].text, u"Evaluating is already in progress.");
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Warning);
+}
+
+}  // namespace
+}  // namespace evaluator_test
