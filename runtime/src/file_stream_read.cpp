@@ -18,6 +18,7 @@
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
+#include "strings_area.h"
 
 using namespace file_stream_detail;
 
@@ -204,18 +205,21 @@ void ScanChunk(WorkArea& work, ChunkScan& scan) {
   ScanAnsi(work, scan);
 }
 
-// Room for what is left of the file, so the work area is allocated once.
+// Room for what is left of the file and the last chunk's request, so the work area is
+// allocated once.
 void ReserveForRest(FileStream& stream, WorkArea& work) {
   struct stat status {};
   const off_t position = ::lseek(Descriptor(stream), 0, SEEK_CUR);
   if (::fstat(Descriptor(stream), &status) != 0 || position < 0) return;
   const std::int64_t rest = std::max<std::int64_t>(0, status.st_size - position) +
-                            std::max<std::int32_t>(0, stream.bufferCount) + 1;
+                            std::max<std::int32_t>(0, stream.bufferCount) + ChunkBytes;
   try {
     work.bytes.reserve(static_cast<std::size_t>(rest));
   } catch (const std::exception&) {
-    // The chunks then grow the area as they come.
+    return;  // the chunks then grow the area as they come
   }
+  strings_detail::AdviseLargeBlock(work.bytes.data(),
+                                   static_cast<std::int64_t>(work.bytes.capacity()));
 }
 
 // Reads and scans one chunk; true when the text is complete.

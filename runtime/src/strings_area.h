@@ -18,4 +18,8 @@ char16_t* WriteResult(const char16_t* source, std::int64_t length, std::int64_t 
 // The empty string as the result at at.
 char16_t* EmptyResult(std::int64_t at);
 
+// Asks for huge pages behind a block of many MiB that is about to be filled: faulting in
+// fresh memory page by page costs more than converting a whole file.
+void AdviseLargeBlock(void* block, std::int64_t bytes);
+
 }  // namespace strings_detail
