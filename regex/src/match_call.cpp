@@ -7,7 +7,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
+#include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
 namespace {
@@ -58,7 +60,7 @@ std::uintptr_t StackLowerBound() {
 class MatchArena {
  public:
   void Begin() {
-    if (!storage_) storage_.reset(new (std::nothrow) std::byte[ArenaBytes]);
+    if (!storage_) Reserve();
     top_ = 0;
     active_ = true;
   }
@@ -69,14 +71,14 @@ class MatchArena {
     if (!storage_ || size > ArenaBytes) return nullptr;
     BlockHeader header{top_, top_ + sizeof(BlockHeader) + (size + 15) / 16 * 16};
     if (header.end > ArenaBytes) return nullptr;
-    std::memcpy(storage_.get() + top_, &header, sizeof header);
+    std::memcpy(storage_ + top_, &header, sizeof header);
     top_ = header.end;
-    return storage_.get() + header.start + sizeof(BlockHeader);
+    return storage_ + header.start + sizeof(BlockHeader);
   }
 
   bool Owns(const void* pointer) const {
     const auto* byte = static_cast<const std::byte*>(pointer);
-    return storage_ && byte >= storage_.get() && byte < storage_.get() + ArenaBytes;
+    return storage_ && byte >= storage_ && byte < storage_ + ArenaBytes;
   }
 
   // Only the newest block goes back at once; an older one waits for the next reset.
@@ -93,10 +95,24 @@ class MatchArena {
   };
   static_assert(sizeof(BlockHeader) == 16);
 
-  std::unique_ptr<std::byte[]> storage_;
+  // The storage goes with the thread's runtime clean-ups rather than with a destructor:
+  // PCRE's free function may still be called while the thread's C++ thread_locals are
+  // being destroyed, and must find a valid (if empty) arena then.
+  void Reserve() {
+    auto storage = std::unique_ptr<std::byte[]>(new (std::nothrow) std::byte[ArenaBytes]);
+    if (storage && OnThreadExit(ReleaseStorage, this)) storage_ = storage.release();
+  }
+  static void ReleaseStorage(void* arena) {
+    auto* self = static_cast<MatchArena*>(arena);
+    std::unique_ptr<std::byte[]> storage(self->storage_);
+    self->storage_ = nullptr;
+  }
+
+  std::byte* storage_ = nullptr;
   std::size_t top_ = 0;
   bool active_ = false;
 };
+static_assert(std::is_trivially_destructible_v<MatchArena>);
 
 thread_local MatchArena threadArena;
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -57,7 +58,14 @@ double ProcessCpuMilliseconds() {
 }
 
 void KillInsideOneMatchCall(bool useScan) {
-  WorkerTrace trace;
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer holds an asynchronous signal back until the thread next calls into the
+  // C library, which a thread inside PCRE does not do: no interruption can be seen here.
+  GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
+  // A worker that outlives a failed test keeps its trace: it is let go of, never freed.
+  auto owner = std::make_unique<WorkerTrace>();
+  WorkerTrace& trace = *owner;
   trace.useScan = useScan;
   trace.subject = LongBacktrackingSubject();
   std::int64_t id = ThreadCreate(BacktrackingWorker, reinterpret_cast<std::int64_t>(&trace));
@@ -65,14 +73,15 @@ void KillInsideOneMatchCall(bool useScan) {
   while (!trace.matching) std::this_thread::sleep_for(milliseconds(1));
   double cpuBefore = ProcessCpuMilliseconds();
   std::this_thread::sleep_for(milliseconds(300));
-  ASSERT_GT(ProcessCpuMilliseconds() - cpuBefore, 50.0) << "the worker should be matching";
-  ASSERT_FALSE(trace.returned);
+  EXPECT_GT(ProcessCpuMilliseconds() - cpuBefore, 50.0) << "the worker should be matching";
+  EXPECT_FALSE(trace.returned);
 
   Clock::time_point killedAt = Clock::now();
   ThreadKill(id);
   while (!trace.ended && Clock::now() - killedAt < milliseconds(2000)) {
     std::this_thread::sleep_for(milliseconds(1));
   }
+  if (!trace.ended) static_cast<void>(owner.release());
   ASSERT_TRUE(trace.ended);
   auto gone = Clock::time_point(Clock::duration(trace.endedAt.load())) - killedAt;
   EXPECT_LT(gone, milliseconds(100));
@@ -90,8 +99,8 @@ void KillInsideOneMatchCall(bool useScan) {
   EXPECT_EQ(RegexIsValid(11), 0);
 }
 
-TEST(StopRegexMatch, KillEndsAWorkerInsideRegexMatches) { KillInsideOneMatchCall(false); }
+TEST(RegexInterrupt, KillEndsAWorkerInsideRegexMatches) { KillInsideOneMatchCall(false); }
 
-TEST(StopRegexMatch, KillEndsAWorkerInsideRegexNextMatch) { KillInsideOneMatchCall(true); }
+TEST(RegexInterrupt, KillEndsAWorkerInsideRegexNextMatch) { KillInsideOneMatchCall(true); }
 
 }  // namespace
