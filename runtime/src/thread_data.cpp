@@ -26,7 +26,9 @@ struct ThreadExitWatcher {
   std::vector<CleanUp> cleanUps;
 };
 
-std::vector<Registration> registrations;  // written at start-up only
+// Written at start-up only, and never destroyed: a thread that ends while the process exits
+// still releases its block through it.
+std::vector<Registration>& registrations = *new std::vector<Registration>;
 std::int64_t blockSize = 0;
 
 pthread_key_t watcherKey;

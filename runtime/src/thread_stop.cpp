@@ -169,7 +169,9 @@ void RunInterruptible(void (*call)(void* context), void* context) {
     call(context);
     return;
   }
-  if (sigsetjmp(state->interruptJump, 1) == 0) {
+  // The signal mask is not saved: that costs a system call per match call, and a thread
+  // that comes back here through the jump ends at once, whatever its mask.
+  if (sigsetjmp(state->interruptJump, 0) == 0) {
     state->insideInterruptible.store(true);
     if (!state->stopRequested.load()) {
       call(context);

@@ -15,6 +15,8 @@ struct TestRecord {
 
 ObjectTable* table = nullptr;
 std::vector<ObjectNumber> freed;
+// Tables live as long as the process, as the libraries' own tables do.
+std::vector<ObjectTable*> everyTable;
 
 void FreeTestObject(ObjectNumber number) {
   if (number == AnyHandle) {
@@ -36,6 +38,7 @@ class ObjectRegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     table = CreateObjectTable(sizeof(TestRecord), 16, FreeTestObject);
+    everyTable.push_back(table);
     freed.clear();
   }
 };
@@ -108,6 +111,7 @@ void FreeWithoutRelease(ObjectNumber) {}
 
 TEST(ObjectRegistry, FreeAllEndsEvenWhenTheFreeOperationForgetsToRelease) {
   ObjectTable* careless = CreateObjectTable(16, 4, FreeWithoutRelease);
+  everyTable.push_back(careless);
   auto* record = static_cast<std::uint64_t*>(AllocateObject(careless, AnyHandle));
   *record = 1;
   FreeAllObjects(careless);
