@@ -8,10 +8,11 @@ scripts/install-dependencies.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-run_suite() {  # folder, sanitizer, test-name filter
+run_suite() {  # folder, sanitizer, test-name filter, targets (all when none)
   local folder=$1 sanitize=$2 filter=${3:-}
+  shift $(($# < 3 ? $# : 3))
   cmake -S . -B "$folder" -DREGEX_EVALUATOR_SANITIZE="$sanitize" >/dev/null
-  cmake --build "$folder" -j"$jobs"
+  cmake --build "$folder" -j"$jobs" ${1:+--target "$@"}
   (cd "$folder" && ctest --output-on-failure -j"$jobs" ${filter:+-R "$filter"})
 }
 
@@ -19,4 +20,4 @@ run_suite build ""
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan "address,undefined"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run_suite build-tsan "thread" '^(Thread|Event|Stop)'
+  run_suite build-tsan "thread" '^(Thread|Event|Stop)' threads_tests runtime_tests records_tests
