@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -186,6 +188,40 @@ TEST(TreeRowStorePublishing, MatchAndGroupRowsOfManyMatchesNeedOneStep) {
   EXPECT_EQ(roots.firstChild, 1);
   EXPECT_EQ(roots.lastChild, 100);
   EXPECT_EQ(roots.bound, store.Count());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TreeRowStoreConcurrency, ReadersSeeAConsistentPrefixWhileAWriterAppends) {
+  constexpr std::int64_t Rows = 200000;  // enough to cross several row and text chunks
+  TreeRowStore store;
+  std::atomic<bool> writing{true};
+  std::thread writer([&] {
+    for (std::int64_t row = 0; row < Rows; ++row) {
+      store.Append(std::u16string(static_cast<std::size_t>(row % 50), u'a'), row % 3 == 0 ? 0 : 1);
+    }
+    writing = false;
+  });
+  std::int64_t published = 0;
+  int errors = 0;
+  while (writing || published < store.Count()) {
+    const std::int64_t count = store.Count();
+    if (published < count) {
+      // What the view does per batch: steps up to a bound, then reads under one hold.
+      while (published < count) published = store.NextPublishStep(published, count).bound;
+      TreeRowStore::ReadHold hold(store);
+      const TreeVisibleSpine spine = store.VisibleSpine(published);
+      errors += spine.visibleRoots != (published + 2) / 3;
+      const std::int64_t last = published - 1;
+      errors += store.Text(last).size() != static_cast<std::size_t>(last % 50);
+      errors += store.Links(last).parent != (last % 3 == 0 ? NoRow : last - last % 3);
+    }
+  }
+  writer.join();
+  EXPECT_EQ(errors, 0);
+  EXPECT_EQ(published, Rows);
 }
 
 }  // namespace

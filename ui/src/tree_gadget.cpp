@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QTreeView>
 #include <limits>
@@ -7,6 +8,31 @@
 #include "ui_objects.h"
 
 namespace {
+
+// Reads its rows under one hold of the store per layout and paint pass.
+class TreeView : public QTreeView {
+ public:
+  TreeView(std::shared_ptr<TreeShared> rows, QWidget* parent)
+      : QTreeView(parent), rows_(std::move(rows)) {}
+  void doItemsLayout() override {
+    QElapsedTimer took;
+    took.start();
+    {
+      TreeRowStore::ReadHold hold(rows_->store);
+      QTreeView::doItemsLayout();
+    }
+    if (rows_->model) rows_->model->NoteLayoutTime(took.elapsed());
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    TreeRowStore::ReadHold hold(rows_->store);
+    QTreeView::paintEvent(event);
+  }
+
+ private:
+  std::shared_ptr<TreeShared> rows_;
+};
 
 class TreeGadget : public Gadget {
  public:
@@ -70,7 +96,8 @@ class TreeGadget : public Gadget {
 }  // namespace
 
 std::unique_ptr<Gadget> MakeTree(ObjectNumber number, const GadgetPlace& place) {
-  auto* view = new QTreeView(place.parent);
+  auto rows = std::make_shared<TreeShared>();
+  auto* view = new TreeView(rows, place.parent);
   view->setHeaderHidden(true);
   view->setUniformRowHeights(true);  // what lets the view skip measuring millions of rows
   view->setRootIsDecorated(true);
@@ -79,5 +106,5 @@ std::unique_ptr<Gadget> MakeTree(ObjectNumber number, const GadgetPlace& place) 
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  return std::make_unique<TreeGadget>(number, place, view, std::make_shared<TreeShared>());
+  return std::make_unique<TreeGadget>(number, place, view, std::move(rows));
 }

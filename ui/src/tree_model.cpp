@@ -9,6 +9,9 @@ namespace {
 
 // Gathers the rows of a busy worker into batches instead of waking the UI thread per row.
 constexpr int BatchIntervalMilliseconds = 20;
+// The next batch waits this many times as long as the view's last layout took.
+constexpr std::int64_t LayoutShareDivisor = 3;
+constexpr std::int64_t LongestBatchInterval = 1000;
 
 }  // namespace
 
@@ -99,10 +102,16 @@ void TreeModel::SchedulePublish() {
   if (!batchTimer_.isActive()) batchTimer_.start();
 }
 
+void TreeModel::NoteLayoutTime(std::int64_t milliseconds) { lastLayoutMilliseconds_ = milliseconds; }
+
 void TreeModel::PublishBatch() {
   // Cleared before counting, so that a row appended from now on asks for another batch.
   rows_->publishPending.store(false);
-  if (Publish(BatchLimit)) batchTimer_.start();
+  const bool more = Publish(BatchLimit);
+  const std::int64_t interval = std::clamp<std::int64_t>(
+      lastLayoutMilliseconds_ * LayoutShareDivisor, BatchIntervalMilliseconds, LongestBatchInterval);
+  batchTimer_.setInterval(static_cast<int>(interval));
+  if (more) batchTimer_.start();
 }
 
 void TreeModel::Clear() {

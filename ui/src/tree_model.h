@@ -30,7 +30,7 @@ class TreeModel : public QAbstractItemModel {
  public:
   // Rows published per batch, so that a worker adding millions of rows never keeps the UI
   // thread from its other events for long.
-  static constexpr std::int64_t BatchLimit = 50000;
+  static constexpr std::int64_t BatchLimit = 100000;
 
   explicit TreeModel(std::shared_ptr<TreeShared> rows);
   ~TreeModel() override;
@@ -46,6 +46,9 @@ class TreeModel : public QAbstractItemModel {
   std::int64_t Published() const { return published_; }
   // Schedules the next batch (UI thread).
   void SchedulePublish();
+  // Every batch makes the view lay out all its rows again; spacing the batches by that cost
+  // keeps both the UI thread and an appending worker going on big trees.
+  void NoteLayoutTime(std::int64_t milliseconds);
   void Clear();
   QModelIndex IndexOfRow(std::int64_t row) const;
   static std::int64_t RowOf(const QModelIndex& index) {
@@ -60,4 +63,5 @@ class TreeModel : public QAbstractItemModel {
   std::int64_t published_ = 0;
   TreeVisibleSpine spine_;
   QTimer batchTimer_;
+  std::int64_t lastLayoutMilliseconds_ = 0;
 };

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -47,6 +48,22 @@ struct TreeVisibleSpine {
 
 class TreeRowStore {
  public:
+  // Keeps the store locked for the calling thread while it lives; the thread's own calls
+  // meanwhile skip locking. A view holds it across one layout pass, which makes millions
+  // of calls that would otherwise each contend with an appending worker.
+  class ReadHold {
+   public:
+    explicit ReadHold(const TreeRowStore& store);
+    ~ReadHold();
+    ReadHold(const ReadHold&) = delete;
+    ReadHold& operator=(const ReadHold&) = delete;
+
+   private:
+    const TreeRowStore& store_;
+    const TreeRowStore* previous_;
+    bool locked_;
+  };
+
   // Appends a row placed by level against the last row (see PlaceByLevel); its id.
   std::int64_t Append(std::u16string_view text, std::int64_t level);
   void Clear();
@@ -76,16 +93,30 @@ class TreeRowStore {
     std::int32_t nextSibling;
   };
 
+  // Rows and texts live in chunks of fixed size: growing never copies what is stored,
+  // which for millions of rows would stall every reader for the copy.
+  static constexpr std::int64_t RowsPerChunk = 1 << 16;
+  static constexpr std::size_t TextUnitsPerChunk = std::size_t{1} << 20;
+
   // The row that the new row follows as next sibling (NoRow: it becomes the last row's
   // first child, or the first root).
   std::int64_t PreviousSiblingFor(std::int64_t level) const;
   std::int64_t ChildAtLocked(std::int64_t parent, std::int64_t index) const;
-  std::int64_t Size() const { return static_cast<std::int64_t>(rows_.size()); }
-  bool Valid(std::int64_t row) const { return row >= 0 && row < Size(); }
+  std::int64_t Size() const { return size_; }
+  bool Valid(std::int64_t row) const { return row >= 0 && row < size_; }
+  Row& At(std::int64_t row) const {
+    return rowChunks_[static_cast<std::size_t>(row / RowsPerChunk)][row % RowsPerChunk];
+  }
+  bool AddRow(const Row& row);
+  // Where text was stored (its global offset), or -1 when memory ran out.
+  std::int64_t AddText(std::u16string_view text);
+
+  std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex lock_;
-  std::u16string textPool_;
-  std::vector<Row> rows_;
+  std::vector<std::unique_ptr<Row[]>> rowChunks_;
+  std::int64_t size_ = 0;
+  std::vector<std::u16string> textChunks_;
   std::vector<std::int32_t> roots_;
   // Sibling walks are linear, so remember where the last one ended: views read children
   // in order.
