@@ -16,7 +16,7 @@ struct TestRecord {
 ObjectTable* table = nullptr;
 std::vector<ObjectNumber> freed;
 // Tables live as long as the process, as the libraries' own tables do.
-std::vector<ObjectTable*> everyTable;
+std::vector<ObjectTable*>& everyTable = *new std::vector<ObjectTable*>;
 
 void FreeTestObject(ObjectNumber number) {
   if (number == AnyHandle) {
