@@ -20,14 +20,8 @@ struct QueueNode {
   EventReleaseFunction release;
 };
 
-struct CurrentEvent {
-  std::int32_t code = 0;
-  std::int64_t object = 0;
-  std::int64_t window = 0;
-  std::int64_t type = 0;
-  std::int64_t data = 0;
-  EventReleaseFunction release = nullptr;
-};
+// The event last taken holds the same values as a posted one.
+using CurrentEvent = PostedEvent;
 
 // Fixed-size nodes handed out from chunks and taken back into a free list, so that a busy
 // queue stops allocating once it has grown.
