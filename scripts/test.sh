@@ -11,7 +11,7 @@ export QT_QPA_PLATFORM=offscreen
 run_suite() {  # folder, sanitizer, test-name filter, targets (all when none)
   local folder=$1 sanitize=$2 filter=${3:-}
   shift $(($# < 3 ? $# : 3))
-  cmake -S . -B "$folder" -DREGEX_EVALUATOR_SANITIZE="$sanitize" >/dev/null
+  cmake -S . -B "$folder" -DREGEX_EVALUATOR_SANITIZE="$sanitize" -DREGEX_EVALUATOR_WERROR=ON >/dev/null
   cmake --build "$folder" -j"$jobs" ${1:+--target "$@"}
   (cd "$folder" && ctest --output-on-failure -j"$jobs" ${filter:+-R "$filter"})
 }
