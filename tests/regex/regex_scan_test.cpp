@@ -176,9 +176,9 @@ TEST(RegexLineEnds, MultilineStartsAfterEveryNewline) {
 
 }  // namespace
 
-// Study adds a start-of-match bitmap; with it a search would skip to "A" and never meet
-// the (*COMMIT) at the subject's start, which ends the whole search. Such a pattern stays
-// unstudied, so it reports what PCRE reports without study: no match.
+// Study adds start-up optimisations that can skip the positions where a backtracking verb
+// would have ended the search. A pattern with a verb stays unstudied and reports what PCRE
+// reports without study: the (*COMMIT) at the subject's start ends the whole search.
 TEST(RegexStudy, PatternsWithControlVerbsStayUnstudiedWithTheSameResults) {
   ASSERT_NE(RegexCreate(0, u"(*COMMIT)(?:A|B)C", 0), 0);
   EXPECT_EQ(FindRegex(0)->studyData, nullptr);
