@@ -25,6 +25,8 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QClipboard>
+#include <QFile>
 #include <QKeyEvent>
 #include <QString>
 #include <QTreeView>
@@ -192,6 +194,11 @@ void RunActions(MeasuredLoop& loop) {
   MeasureAction(loop, "copy_all", [] {
     QueueEvent(MenuEvent, evaluator::CopyAllCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
   });
+  // EVALUATOR_BENCH_COPY=FILE keeps what was copied, to compare the rows of two builds.
+  if (const QByteArray path = qgetenv("EVALUATOR_BENCH_COPY"); !path.isEmpty()) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (file.open(QIODevice::WriteOnly)) file.write(QApplication::clipboard()->text().toUtf8());
+  }
   // Enter over the finished result clears it; Esc then ends the new evaluation a second
   // into its run.
   MeasureAction(loop, "enter_again", [&] { PressEnter(); });
