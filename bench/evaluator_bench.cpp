@@ -1,14 +1,20 @@
 // Runs the real evaluator on Qt's offscreen platform over one file and one pattern: Enter in
-// the pattern field, then the loop until the done event has been handled, as a user would.
+// the pattern field, then the loop until the done event has been handled and the loop is
+// idle again, as a user would; then, with "actions", what a user does with the result.
 //
-//   evaluator_bench FILE PATTERN [groups]
+//   evaluator_bench FILE PATTERN [groups] [actions]
 //
-// Prints the wall time from Enter to the handled done event, the number of matches and
-// tree rows, the peak resident memory and what the evaluation added to it, and the event
-// loop's longest stall: a thread posts a timestamped event every 10 ms and the loop
-// measures how late each one is handled.
+// Prints the wall time from Enter until the loop is idle after the done event, the number
+// of matches and tree rows, the peak resident memory and what the evaluation added to it,
+// and the event loop's longest stall: a thread posts a timestamped event every 10 ms and
+// the loop measures how late each one is handled. The actions each report their own
+// longest stall: Ctrl+End, PgDn, Home, expanding and collapsing the current row, mouse
+// wheel scrolling, Shift+Enter (copy all rows, with the time the loop was blocked), Enter
+// over the finished result (which clears it) and Esc during that new evaluation (with the
+// time until the worker had ended).
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,8 +23,15 @@
 #include <string>
 #include <thread>
 
+#include <QApplication>
 #include <QByteArray>
+#include <QClipboard>
+#include <QFile>
+#include <QKeyEvent>
 #include <QString>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QWheelEvent>
 #include <QtGlobal>
 
 #include "app/evaluator.h"
@@ -33,10 +46,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int PingEvent = 0x1FF00;
+// The loop counts as idle once this many pings in a row were handled at most this late.
+constexpr int IdlePings = 3;
+constexpr std::int64_t IdleLatenessMicroseconds = 15'000;
+// How long the loop runs on after an action, so that the work it set off shows.
+constexpr auto ActionSettleTime = std::chrono::milliseconds(400);
 
 std::int64_t Microseconds(Clock::time_point at) {
   return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
 }
+
+double Milliseconds(std::int64_t microseconds) { return microseconds / 1000.0; }
 
 // Resident set size and its peak, in KiB, as the kernel counts them.
 long StatusKiB(const char* field) {
@@ -48,47 +68,167 @@ long StatusKiB(const char* field) {
   return -1;
 }
 
+// The loop as the program runs it, with the pings taken out and measured.
+class MeasuredLoop {
+ public:
+  MeasuredLoop()
+      : pinger_([](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+            PostEvent(PingEvent, 0, 0, 0, Microseconds(Clock::now()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+        }) {}
+
+  // Handles one event; the code, or PingEvent for a ping.
+  int Step() {
+    const int code = UiWaitEvent();
+    if (code == PingEvent) {
+      lastLateness_ = Microseconds(Clock::now()) - UiEventData();
+      longestStall_ = std::max(longestStall_, lastLateness_);
+      return code;
+    }
+    evaluator::HandleEvent(code);
+    return code;
+  }
+
+  // Runs until IdlePings pings in a row came in time; returns when the first of them came.
+  Clock::time_point RunUntilIdle() {
+    int inTime = 0;
+    Clock::time_point idleSince = Clock::now();
+    while (inTime < IdlePings) {
+      if (Step() != PingEvent) continue;
+      if (lastLateness_ > IdleLatenessMicroseconds) {
+        inTime = 0;
+      } else if (inTime++ == 0) {
+        idleSince = Clock::now();
+      }
+    }
+    return idleSince;
+  }
+
+  // Runs for at least duration, and on until the loop is idle.
+  void RunFor(Clock::duration duration) {
+    const Clock::time_point end = Clock::now() + duration;
+    while (Clock::now() < end) Step();
+    RunUntilIdle();
+  }
+
+  void ResetStall() { longestStall_ = 0; }
+  std::int64_t LongestStall() const { return longestStall_; }
+
+ private:
+  std::jthread pinger_;
+  std::int64_t lastLateness_ = 0;
+  std::int64_t longestStall_ = 0;
+};
+
 struct Run {
   double seconds = 0;
   std::int64_t longestStallMicroseconds = 0;
 };
 
-Run EvaluateOnce() {
-  std::atomic<bool> done{false};
-  std::jthread pinger([](std::stop_token stop) {
-    while (!stop.stop_requested()) {
-      PostEvent(PingEvent, 0, 0, 0, Microseconds(Clock::now()));
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
-  Run run;
+void PressEnter() {
   UiSetFocus(evaluator::PatternField);
-  const Clock::time_point start = Clock::now();
   QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+}
+
+Run EvaluateOnce(MeasuredLoop& loop) {
+  Run run;
+  const Clock::time_point start = Clock::now();
+  PressEnter();
   for (;;) {
-    const int code = UiWaitEvent();
-    if (code == PingEvent) {
-      const std::int64_t late = Microseconds(Clock::now()) - UiEventData();
-      run.longestStallMicroseconds = std::max(run.longestStallMicroseconds, late);
-      continue;
-    }
-    evaluator::HandleEvent(code);
+    const int code = loop.Step();
     if (code == evaluator::DoneEvent) break;
     if (code == evaluator::MessageEvent && !ThreadIsRunning(evaluator::State().workerThread)) break;
   }
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const Clock::time_point idle = loop.RunUntilIdle();
+  run.seconds = std::chrono::duration<double>(idle - start).count();
+  run.longestStallMicroseconds = loop.LongestStall();
   return run;
+}
+
+QTreeView* ResultsView() {
+  for (QWidget* widget : QApplication::allWidgets()) {
+    auto* view = qobject_cast<QTreeView*>(widget);
+    if (view && !qobject_cast<QTreeWidget*>(widget)) return view;
+  }
+  return nullptr;
+}
+
+void PostKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key, modifiers));
+  QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, key, modifiers));
+}
+
+void PostWheel(QWidget* target, int notches) {
+  const QPointF at(target->width() / 2.0, target->height() / 2.0);
+  QCoreApplication::postEvent(
+      target, new QWheelEvent(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120 * notches),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false));
+}
+
+template <typename Action>
+void MeasureAction(MeasuredLoop& loop, const char* name, Action action) {
+  loop.RunUntilIdle();
+  loop.ResetStall();
+  action();
+  loop.RunFor(ActionSettleTime);
+  std::printf("stall_%s %.1f ms\n", name, Milliseconds(loop.LongestStall()));
+}
+
+void RunActions(MeasuredLoop& loop) {
+  QTreeView* view = ResultsView();
+  if (!view) {
+    std::printf("no result view found\n");
+    return;
+  }
+  MeasureAction(loop, "ctrl_end", [&] { PostKey(view, Qt::Key_End, Qt::ControlModifier); });
+  MeasureAction(loop, "page_down", [&] { PostKey(view, Qt::Key_PageDown); });
+  MeasureAction(loop, "home", [&] { PostKey(view, Qt::Key_Home); });
+  MeasureAction(loop, "expand", [&] { PostKey(view, Qt::Key_Right); });
+  MeasureAction(loop, "collapse", [&] { PostKey(view, Qt::Key_Left); });
+  MeasureAction(loop, "wheel", [&] {
+    for (int i = 0; i < 10; ++i) PostWheel(view->viewport(), 3);
+  });
+  // Shift+Enter blocks the loop for as long as the copy takes: its stall is that time.
+  MeasureAction(loop, "copy_all", [] {
+    QueueEvent(MenuEvent, evaluator::CopyAllCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  });
+  // EVALUATOR_BENCH_COPY=FILE keeps what was copied, to compare the rows of two builds.
+  if (const QByteArray path = qgetenv("EVALUATOR_BENCH_COPY"); !path.isEmpty()) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (file.open(QIODevice::WriteOnly)) file.write(QApplication::clipboard()->text().toUtf8());
+  }
+  // Enter over the finished result clears it; Esc then ends the new evaluation a second
+  // into its run.
+  MeasureAction(loop, "enter_again", [&] { PressEnter(); });
+  loop.RunFor(std::chrono::seconds(1));
+  loop.ResetStall();
+  {
+    QueueEvent(MenuEvent, evaluator::AbortCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+    const Clock::time_point start = Clock::now();
+    while (ThreadIsRunning(evaluator::State().workerThread)) loop.Step();
+    std::printf("esc_ended_worker %.1f ms\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    loop.RunFor(ActionSettleTime);
+    std::printf("stall_esc %.1f ms\n", Milliseconds(loop.LongestStall()));
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE PATTERN [groups]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions]\n", argv[0]);
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  const bool groups = argc > 3 && std::string(argv[3]) == "groups";
+  bool groups = false;
+  bool actions = false;
+  for (int i = 3; i < argc; ++i) {
+    groups = groups || std::string(argv[i]) == "groups";
+    actions = actions || std::string(argv[i]) == "actions";
+  }
   evaluator::StartUp();
   ModalSeam seam;  // a message would wait for a person: print it instead
   seam.messageBox = [](const MessageBoxRequest& request) {
@@ -102,9 +242,17 @@ int main(int argc, char** argv) {
   UiSetText(evaluator::InputField, reference.c_str());
   UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
   UiSetItemState(evaluator::OptionsList, 2, 0);  // case-sensitive, as pcregrep
+  // Focus, which Shift+Enter needs, goes only to an active window.
+  if (QTreeView* view = ResultsView()) {
+    view->window()->activateWindow();
+    for (int i = 0; i < 100 && QApplication::activeWindow() != view->window(); ++i) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+  }
   const long baselineKiB = StatusKiB("VmRSS:");
 
-  const Run run = EvaluateOnce();
+  MeasuredLoop loop;
+  const Run run = EvaluateOnce(loop);
   std::int64_t matches = 0;
   {
     std::lock_guard guard(evaluator::State().resultListLock);
@@ -115,7 +263,9 @@ int main(int argc, char** argv) {
               "longest_stall %.1f ms\n",
               run.seconds, static_cast<long long>(matches),
               static_cast<long long>(UiCountItems(evaluator::ResultsTree)), peakKiB,
-              peakKiB - baselineKiB, run.longestStallMicroseconds / 1000.0);
+              peakKiB - baselineKiB, Milliseconds(run.longestStallMicroseconds));
+  std::fflush(stdout);
+  if (actions) RunActions(loop);
   evaluator::ShutDown();
   return 0;
 }

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end benchmark: the real evaluator (offscreen) against pcregrep -u -o on the same
-# reproducible 40 MB log and pattern, with peak memory and the event loop's longest stall.
+# reproducible 40 MB log and pattern, with peak memory and the event loop's longest stall,
+# over the run until the loop is idle after the done event and over each user action on the
+# finished result (see evaluator_bench.cpp). The machine's load is printed with each run:
+# figures taken while other work runs are not comparable.
 #
 #   bench/run_evaluator_bench.sh BINARY_DIR
 #
@@ -27,9 +30,10 @@ run_pattern() {  # pattern, "groups" or ""
   start=$(date +%s%N)
   pcregrep -u -o "$pattern" "$data" > /dev/null
   grep_seconds=$(awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
-  report=$("$bin/evaluator_bench" "$data" "$pattern" $groups)
+  report=$("$bin/evaluator_bench" "$data" "$pattern" $groups actions)
   echo
   echo "pattern $pattern ${groups:+(groups ticked)}"
+  echo "  load: $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "  pcregrep -u -o: $grep_seconds s"
   sed 's/^/  evaluator /' <<< "$report"
   awk -v grep="$grep_seconds" -v size="$size" '

@@ -198,7 +198,7 @@ void FillOptions() {
 
 void CreateResultList() {
   ApplicationState& state = State();
-  state.resultList = CreateMatchRecordList(&state.resultListSlot);
+  state.resultList = CreateLazyMatchRecordList(&state.resultListSlot);
 }
 
 }  // namespace

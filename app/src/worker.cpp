@@ -119,8 +119,10 @@ bool AddMatch(std::int64_t mode) {
     UiAddItem(ResultsTree, -1, record->m, 0, 0);
   }
   if (mode != GroupsOnly && mode != MatchesAndGroups) return true;
-  RecordList* groups = record->g.list;
   const std::int64_t groupCount = RegexGroupCount(RegexNumber);
+  if (groupCount == 0) return true;
+  RecordList* groups = MatchGroupList(*record);
+  if (!groups) return false;
   for (std::int64_t group = 1; group <= groupCount; ++group) {
     auto* text = static_cast<StringVar*>(ListInsert(groups));
     if (!text) return false;
@@ -131,11 +133,35 @@ bool AddMatch(std::int64_t mode) {
   return true;
 }
 
+// Matches taken under one change scope: the stop check and its gate are paid once per
+// batch rather than once per match. A stop still ends the worker within one match, as a
+// match call is interrupted at once and the next one is not started.
+constexpr int MatchesPerBatch = 256;
+
+// Adds the current match and the ones after it; returns when the scan has ended.
+void AddMatches(std::int64_t mode) {
+  bool more = true;
+  while (more) {
+    SharedChangeScope batch;
+    for (int taken = 0; more && taken < MatchesPerBatch; ++taken) {
+      more = AddMatch(mode) && RegexNextMatch(RegexNumber) == 1;
+    }
+  }
+}
+
+// The subject is converted for the engine once: the first search of the scan is also the
+// test whether the pattern matches at all.
 void Scan(std::int64_t mode, const std::u16string& input) {
   RegexExamine(RegexNumber, input.c_str());
-  while (RegexNextMatch(RegexNumber) == 1) {
-    if (!AddMatch(mode)) break;
+  if (RegexNextMatch(RegexNumber) != 1) {
+    const std::int64_t error = RegexLastError(RegexNumber);
+    RegexExamine(RegexNumber, nullptr);  // gives the subject copy back
+    PostMessage(error == 0 ? u"no matches found"
+                           : u"error|The pattern could not be evaluated over this input: " +
+                                 ReasonFor(error) + u".|16");
+    return;
   }
+  AddMatches(mode);
   if (const std::int64_t error = RegexLastError(RegexNumber); error != 0) {
     PostMessage(u"incomplete|The results are incomplete: the scan stopped early because " +
                 ReasonFor(error) + u".|48");
@@ -169,13 +195,6 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
   }
   if (input->empty()) {
     PostMessage(u"ok|pattern is valid|64");
-    return 0;
-  }
-  if (!RegexMatches(RegexNumber, input->c_str())) {
-    const std::int64_t error = RegexLastError(RegexNumber);
-    PostMessage(error == 0 ? u"no matches found"
-                           : u"error|The pattern could not be evaluated over this input: " +
-                                 ReasonFor(error) + u".|16");
     return 0;
   }
   Scan(mode, *input);

@@ -40,3 +40,19 @@ RecordList* CreateMatchRecordList(ListSlot* slot) {
   return ListCreate(sizeof(MatchRecord), slot, MatchRecordLayoutMap.data(),
                     static_cast<std::int32_t>(kRecordCode));
 }
+
+RecordList* CreateLazyMatchRecordList(ListSlot* slot) {
+  RecordList* list = CreateMatchRecordList(slot);
+  // The layout map still releases the group lists that were made.
+  if (list) list->needsInitialise = 0;
+  return list;
+}
+
+RecordList* MatchGroupList(MatchRecord& record) {
+  if (record.g.list) return record.g.list;
+  return ListCreate(8, &record.g, GroupListLayoutMap.data(), static_cast<std::int32_t>(kStringCode));
+}
+
+std::int64_t MatchGroupCount(const MatchRecord& record) {
+  return record.g.list ? ListCount(record.g.list) : 0;
+}

@@ -171,11 +171,16 @@ unsigned long MatchRecursionLimit() {
   return std::clamp(depth, 1UL, DeepestRecursion);
 }
 
-int ExecuteMatch(const pcre* pattern, const char* subject, std::int32_t length,
-                 std::int32_t start, std::int32_t* offsetVector, std::int32_t vectorSize) {
+int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
+                 std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
+                 std::int32_t vectorSize) {
   MatchCall call{};
   call.pattern = pattern;
   call.extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  if (study && (study->flags & PCRE_EXTRA_STUDY_DATA)) {
+    call.extra.flags |= PCRE_EXTRA_STUDY_DATA;
+    call.extra.study_data = study->study_data;
+  }
   call.extra.match_limit = MatchLimit;
   call.extra.match_limit_recursion = MatchRecursionLimit();
   call.subject = subject;

@@ -11,9 +11,11 @@ void InstallMatchAllocator();
 
 // Searches subject[0, length) from start with PCRE_NO_UTF8_CHECK into offsetVector,
 // which must have OffsetVectorSize(group count) entries so that PCRE needs no vector of
-// its own. Returns pcre_exec's result.
-int ExecuteMatch(const pcre* pattern, const char* subject, std::int32_t length,
-                 std::int32_t start, std::int32_t* offsetVector, std::int32_t vectorSize);
+// its own; with the pattern's study data when it has any (null: none). Returns
+// pcre_exec's result.
+int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
+                 std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
+                 std::int32_t vectorSize);
 
 // The recursion depth a match started here may reach without leaving the calling thread's
 // stack, with a wide margin for everything else on it.

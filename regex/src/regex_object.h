@@ -25,6 +25,8 @@ struct RegexObject {
   // the positions of successive matches are counted from the previous one.
   std::int32_t countedBytes;
   std::int64_t countedCharacters;
+  // PCRE's study of the pattern, owned; null when it was not studied (see RegexCreate).
+  pcre_extra* studyData;
 };
 
 static_assert(std::is_trivially_copyable_v<RegexObject> &&

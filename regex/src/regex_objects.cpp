@@ -1,5 +1,6 @@
 #include <pcre.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,6 +19,30 @@ constexpr std::int32_t RegexTableGrowth = 16;
 constexpr std::int32_t AddedCompileOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK;
 
 ObjectTable* regexTable = nullptr;
+
+// Bumped by every create and free, so that a thread may keep the object it looked up last
+// for as long as the table has not changed: a scan then pays for one lookup, not one per
+// call. An object is used by one thread at a time, so no other thread frees it meanwhile.
+std::atomic<std::uint64_t> tableChanges{0};
+struct LookupMemo {
+  ObjectNumber number = 0;
+  std::uint64_t changes = 0;
+  RegexObject* object = nullptr;
+};
+thread_local LookupMemo lastLookup;
+
+// Marks a create or free: before it, so that nobody keeps the old object, and after it, so
+// that nobody keeps what was looked up while it happened.
+class TableChange {
+ public:
+  TableChange() { Note(); }
+  ~TableChange() { Note(); }
+  TableChange(const TableChange&) = delete;
+  TableChange& operator=(const TableChange&) = delete;
+
+ private:
+  static void Note() { tableChanges.fetch_add(1, std::memory_order_acq_rel); }
+};
 std::int64_t errorSlotOffset = -1;
 
 // The calling thread's slot holding its last compile error (an owned text), or null.
@@ -47,6 +72,19 @@ void RecordError(const char* message) {
   *slot = copy.release();
 }
 
+// PCRE's start-up optimisations (the ones study adds) can change what a pattern with a
+// backtracking control verb such as (*COMMIT), (*PRUNE), (*SKIP) or (*THEN) matches, so
+// such a pattern is left unstudied. Any "(*" counts: a false alarm only costs speed.
+bool MayUseControlVerbs(const char* pattern) { return std::strstr(pattern, "(*") != nullptr; }
+
+// Study data where studying cannot change a result; null otherwise or when it found
+// nothing to add. The JIT stays off: it changes how the match and recursion limits act.
+pcre_extra* StudyData(const pcre* compiled, const char* pattern) {
+  if (MayUseControlVerbs(pattern)) return nullptr;
+  const char* message = nullptr;
+  return pcre_study(compiled, 0, &message);
+}
+
 // Compiles into the fresh record; false (with the thread's error text set) on failure.
 bool CompileInto(RegexObject* object, const char* pattern, std::int32_t flags) {
   const char* message = nullptr;
@@ -61,13 +99,20 @@ bool CompileInto(RegexObject* object, const char* pattern, std::int32_t flags) {
   pcre_fullinfo(compiled, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
   object->compiledPattern = compiled;
   object->groupCount = groups;
+  object->studyData = StudyData(compiled, pattern);
   return true;
 }
 
 }  // namespace
 
 RegexObject* FindRegex(ObjectNumber number) {
-  return static_cast<RegexObject*>(LookupObject(regexTable, number));
+  const std::uint64_t changes = tableChanges.load(std::memory_order_acquire);
+  if (lastLookup.object && lastLookup.number == number && lastLookup.changes == changes) {
+    return lastLookup.object;
+  }
+  auto* object = static_cast<RegexObject*>(LookupObject(regexTable, number));
+  lastLookup = {number, changes, object};
+  return object;
 }
 
 void RegexInit() {
@@ -84,6 +129,7 @@ ObjectNumber RegexCreate(ObjectNumber number, const char16_t* pattern, std::int3
   if (pattern) utf8Pattern = ConvertToUtf8(pattern);
   SharedChangeScope scope;
   ClearError();
+  const TableChange change;
   void* record = AllocateObject(regexTable, number);
   if (!record) return 0;
   ObjectNumber allocated = number == AnyHandle ? HandleOf(record) : number;
@@ -102,12 +148,14 @@ char16_t* RegexError(std::int64_t at) {
 
 void RegexFree(ObjectNumber number) {
   SharedChangeScope scope;
+  const TableChange change;
   if (number == AnyHandle) {
     FreeAllObjects(regexTable);
     return;
   }
   RegexObject* object = FindRegex(number);
   if (!object) return;
+  pcre_free_study(object->studyData);
   pcre_free(object->compiledPattern);
   OwnedBytes subject(object->subject);
   std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);

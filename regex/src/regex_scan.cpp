@@ -126,7 +126,7 @@ std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
     object->lastError = PCRE_ERROR_BADLENGTH;
     return 0;
   }
-  int result = ExecuteMatch(object->compiledPattern, subject.bytes.get(),
+  int result = ExecuteMatch(object->compiledPattern, object->studyData, subject.bytes.get(),
                             static_cast<std::int32_t>(subject.length), 0, offsetVector.get(),
                             vectorSize);
   object->lastError = result >= 0 ? 0 : FailureReason(result);
@@ -156,8 +156,8 @@ std::int64_t RegexNextMatch(ObjectNumber number) {
   object->matchValid = 0;
   object->lastError = 0;
   if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
-  int result = ExecuteMatch(object->compiledPattern, object->subject, object->subjectLength,
-                            object->scanPosition, object->offsetVector,
+  int result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
+                            object->subjectLength, object->scanPosition, object->offsetVector,
                             OffsetVectorSize(object->groupCount));
   if (result <= 0) {
     object->lastError = FailureReason(result);

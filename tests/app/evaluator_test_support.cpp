@@ -167,7 +167,9 @@ std::vector<RecordTexts> ResultRecords() {
   for (ListElement* element = state.resultList->first; element; element = element->next) {
     auto* record = static_cast<MatchRecord*>(RecordOf(element));
     RecordTexts texts{record->m ? record->m : u"", {}};
-    for (ListElement* group = record->g.list->first; group; group = group->next) {
+    // A record that never had a group has no group list.
+    ListElement* first = record->g.list ? record->g.list->first : nullptr;
+    for (ListElement* group = first; group; group = group->next) {
       const StringVar text = *static_cast<StringVar*>(RecordOf(group));
       texts.g.emplace_back(text ? text : u"");
     }

@@ -36,6 +36,29 @@ TEST_F(WorkerTest, MatchesAndGroupsFillTheTreeAndTheResultList) {
   EXPECT_EQ(std::u16string(UiGetText(evaluator::ResultsTree)), u"ab");
 }
 
+// Characters beyond U+FFFF, CR LF, unset groups and group-less patterns in every mode: the
+// rows and records come out as the worker has always made them, one record per match, and
+// a record that never had a group reads as one with no groups.
+TEST_F(WorkerTest, MixedCorpusGivesTheSameRowsAndRecordsInEveryMode) {
+  const std::u16string input = u"\u00e9x \U0001F600\r\n\u00e9";
+  const std::u16string pattern = u"(\u00e9|\U0001F600)(x)?";
+  Evaluate(pattern, input);
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"\u00e9x", u"\u00e9", u"x",
+                                                      u"\U0001F600", u"\U0001F600", u"",
+                                                      u"\u00e9", u"\u00e9", u""}));
+  EXPECT_EQ(RootChildCounts(), (std::vector<int>{2, 1, 0, 1, 0}));
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"\u00e9x", {u"\u00e9", u"x"}},
+                                                       {u"\U0001F600", {u"\U0001F600", u""}},
+                                                       {u"\u00e9", {u"\u00e9", u""}}}));
+  Evaluate(pattern, input, {.matches = true, .groups = false});
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"\u00e9x", u"\U0001F600", u"\u00e9"}));
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"\u00e9x", {}}, {u"\U0001F600", {}},
+                                                       {u"\u00e9", {}}}));
+  Evaluate(u"\\d+", u"a1\r\n22", {.matches = true, .groups = true});
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"1", u"22"}));
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"1", {}}, {u"22", {}}}));
+}
+
 TEST_F(WorkerTest, OnlyGroupsPlacesEachRowByItsLevel) {
   Evaluate(u"(a)(b)?", u"ab a", {.matches = false, .groups = true});
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"a", u"b", u"a", u""}));

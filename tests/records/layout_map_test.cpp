@@ -73,6 +73,41 @@ TEST_F(ResultListTest, ClearReleasesGroupListsAndTheirStrings) {
   EXPECT_EQ(ListCount(fresh->g.list), 0);
 }
 
+// A result list whose records get a group list only with their first group: a record
+// without one reads as an empty group list to the list walks, and clearing releases the
+// lists that were made (the sanitizer build reports any that leak).
+TEST(LazyResultList, RecordsWithoutAGroupListReadAsEmptyAndReleaseWhatWasMade) {
+  ListSlot slot{};
+  RecordList* results = CreateLazyMatchRecordList(&slot);
+  ASSERT_NE(results, nullptr);
+  auto* bare = static_cast<MatchRecord*>(ListInsert(results));
+  auto* grouped = static_cast<MatchRecord*>(ListInsert(results));
+  ASSERT_TRUE(bare && grouped);
+  EXPECT_EQ(bare->g.list, nullptr);
+  EXPECT_EQ(MatchGroupCount(*bare), 0);
+  EXPECT_EQ(ListNext(bare->g.list), nullptr);
+
+  RecordList* groups = MatchGroupList(*grouped);
+  ASSERT_NE(groups, nullptr);
+  EXPECT_EQ(MatchGroupList(*grouped), groups);  // made once
+  EXPECT_EQ(groups->slot, &grouped->g);
+  EXPECT_EQ(groups->layoutMap, GroupListLayoutMap.data());
+  AddGroup(*grouped, u"a");
+  AddGroup(*grouped, u"b");
+  EXPECT_EQ(MatchGroupCount(*grouped), 2);
+  ListRewind(groups);
+  auto* first = static_cast<StringVar*>(ListNext(groups));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(std::u16string(*first), u"a");
+
+  ListClear(results);
+  EXPECT_EQ(ListCount(results), 0);
+  auto* fresh = static_cast<MatchRecord*>(ListInsert(results));
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->g.list, nullptr);
+  ListDestroy(results);
+}
+
 // A record with a string, a nested record holding a list, a fixed array of records with a
 // list each, and the container entries that no library here creates, placed in between
 // so that a misread entry length shows as a missing list or a stray write.

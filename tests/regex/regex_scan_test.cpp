@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "regex_object.h"
 #include "regex_test_support.h"
 
 namespace {
@@ -174,3 +175,23 @@ TEST(RegexLineEnds, MultilineStartsAfterEveryNewline) {
 }
 
 }  // namespace
+
+// Study adds start-up optimisations that can skip the positions where a backtracking verb
+// would have ended the search. A pattern with a verb stays unstudied and reports what PCRE
+// reports without study: the (*COMMIT) at the subject's start ends the whole search.
+TEST(RegexStudy, PatternsWithControlVerbsStayUnstudiedWithTheSameResults) {
+  ASSERT_NE(RegexCreate(0, u"(*COMMIT)(?:A|B)C", 0), 0);
+  EXPECT_EQ(FindRegex(0)->studyData, nullptr);
+  EXPECT_EQ(RegexMatches(0, u"xyzAC"), 0);
+  ASSERT_EQ(RegexExamine(0, u"xyzAC"), 1);
+  EXPECT_EQ(RegexNextMatch(0), 0);
+
+  ASSERT_NE(RegexCreate(0, u"(?:A|B)C", 0), 0);
+  EXPECT_NE(FindRegex(0)->studyData, nullptr);
+  ASSERT_EQ(RegexExamine(0, u"xyzAC BC"), 1);
+  std::vector<std::int64_t> positions;
+  while (RegexNextMatch(0) == 1) positions.push_back(RegexMatchPosition(0));
+  EXPECT_EQ(positions, (std::vector<std::int64_t>{4, 7}));
+  RegexFree(0);
+  EXPECT_EQ(RegexIsValid(0), 0);
+}

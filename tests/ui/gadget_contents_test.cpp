@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTreeView>
+#include <QTest>
 #include <QTreeWidget>
+
+#include "tree_model.h"
 
 #include "ui_test_support.h"
 
@@ -168,6 +171,59 @@ TEST_F(GadgetTest, ClearingTheTreeEmptiesStoreAndView) {
   UiAddItem(Results, -1, u"after", 0, 1);
   ASSERT_TRUE(ProcessUntil([] { return TreeView()->model()->rowCount({}) == 1; }));
   EXPECT_EQ(Text(UiGetItemText(Results, 0, 0)), u"after");
+  EXPECT_EQ(ModelFailureCounter::failures(), 0);
+}
+
+// A big tree reaches the view in steps as the user gets to the end of what it shows; the
+// keys work on what is shown, and each Ctrl+End or PgDn at the end brings more rows.
+TEST_F(GadgetTest, KeysNavigateAndExpandATreeThatIsShownInSteps) {
+  constexpr int Matches = 6000;  // 12,000 rows: more than one step of the view's feed
+  ModelFailureCounter failures;
+  QTreeView* view = TreeView();
+  QAbstractItemModelTester tester(view->model(),
+                                  QAbstractItemModelTester::FailureReportingMode::Warning);
+  for (int match = 0; match < Matches; ++match) {
+    const std::u16string text = u"m" + QString::number(match).toStdU16String();
+    UiAddItem(Results, -1, text.c_str(), 0, 0);
+    UiAddItem(Results, -1, u"g", 0, 1);
+  }
+  UiSetState(panel_, 1);
+  UiSetFocus(Results);
+  QAbstractItemModel* model = view->model();
+  ASSERT_TRUE(ProcessUntil([&] { return model->rowCount({}) > 0 && !model->canFetchMore({}); }));
+  const int shownFirst = model->rowCount({});
+  EXPECT_LT(shownFirst, Matches);  // only a first step is shown
+
+  UiSetState(Results, 0);
+  QTest::keyClick(view, Qt::Key_Right);  // expands the match row
+  EXPECT_TRUE(view->isExpanded(model->index(0, 0, {})));
+  QTest::keyClick(view, Qt::Key_Down);
+  EXPECT_EQ(Text(UiGetText(Results)), u"g");
+  QTest::keyClick(view, Qt::Key_Left);  // to the parent, then collapse it
+  QTest::keyClick(view, Qt::Key_Left);
+  EXPECT_EQ(Text(UiGetText(Results)), u"m0");
+  EXPECT_FALSE(view->isExpanded(model->index(0, 0, {})));
+
+  QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+  const std::u16string lastShown = u"m" + QString::number(shownFirst - 1).toStdU16String();
+  EXPECT_EQ(Text(UiGetText(Results)), lastShown);
+  // Being at the end, the view is shown the next step; End goes on from there.
+  ASSERT_TRUE(ProcessUntil([&] { return model->rowCount({}) > shownFirst; }));
+  for (int presses = 0; presses < 10 && model->rowCount({}) < Matches; ++presses) {
+    QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    ProcessUntil([] { return false; }, 20);
+  }
+  EXPECT_EQ(model->rowCount({}), Matches);
+  QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(Text(UiGetText(Results)), u"m" + QString::number(Matches - 1).toStdU16String());
+  QTest::keyClick(view, Qt::Key_PageUp);
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_EQ(UiGetState(Results), 0);
+  // A row not shown yet is selected by its number all the same.
+  UiClearItems(Results);
+  for (int row = 0; row < 3 * static_cast<int>(TreeModel::FetchStep); ++row) UiAddItem(Results, -1, u"r", 0, 0);
+  UiSetState(Results, 3 * static_cast<int>(TreeModel::FetchStep) - 1);
+  EXPECT_EQ(UiGetState(Results), 3 * static_cast<int>(TreeModel::FetchStep) - 1);
   EXPECT_EQ(ModelFailureCounter::failures(), 0);
 }
 

@@ -3,14 +3,28 @@
 #pragma once
 
 #include <QString>
+#include <string>
+#include <string_view>
 
 inline QString ToQString(const char16_t* text) {
   return text ? QString::fromUtf16(text) : QString();
 }
 
+// The length of a zero-terminated text; 0 for null.
+inline std::size_t TextLength(const char16_t* text) {
+  return text ? std::char_traits<char16_t>::length(text) : 0;
+}
+
+// The calling thread's buffer for returned texts; it keeps its capacity between calls.
+inline std::u16string& ReturnBuffer() {
+  thread_local std::u16string buffer;
+  return buffer;
+}
+
 // Valid until the calling thread's next call that returns text through here.
 inline const char16_t* ReturnText(const QString& text) {
-  thread_local std::u16string buffer;
-  buffer = text.toStdU16String();
+  std::u16string& buffer = ReturnBuffer();
+  buffer.assign(reinterpret_cast<const char16_t*>(text.utf16()),
+                static_cast<std::size_t>(text.size()));
   return buffer.c_str();
 }

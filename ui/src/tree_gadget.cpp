@@ -1,7 +1,7 @@
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QTreeView>
-#include <limits>
 
 #include "gadgets.h"
 #include "tree_model.h"
@@ -43,11 +43,16 @@ class TreeGadget : public Gadget {
         rows_(std::move(rows)),
         model_(std::make_unique<TreeModel>(rows_)) {
     view->setModel(model_.get());
+    model_->SetAtEndQuery([view] {
+      const QScrollBar* bar = view->verticalScrollBar();
+      return bar->value() >= bar->maximum() - bar->pageStep();
+    });
     ui_objects::RegisterTreeRows(number, rows_);
   }
 
   ~TreeGadget() override {
     ui_objects::UnregisterTreeRows(Number());
+    model_->SetAtEndQuery(nullptr);
     delete Widget();  // the view goes before the model it shows
     model_.reset();
   }
@@ -66,7 +71,7 @@ class TreeGadget : public Gadget {
       view_->selectionModel()->clear();
       return;
     }
-    if (index >= model_->Published()) model_->Publish(std::numeric_limits<std::int64_t>::max());
+    if (index >= model_->Published()) model_->FetchThrough(index);
     const QModelIndex row = model_->IndexOfRow(index);
     view_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
     view_->scrollTo(row);  // opens the collapsed parents on the way

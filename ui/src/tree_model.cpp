@@ -84,7 +84,25 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
   return QString::fromStdU16String(rows_->store.Text(RowOf(index)));
 }
 
+bool TreeModel::canFetchMore(const QModelIndex&) const {
+  return published_ >= fetchBound_ && published_ < rows_->store.Count() && atEnd_ && atEnd_();
+}
+
+void TreeModel::fetchMore(const QModelIndex& parent) {
+  // Anything may ask, also while rows are being inserted; only a view at the end gets more.
+  if (publishing_ || !canFetchMore(parent)) return;
+  fetchBound_ = published_ + FetchStep;
+  Publish(FetchStep);
+}
+
+void TreeModel::FetchThrough(std::int64_t row) {
+  fetchBound_ = std::max(fetchBound_, row + 1);
+  Publish(fetchBound_ - published_);
+}
+
 bool TreeModel::Publish(std::int64_t limit) {
+  if (publishing_) return published_ < rows_->store.Count();
+  const PublishingMark mark(publishing_);
   const std::int64_t available = rows_->store.Count();
   const std::int64_t target = published_ + std::min(limit, available - published_);
   while (published_ < target) {
@@ -107,7 +125,10 @@ void TreeModel::NoteLayoutTime(std::int64_t milliseconds) { lastLayoutMillisecon
 void TreeModel::PublishBatch() {
   // Cleared before counting, so that a row appended from now on asks for another batch.
   rows_->publishPending.store(false);
-  const bool more = Publish(BatchLimit);
+  // A user who watches the end of the rows keeps seeing new ones come in.
+  if (published_ >= fetchBound_ && atEnd_ && atEnd_()) fetchBound_ = published_ + FetchStep;
+  Publish(std::min(BatchLimit, fetchBound_ - published_));
+  const bool more = published_ < std::min(fetchBound_, rows_->store.Count());
   const std::int64_t interval = std::clamp<std::int64_t>(
       lastLayoutMilliseconds_ * LayoutShareDivisor, BatchIntervalMilliseconds, LongestBatchInterval);
   batchTimer_.setInterval(static_cast<int>(interval));
@@ -118,6 +139,7 @@ void TreeModel::Clear() {
   beginResetModel();
   rows_->store.Clear();
   published_ = 0;
+  fetchBound_ = FetchStep;
   spine_ = {};
   endResetModel();
 }

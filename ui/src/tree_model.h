@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -31,6 +32,10 @@ class TreeModel : public QAbstractItemModel {
   // Rows published per batch, so that a worker adding millions of rows never keeps the UI
   // thread from its other events for long.
   static constexpr std::int64_t BatchLimit = 100000;
+  // The view lays out every row it has been shown whenever it lays out, so it is shown
+  // rows in steps of this many as the user reaches the end of what it shows, the way Qt's
+  // own large models feed their views (canFetchMore / fetchMore).
+  static constexpr std::int64_t FetchStep = 4096;
 
   explicit TreeModel(std::shared_ptr<TreeShared> rows);
   ~TreeModel() override;
@@ -40,9 +45,17 @@ class TreeModel : public QAbstractItemModel {
   int rowCount(const QModelIndex& parent) const override;
   int columnCount(const QModelIndex& parent) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  bool canFetchMore(const QModelIndex& parent) const override;
+  void fetchMore(const QModelIndex& parent) override;
+
+  // Asked by canFetchMore: whether the view shows the end of what it has been shown. Without
+  // it the view gets rows only as fast as FetchStep per layout.
+  void SetAtEndQuery(std::function<bool()> atEnd) { atEnd_ = std::move(atEnd); }
 
   // Publishes up to limit more rows; true while rows remain unpublished.
   bool Publish(std::int64_t limit);
+  // Lets the view be shown every row up to and including row, and shows them.
+  void FetchThrough(std::int64_t row);
   std::int64_t Published() const { return published_; }
   // Schedules the next batch (UI thread).
   void SchedulePublish();
@@ -61,6 +74,19 @@ class TreeModel : public QAbstractItemModel {
 
   std::shared_ptr<TreeShared> rows_;
   std::int64_t published_ = 0;
+  // Rows with an id below this may be shown to the view; the batches stop there.
+  std::int64_t fetchBound_ = FetchStep;
+  std::function<bool()> atEnd_;
+  // Set while rows are being inserted: whoever hears of the insertion and asks for more
+  // (fetchMore, a selection) must not start a second insertion inside the first.
+  bool publishing_ = false;
+  struct PublishingMark {
+    explicit PublishingMark(bool& flag) : flag_(flag) { flag_ = true; }
+    ~PublishingMark() { flag_ = false; }
+    PublishingMark(const PublishingMark&) = delete;
+    PublishingMark& operator=(const PublishingMark&) = delete;
+    bool& flag_;
+  };
   TreeVisibleSpine spine_;
   QTimer batchTimer_;
   std::int64_t lastLayoutMilliseconds_ = 0;

@@ -136,11 +136,20 @@ std::int64_t TreeRowStore::Count() const {
 }
 
 std::u16string TreeRowStore::Text(std::int64_t row) const {
+  std::u16string text;
+  CopyText(row, text);
+  return text;
+}
+
+void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
   const auto guard = Lock();
-  if (!Valid(row)) return {};
+  if (!Valid(row)) {
+    text.clear();
+    return;
+  }
   const Row& record = At(row);
   const std::u16string& chunk = textChunks_[record.textOffset / TextUnitsPerChunk];
-  return chunk.substr(record.textOffset % TextUnitsPerChunk, record.textLength);
+  text.assign(chunk, record.textOffset % TextUnitsPerChunk, record.textLength);
 }
 
 TreeRowLinks TreeRowStore::Links(std::int64_t row) const {

@@ -71,6 +71,8 @@ class TreeRowStore {
   std::int64_t Count() const;
   // The row's text (at most TreeTextLimit units); empty for an id out of range.
   std::u16string Text(std::int64_t row) const;
+  // The same into text, whose capacity is reused.
+  void CopyText(std::int64_t row, std::u16string& text) const;
   // Links of a row; a default value for an id out of range.
   TreeRowLinks Links(std::int64_t row) const;
   // The id of the index-th root / of the index-th child of parent, or NoRow.

@@ -47,10 +47,12 @@ QString ChooseFileFor(bool save, const char16_t* title, const char16_t* defaultF
 
 std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
                        std::int64_t, std::int64_t level) {
-  const QString content = ToQString(text);
   if (auto rows = ui_objects::FindTreeRows(gadget)) {
-    return AppendTreeRow(rows, content.toStdU16String(), level) ? 1 : 0;
+    // Straight into the row store: the one copy of the text that a tree keeps.
+    const std::u16string_view content(text ? text : u"", TextLength(text));
+    return AppendTreeRow(rows, content, level) ? 1 : 0;
   }
+  const QString content = ToQString(text);
   return OnGadget<std::int64_t>(gadget, 0, [=](Gadget& found) -> std::int64_t {
     return found.AddItem(position, content, level) ? 1 : 0;
   });
@@ -84,7 +86,9 @@ void UiSetText(ObjectNumber gadget, const char16_t* text) {
 
 const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int64_t column) {
   if (auto rows = ui_objects::FindTreeRows(gadget)) {
-    return ReturnText(QString::fromStdU16String(rows->store.Text(index)));
+    std::u16string& buffer = ReturnBuffer();
+    rows->store.CopyText(index, buffer);
+    return buffer.c_str();
   }
   return ReturnText(OnGadget<QString>(gadget, QString(), [=](Gadget& found) {
     return found.GetItemText(index, column);

@@ -31,5 +31,18 @@ extern const std::array<std::int64_t, 7> MatchRecordLayoutMap;
 // "matchstruct": the 37 bytes that name m (String at 0) and g (list of String at 8).
 extern const std::array<std::uint8_t, 37> MatchStructDescriptor;
 
-// A list of MatchRecord in slot (or its own slot when slot is null), as ResultList is.
+// A list of MatchRecord in slot (or its own slot when slot is null); every inserted record
+// gets its own empty group list.
 RecordList* CreateMatchRecordList(ListSlot* slot);
+
+// The same, except that an inserted record gets no group list until MatchGroupList makes
+// it: most results never have a group, and an empty list costs a header and a pool lookup
+// per record. A record whose g holds a null list has an empty group list; every reader
+// (ListCount gives -1, ListNext null, DestroyList ignores it) copes with that.
+RecordList* CreateLazyMatchRecordList(ListSlot* slot);
+
+// The record's group list, made on first demand; null when memory ran out.
+RecordList* MatchGroupList(MatchRecord& record);
+
+// The number of the record's group texts: 0 without a group list.
+std::int64_t MatchGroupCount(const MatchRecord& record);
