@@ -32,8 +32,23 @@ class TextSink {
   void Put(const char* ascii) {
     while (*ascii) Put(static_cast<char16_t>(*ascii++));
   }
+  // Copies units that need no escaping, as much at a time as the reserve allows.
+  void PutRun(const char16_t* units, std::int64_t count) {
+    while (count > 0) {
+      if (next_ == end_) Grow();
+      const std::int64_t part = std::min<std::int64_t>(count, end_ - next_);
+      next_ = std::copy_n(units, part, next_);
+      units += part;
+      count -= part;
+    }
+  }
   void Spaces(std::int64_t count) {
-    for (; count > 0; --count) Put(u' ');
+    while (count > 0) {
+      if (next_ == end_) Grow();
+      const std::int64_t part = std::min<std::int64_t>(count, end_ - next_);
+      next_ = std::fill_n(next_, part, u' ');
+      count -= part;
+    }
   }
 
   // Terminates the text and gives back the unused reserve.
@@ -67,16 +82,24 @@ void PutEscaped(TextSink& sink, char16_t unit) {
     case u'"': return sink.Put("\\\"");
     case u'\\': return sink.Put("\\\\");
     default:
-      if (unit >= 32) return sink.Put(unit);
       sink.Put("\\u00");
       sink.Put(static_cast<char16_t>(kHex[unit >> 4]));
       sink.Put(static_cast<char16_t>(kHex[unit & 15]));
   }
 }
 
+bool NeedsEscape(char16_t unit) { return unit < 32 || unit == u'"' || unit == u'\\'; }
+
 void PutString(TextSink& sink, const char16_t* text, std::int64_t length) {
   sink.Put(u'"');
-  for (std::int64_t i = 0; i < length; ++i) PutEscaped(sink, text[i]);
+  std::int64_t runStart = 0;
+  for (std::int64_t i = 0; i < length; ++i) {
+    if (!NeedsEscape(text[i])) continue;
+    sink.PutRun(text + runStart, i - runStart);
+    PutEscaped(sink, text[i]);
+    runStart = i + 1;
+  }
+  sink.PutRun(text + runStart, length - runStart);
   sink.Put(u'"');
 }
 

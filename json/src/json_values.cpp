@@ -231,8 +231,11 @@ void JsonSetObject(JsonValue* value) {
 
 JsonValue* JsonAppendElement(JsonValue* array) {
   if (!array || array->kind != JsonKindArray || !array->elements) return nullptr;
-  ListLast(array->elements);
-  auto* element = static_cast<JsonValue*>(ListInsert(array->elements));
+  RecordList* list = array->elements;
+  // An append leaves the cursor on the last element, so only a cursor moved since needs
+  // moving back there.
+  if (list->current != list->last) ListLast(list);
+  auto* element = static_cast<JsonValue*>(ListInsert(list));
   if (element) element->flags = array->flags;
   return element;
 }
