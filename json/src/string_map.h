@@ -25,14 +25,17 @@ struct MapMember {
 
 static_assert(sizeof(MapMember) % alignof(char16_t) == 0);
 
+// 24 bytes: objects with a member or two are the common case, and there are many.
 struct StringMap {
   static constexpr std::uint32_t kBuckets = 64;
 
   MapMember* first = nullptr;
   std::unique_ptr<MapMember*[]> bucketFirst;  // null until the map has grown
-  std::int64_t count = 0;
+  std::uint32_t count = 0;  // members never near 2^32: each holds a heap block
   bool noCase = false;
 };
+
+static_assert(sizeof(StringMap) == 24);
 
 // A new empty map, or null when memory ran out.
 StringMap* NewStringMap(bool noCase);
