@@ -65,16 +65,23 @@ Run EvaluateOnce() {
   UiSetFocus(evaluator::PatternField);
   const Clock::time_point start = Clock::now();
   QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  // A message ends the evaluation unless a done event follows it; the worker that posted
+  // it may still be returning, so the end is when it has and nothing more is queued (the
+  // pings keep the wait from blocking meanwhile).
+  bool messageSeen = false;
   for (;;) {
     const int code = UiWaitEvent();
     if (code == PingEvent) {
       const std::int64_t late = Microseconds(Clock::now()) - UiEventData();
       run.longestStallMicroseconds = std::max(run.longestStallMicroseconds, late);
-      continue;
+    } else {
+      evaluator::HandleEvent(code);
+      if (code == evaluator::DoneEvent) break;
+      messageSeen = messageSeen || code == evaluator::MessageEvent;
     }
-    evaluator::HandleEvent(code);
-    if (code == evaluator::DoneEvent) break;
-    if (code == evaluator::MessageEvent && !ThreadIsRunning(evaluator::State().workerThread)) break;
+    if (messageSeen && !ThreadIsRunning(evaluator::State().workerThread) && HasQueuedEvent() == 0) {
+      break;
+    }
   }
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return run;

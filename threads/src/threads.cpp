@@ -76,10 +76,14 @@ bool HasEnded(ThreadRecord& record) {
   return record.joined;
 }
 
-void PurgeEndedThreads() {
-  std::erase_if(threadList, HasEnded);
+void PurgeEndedKilledThreads() {
   std::erase_if(endingThreads,
                 [](pthread_t handle) { return pthread_tryjoin_np(handle, nullptr) == 0; });
+}
+
+void PurgeEndedThreads() {
+  std::erase_if(threadList, HasEnded);
+  PurgeEndedKilledThreads();
 }
 
 // A killed thread is joined once it has ended; if even that small record can't be kept,
@@ -176,7 +180,7 @@ void ThreadKill(std::int64_t id) {
 
 std::int64_t ThreadsStillEnding() {
   std::lock_guard lock(threadListLock);
-  PurgeEndedThreads();
+  PurgeEndedKilledThreads();
   return static_cast<std::int64_t>(endingThreads.size());
 }
 
