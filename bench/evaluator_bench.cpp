@@ -136,10 +136,14 @@ Run EvaluateOnce(MeasuredLoop& loop) {
   Run run;
   const Clock::time_point start = Clock::now();
   PressEnter();
+  // A message ends the evaluation unless a done event follows it; the worker that posted
+  // it may still be returning, so the end is when it has and nothing more is queued.
+  bool messageSeen = false;
   for (;;) {
     const int code = loop.Step();
     if (code == evaluator::DoneEvent) break;
-    if (code == evaluator::MessageEvent && !ThreadIsRunning(evaluator::State().workerThread)) break;
+    messageSeen = messageSeen || code == evaluator::MessageEvent;
+    if (messageSeen && !ThreadIsRunning(evaluator::State().workerThread) && HasQueuedEvent() == 0) break;
   }
   const Clock::time_point idle = loop.RunUntilIdle();
   run.seconds = std::chrono::duration<double>(idle - start).count();

@@ -15,18 +15,25 @@
 namespace evaluator {
 namespace {
 
-// The opener that hands a document to its associated application: xdg-open on a Linux
-// desktop, open where that is the platform's opener.
-const char16_t* DocumentOpener() {
+// Whether PATH (or the usual folders when it is unset) holds an executable program.
+bool OnPath(std::string_view program) {
   const char* path = std::getenv("PATH");
   std::string_view folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
   while (!folders.empty()) {
     const std::size_t end = folders.find(':');
-    const std::string folder(folders.substr(0, end));
-    if (access((folder + "/xdg-open").c_str(), X_OK) == 0) return u"xdg-open";
+    const std::string candidate = std::string(folders.substr(0, end)) + "/" + std::string(program);
+    if (access(candidate.c_str(), X_OK) == 0) return true;
     folders = end == std::string_view::npos ? std::string_view() : folders.substr(end + 1);
   }
-  return u"open";
+  return false;
+}
+
+// The opener that hands a document to its associated application: xdg-open on a Linux
+// desktop, open where that is the platform's opener; null when neither is installed.
+const char16_t* DocumentOpener() {
+  if (OnPath("xdg-open")) return u"xdg-open";
+  if (OnPath("open")) return u"open";
+  return nullptr;
 }
 
 }  // namespace
@@ -58,7 +65,15 @@ void ChooseInputFile() {
 void OpenInputFile() {
   const std::u16string path = InputFilePath();
   if (path.empty()) return;
-  UiRunProgram(DocumentOpener(), path.c_str(), u"");
+  const char16_t* opener = DocumentOpener();
+  if (!opener) {
+    // Handing the opener's name on would have the desktop look for a document called so.
+    const std::u16string message =
+        u"can't open " + path + u": no program to open files was found (xdg-open or open).";
+    UiMessageBox(u"error", message.c_str(), IconError);
+    return;
+  }
+  UiRunProgram(opener, path.c_str(), u"");
 }
 
 void AbortEvaluation() {

@@ -2,11 +2,12 @@
 
 #include <pcre.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/evaluator.h"
-#include "commands.h"
 #include "records/match_record.h"
 #include "regex/regex.h"
 #include "runtime/file_stream.h"
@@ -16,12 +17,16 @@
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
+#include "worker_input.h"
 
 namespace evaluator {
 namespace {
 
 constexpr std::int64_t RegexNumber = 0;
-constexpr std::int64_t InputStream = 0;
+// Matches between two looks at the memory the system has left for more results.
+constexpr std::int64_t MatchesPerMemoryCheck = 4096;
+// Below this the scan stops rather than have the system end the program.
+constexpr std::int64_t LeastMemoryForResults = std::int64_t{64} << 20;
 
 bool Ticked(std::int64_t item) { return UiGetItemState(OptionsList, item) > 1; }
 
@@ -61,34 +66,11 @@ std::u16string ReasonFor(std::int64_t pcreError) {
       return u"the pattern nests too deeply for this input";
     case PCRE_ERROR_NOMEMORY:
       return u"there was not enough memory";
+    case PCRE_ERROR_BADLENGTH:
+      return TooLargeForEngineText();
     default:
       return u"the pattern engine reported error " + DecimalText(pcreError);
   }
-}
-
-// The input: the typed text, or the whole of a referenced file. Null when the file can't
-// be opened; the user has been told then.
-std::shared_ptr<const std::u16string> ReadInput() {
-  std::u16string typed = UiGetText(InputField);
-  const std::u16string_view prefix = FileReferencePrefix;
-  if (!typed.starts_with(prefix)) return std::make_shared<const std::u16string>(std::move(typed));
-
-  // The reference ends with ">", whatever the last character really is.
-  std::u16string path = typed.size() > prefix.size() + 1
-                            ? typed.substr(prefix.size(), typed.size() - prefix.size() - 1)
-                            : std::u16string();
-  {
-    SharedChangeScope change;
-    SetInputFilePath(path);
-  }
-  if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
-    const std::u16string message = u"can't open " + path;
-    UiMessageBox(u"error", message.c_str(), IconError);
-    return nullptr;
-  }
-  String text = TakeResult([](std::int64_t at) { StreamReadText(InputStream, ReadToEnd, at); });
-  CloseFileStream(InputStream);
-  return std::make_shared<const std::u16string>(text.view());
 }
 
 }  // namespace
@@ -138,15 +120,25 @@ bool AddMatch(std::int64_t mode) {
 // match call is interrupted at once and the next one is not started.
 constexpr int MatchesPerBatch = 256;
 
-// Adds the current match and the ones after it; returns when the scan has ended.
-void AddMatches(std::int64_t mode) {
+bool MemoryLeftForResults(std::int64_t found) {
+  if (found % MatchesPerMemoryCheck != 0) return true;
+  const std::int64_t available = AvailableSystemMemory();
+  return available < 0 || available >= LeastMemoryForResults;
+}
+
+// Adds the current match and the ones after it. The rows found so far stay when memory
+// runs short; the error says why the scan ended early (0 when it ran to the end).
+std::int64_t AddMatches(std::int64_t mode) {
+  std::int64_t found = 0;
   bool more = true;
   while (more) {
     SharedChangeScope batch;
-    for (int taken = 0; more && taken < MatchesPerBatch; ++taken) {
-      more = AddMatch(mode) && RegexNextMatch(RegexNumber) == 1;
+    for (int taken = 0; more && taken < MatchesPerBatch; ++taken, ++found) {
+      if (!MemoryLeftForResults(found) || !AddMatch(mode)) return PCRE_ERROR_NOMEMORY;
+      more = RegexNextMatch(RegexNumber) == 1;
     }
   }
+  return RegexLastError(RegexNumber);
 }
 
 // The subject is converted for the engine once: the first search of the scan is also the
@@ -161,8 +153,7 @@ void Scan(std::int64_t mode, const std::u16string& input) {
                                  ReasonFor(error) + u".|16");
     return;
   }
-  AddMatches(mode);
-  if (const std::int64_t error = RegexLastError(RegexNumber); error != 0) {
+  if (const std::int64_t error = AddMatches(mode); error != 0) {
     PostMessage(u"incomplete|The results are incomplete: the scan stopped early because " +
                 ReasonFor(error) + u".|48");
   }
@@ -181,6 +172,11 @@ std::u16string CompileErrorText() {
 
 std::int64_t EvaluationWorker(std::int64_t mode) {
   EnsureStringBuffer();
+  // A worker killed just before may still be on its way out: its memory goes first.
+  while (ThreadsStillEnding() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    StopPoint();
+  }
   std::shared_ptr<const std::u16string> input = ReadInput();
   if (!input) return 0;
   {

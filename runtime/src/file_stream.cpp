@@ -150,6 +150,12 @@ std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t 
   return n;
 }
 
+std::int64_t TakeReadAhead(FileStream& stream, char* destination) {
+  if (!stream.buffer) return 0;
+  SwitchToReading(stream);
+  return TakeFromBuffer(stream, reinterpret_cast<std::byte*>(destination), stream.bufferCount);
+}
+
 std::int64_t FlushStream(FileStream& stream) {
   if (!stream.buffer || stream.bufferMode != 0) return 0;
   const std::int64_t pending = stream.bufferSize - stream.bufferCount;
@@ -181,20 +187,31 @@ int AwayFromStandardStreams(int descriptor) {
 
 int OpenDescriptor(const std::string& path, OpenMode mode) {
   constexpr mode_t NewFilePermissions = 0666;
+  // Without O_NONBLOCK, opening a FIFO waits for its other end for as long as that takes.
+  constexpr int Common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   switch (mode) {
     case OpenMode::Read:
-      return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      return ::open(path.c_str(), O_RDONLY | Common);
     case OpenMode::Update:
-      return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, NewFilePermissions);
+      return ::open(path.c_str(), O_RDWR | O_CREAT | Common, NewFilePermissions);
     case OpenMode::Create: {
       const int descriptor =
-          ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, NewFilePermissions);
+          ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | Common, NewFilePermissions);
       if (descriptor >= 0) return descriptor;
       // A file we may write but not read is still replaced.
-      return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, NewFilePermissions);
+      return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | Common, NewFilePermissions);
     }
   }
   return -1;
+}
+
+// Transfers block as usual once the file is open; the whole-text read waits with poll()
+// before each read, so that a silent FIFO can't hold it.
+int Blocking(int descriptor) {
+  if (descriptor < 0) return descriptor;
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags >= 0) ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
+  return descriptor;
 }
 
 // Opening a directory succeeds here but is no file to stream; it fails as it would
@@ -206,8 +223,8 @@ bool IsDirectory(int descriptor) {
 
 int OpenFile(const char16_t* path, OpenMode mode) {
   if (!path || !*path) return -1;
-  const int descriptor = AwayFromStandardStreams(
-      OpenDescriptor(Utf16ToUtf8(std::u16string_view(path)), mode));
+  const int descriptor = Blocking(AwayFromStandardStreams(
+      OpenDescriptor(Utf16ToUtf8(std::u16string_view(path)), mode)));
   if (descriptor >= 0 && IsDirectory(descriptor)) {
     ::close(descriptor);
     return -1;
@@ -230,20 +247,21 @@ void FillRecord(FileStream& stream, int descriptor, std::int32_t flags, OpenMode
   stream.readOnly = mode == OpenMode::Read ? 1 : 0;
 }
 
+// The open itself runs outside any SharedChangeScope: on a slow or hung file system it can
+// take any time, and a stop request must not wait for it. A stream already open under the
+// number is closed first, as before any other opening.
 ObjectNumber OpenStream(ObjectNumber number, const char16_t* path, std::int32_t flags,
                         OpenMode mode) {
+  if (number != AnyHandle) CloseFileStream(number);
+  UniqueDescriptor descriptor(OpenFile(path, mode));
+  if (!descriptor) return 0;
   SharedChangeScope change;
   void* record = AllocateObject(FileTable(), number);
   if (!record) return 0;
-  const int descriptor = OpenFile(path, mode);
-  if (descriptor < 0) {
-    ReleaseObject(FileTable(), number == AnyHandle ? HandleOf(record) : number);
-    return 0;
-  }
   auto& stream = *static_cast<FileStream*>(record);
-  FillRecord(stream, descriptor, flags, mode);
-  if (mode == OpenMode::Update && (flags & AppendOnOpen)) ::lseek(descriptor, 0, SEEK_END);
-  return number == AnyHandle ? HandleOf(record) : descriptor;
+  FillRecord(stream, descriptor.Release(), flags, mode);
+  if (mode == OpenMode::Update && (flags & AppendOnOpen)) ::lseek(Descriptor(stream), 0, SEEK_END);
+  return number == AnyHandle ? HandleOf(record) : Descriptor(stream);
 }
 
 std::int32_t ClampedCount(std::int64_t bytes) {

@@ -1,8 +1,11 @@
 // The stream record and its buffered transfers, shared by the file library's sources.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "runtime/object_registry.h"
 
@@ -35,10 +38,40 @@ std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t 
 
 std::int64_t FlushStream(FileStream& stream);
 
+// Moves the read-ahead bytes not yet consumed to destination (room for the buffer size),
+// flushing pending writes first; returns how many there were.
+std::int64_t TakeReadAhead(FileStream& stream, char* destination);
+
 // The format a flags or format argument names, with 0 meaning the stream's own.
 std::int32_t EffectiveFormat(const FileStream& stream, std::int32_t flags);
 
 inline int Descriptor(const FileStream& stream) { return static_cast<int>(stream.handle); }
+
+// A descriptor closed when it goes out of scope, also when a stopped thread unwinds.
+class UniqueDescriptor {
+ public:
+  explicit UniqueDescriptor(int descriptor) noexcept : descriptor_(descriptor) {}
+  ~UniqueDescriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  UniqueDescriptor(const UniqueDescriptor&) = delete;
+  UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
+
+  explicit operator bool() const noexcept { return descriptor_ >= 0; }
+  int Get() const noexcept { return descriptor_; }
+  int Release() noexcept { return std::exchange(descriptor_, -1); }
+
+ private:
+  int descriptor_;
+};
+
+// Bytes a UTF-8 lead byte announces, or 0 for a byte that can't start a sequence.
+inline int SequenceLength(unsigned char lead) {
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
 
 // One byte, on the buffer's fast path when it can be.
 inline bool ReadByte(FileStream& stream, unsigned char& byte) {

@@ -51,7 +51,7 @@ struct StringBuffer {
 void* HeapResize(void* block, std::int64_t bytes) {
   void* resized = std::realloc(block, static_cast<std::size_t>(bytes));
   if (!resized) OutOfStringMemory();
-  strings_detail::AdviseLargeBlock(resized, bytes);
+  strings_detail::AdviseLargeBlock(resized, static_cast<std::int64_t>(::malloc_usable_size(resized)));
   return resized;
 }
 
@@ -151,14 +151,15 @@ namespace strings_detail {
 // it. Advising only the whole pages inside the block would split the mapping in three, and
 // a split mapping can't be remapped: every later growth would copy the whole block (a
 // string area grown step by step to many MiB would take quadratic time). So the advice
-// covers every page from the one holding the block's start to the end of its allocation.
+// covers every page from the one holding the block's start to the end of its allocation;
+// bytes is the whole allocation (for a heap block, its malloc_usable_size).
 void AdviseLargeBlock(void* block, std::int64_t bytes) {
   constexpr std::int64_t LargeBlock = std::int64_t{4} << 20;
   constexpr std::uintptr_t PageMask = 4095;
   if (!block || bytes < LargeBlock) return;
   const auto address = reinterpret_cast<std::uintptr_t>(block);
   const auto start = address & ~PageMask;
-  const auto end = (address + ::malloc_usable_size(block) + PageMask) & ~PageMask;
+  const auto end = (address + static_cast<std::uintptr_t>(bytes) + PageMask) & ~PageMask;
   // Only a hint: without it the block works the same, just more slowly.
   ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }

@@ -62,6 +62,7 @@ TEST_F(CommandTest, ShiftEnterOutsideTheTreeCopiesNothing) {
 }
 
 TEST_F(CommandTest, ChoosingAFileWritesItsReferenceAndCtrlBOpensIt) {
+  const ProgramsOnPath opener({"xdg-open"});
   TemporaryFolder folder;
   const std::u16string path = folder.Write("input file.txt", "abc");
   Modal().chosenFile = path;
@@ -96,6 +97,19 @@ TEST_F(CommandTest, CancellingTheChooserComplainsAndForgetsTheInputFile) {
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
   EXPECT_TRUE(Modal().launches.empty());
   EXPECT_TRUE(Modal().openedDocuments.empty());
+}
+
+TEST_F(CommandTest, CtrlBWithoutAnOpenerSaysSoAndLaunchesNothing) {
+  const ProgramsOnPath nothing({});
+  evaluator::SetInputFilePath(u"/some/input.txt");
+  Press(Qt::Key_B, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_TRUE(Modal().launches.empty());
+  EXPECT_TRUE(Modal().openedDocuments.empty());
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"error");
+  EXPECT_NE(Modal().boxes[0].text.find(u"/some/input.txt"), std::u16string::npos);
+  EXPECT_NE(Modal().boxes[0].text.find(u"no program to open files was found"), std::u16string::npos);
 }
 
 TEST_F(CommandTest, ChoosingAFolderIsRefused) {

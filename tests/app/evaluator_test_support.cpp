@@ -199,4 +199,23 @@ std::u16string TemporaryFolder::PathOf(const std::string& name) const {
   return QString::fromStdString(path_ + "/" + name).toStdU16String();
 }
 
+ProgramsOnPath::ProgramsOnPath(const std::vector<std::string>& programs) {
+  const char* path = std::getenv("PATH");
+  hadPath_ = path != nullptr;
+  savedPath_ = path ? path : "";
+  for (const std::string& program : programs) {
+    const std::string file = QString::fromStdU16String(folder_.Write(program, "#!/bin/sh\n")).toStdString();
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+  }
+  setenv("PATH", QString::fromStdU16String(folder_.PathOf("")).toStdString().c_str(), 1);
+}
+
+ProgramsOnPath::~ProgramsOnPath() {
+  if (hadPath_) {
+    setenv("PATH", savedPath_.c_str(), 1);
+  } else {
+    unsetenv("PATH");
+  }
+}
+
 }  // namespace evaluator_test

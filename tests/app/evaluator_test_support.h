@@ -83,4 +83,17 @@ class TemporaryFolder {
   std::string path_;
 };
 
+// Puts PATH on a folder of its own holding only the named programs (scripts that do
+// nothing) for as long as it lives.
+class ProgramsOnPath {
+ public:
+  explicit ProgramsOnPath(const std::vector<std::string>& programs);
+  ~ProgramsOnPath();
+
+ private:
+  TemporaryFolder folder_;
+  std::string savedPath_;
+  bool hadPath_;
+};
+
 }  // namespace evaluator_test

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -143,6 +145,41 @@ TEST_F(FileStreamTest, LargeFilesReadWholeAcrossChunks) {
   ASSERT_NE(OpenFileRead(0, single.c_str(), 0), 0);
   EXPECT_EQ(ReadText(0, 0).size(), std::size_t{5} << 20);
   EXPECT_EQ(ReadText(0, 0), u"y");
+}
+
+// The whole text of a multi-MiB file is decoded in slices: none may split a sequence.
+TEST_F(FileStreamTest, WholeReadsTellWhyTheTextEnded) {
+  std::string bytes;
+  for (int i = 0; bytes.size() < (std::size_t{3} << 20); ++i) {
+    bytes += std::to_string(i) + "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xBF";
+  }
+  const std::u16string path = WriteFile("whole.txt", bytes);
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
+  WholeText whole = StreamReadWhole(0, 0, {});
+  EXPECT_EQ(whole.end, WholeReadEnd::Complete);
+  EXPECT_EQ(whole.fileSize, static_cast<std::int64_t>(bytes.size()));
+  std::string expected = bytes;
+  std::replace(expected.begin(), expected.end(), '\xBF', '?');  // the stray continuation bytes
+  EXPECT_TRUE(whole.text == Utf8ToUtf16(expected));
+
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
+  whole = StreamReadWhole(0, 0, {.longestText = 1000});
+  EXPECT_EQ(whole.end, WholeReadEnd::TooLong);
+  EXPECT_TRUE(whole.text.empty());
+
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
+  whole = StreamReadWhole(0, 0, {.memoryPerByte = 3, .memoryBudget = std::int64_t{9} << 20});
+  EXPECT_EQ(whole.end, WholeReadEnd::OutOfMemory);
+  EXPECT_EQ(whole.bytesRead, 0);  // refused before reading, by the file's size
+  EXPECT_EQ(whole.memoryNeeded, 3 * whole.fileSize);
+  EXPECT_EQ(whole.memoryAvailable, std::int64_t{9} << 20);
+
+  ASSERT_NE(OpenFileRead(0, u"/proc/self/mem", 0), 0);
+  whole = StreamReadWhole(0, 0, {});
+  EXPECT_EQ(whole.end, WholeReadEnd::ReadError);
+  EXPECT_EQ(whole.error, EIO);
+  CloseFileStream(0);
+  EXPECT_EQ(StreamReadWhole(0, 0, {}).end, WholeReadEnd::NotOpen);
 }
 
 TEST_F(FileStreamTest, WritesEncodeInTheStreamsFormat) {
@@ -346,6 +383,50 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
   EXPECT_FALSE(readReturned);
   EXPECT_EQ(IsFileStream(7), 1);  // left open and consistent, for the next opener to close
   CloseFileStream(7);
+  std::filesystem::remove_all(folderTemplate);
+}
+
+// Opening a FIFO nobody writes to, and waiting for its data, hold up neither the reader
+// nor a stop request: the reader ends at the request, no writer needed.
+TEST(StopFileRead, AReaderOfAFifoNobodyWritesStopsWithoutAWriter) {
+  char folderTemplate[] = "/tmp/file-stream-stop-XXXXXX";
+  ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+  const std::string fifo = std::string(folderTemplate) + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::promise<std::shared_ptr<StopState>> stateOfReader;
+  std::atomic<bool> opened{false};
+  std::atomic<bool> readReturned{false};
+  std::thread reader([&] {
+    stateOfReader.set_value(CurrentStopState());
+    const std::u16string path = Utf8ToUtf16(fifo);
+    if (OpenFileRead(8, path.c_str(), 0) == 0) return;
+    opened = true;
+    StreamReadWhole(8, ReadToEnd, {});
+    readReturned = true;
+  });
+  std::shared_ptr<StopState> state = stateOfReader.get_future().get();
+  // Should the reader be stuck for good, a writer that comes and goes after a long while
+  // ends its wait, so that the test fails rather than hangs.
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> released{false};
+  std::thread guard([&] {
+    for (int waited = 0; waited < 6000 && !stopped; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (stopped) return;
+    released = true;
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  });
+  while (!opened && !released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  RequestThreadStop(*state);
+  reader.join();
+  stopped = true;
+  guard.join();
+  EXPECT_TRUE(opened);
+  EXPECT_FALSE(released);
+  EXPECT_FALSE(readReturned);
+  CloseFileStream(8);
   std::filesystem::remove_all(folderTemplate);
 }
 

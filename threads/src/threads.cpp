@@ -33,6 +33,9 @@ struct ThreadRecord {
 
 std::mutex threadListLock;
 std::vector<ThreadRecord> threadList;
+// Threads killed but not ended yet (a stop takes effect at the thread's next stop point);
+// guarded by threadListLock like the list.
+std::vector<pthread_t> endingThreads;
 std::int64_t nextThreadId = 1;
 
 // Marks the end of the thread's own code, on return and on unwinding alike.
@@ -73,8 +76,25 @@ bool HasEnded(ThreadRecord& record) {
   return record.joined;
 }
 
+void PurgeEndedKilledThreads() {
+  std::erase_if(endingThreads,
+                [](pthread_t handle) { return pthread_tryjoin_np(handle, nullptr) == 0; });
+}
+
 void PurgeEndedThreads() {
   std::erase_if(threadList, HasEnded);
+  PurgeEndedKilledThreads();
+}
+
+// A killed thread is joined once it has ended; if even that small record can't be kept,
+// it is left to end on its own.
+void KeepUntilEnded(pthread_t handle) {
+  std::lock_guard lock(threadListLock);
+  try {
+    endingThreads.push_back(handle);
+  } catch (const std::bad_alloc&) {
+    pthread_detach(handle);
+  }
 }
 
 std::optional<ThreadRecord> TakeRecord(std::int64_t id) {
@@ -155,7 +175,13 @@ void ThreadKill(std::int64_t id) {
   std::optional<ThreadRecord> record = TakeRecord(id);
   if (!record || HasEnded(*record)) return;
   RequestThreadStop(*record->stop);
-  pthread_detach(record->handle);
+  KeepUntilEnded(record->handle);
+}
+
+std::int64_t ThreadsStillEnding() {
+  std::lock_guard lock(threadListLock);
+  PurgeEndedKilledThreads();
+  return static_cast<std::int64_t>(endingThreads.size());
 }
 
 void ThreadEnd() {
@@ -164,4 +190,6 @@ void ThreadEnd() {
     if (!record.joined) pthread_detach(record.handle);
   }
   threadList.clear();
+  for (pthread_t handle : endingThreads) pthread_detach(handle);
+  endingThreads.clear();
 }

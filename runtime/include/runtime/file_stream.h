@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/object_registry.h"
 
@@ -46,6 +47,47 @@ ObjectNumber OpenFileUpdate(ObjectNumber number, const char16_t* path, std::int3
 // of the file, as the string result at position at. An invalid stream gives the empty
 // string. A worker reading a large file ends at a stop request between chunks.
 char16_t* StreamReadText(ObjectNumber number, std::int32_t flags, std::int64_t at);
+
+// Reading a whole stream for a caller that must know why the text ended, and that must
+// not be held up by the stream: the read waits for data in short steps and ends the
+// calling thread at a stop request meanwhile (a FIFO nobody writes to, a slow device),
+// holds no SharedChangeScope while it waits, and the decoding stops the same way.
+struct WholeReadLimits {
+  // The memory the caller needs in all for each byte of the text, the read bytes
+  // included. The read checks it before it starts (for the file's size when that is
+  // known) and every few MiB while it goes on.
+  std::int64_t memoryPerByte = 1;
+  // The memory the text may take in all; -1 for what the system has available at each
+  // check (with the bytes already read counted as available to the read).
+  std::int64_t memoryBudget = -1;
+  // The longest text, in bytes of the file, that the caller can take.
+  std::int64_t longestText = INT64_MAX;
+};
+
+enum class WholeReadEnd {
+  Complete,     // the end of the file or a zero unit
+  NotOpen,      // the number names no open stream
+  ReadError,    // the system refused a read
+  OutOfMemory,  // the text would need more memory than there is
+  TooLong,      // the text is longer than longestText
+};
+
+struct WholeText {
+  WholeReadEnd end = WholeReadEnd::NotOpen;
+  std::u16string text;              // only with Complete
+  std::int64_t bytesRead = 0;       // bytes taken from the file
+  std::int64_t fileSize = -1;       // the size the file reported, -1 when it has none
+  std::int64_t memoryNeeded = 0;    // with OutOfMemory
+  std::int64_t memoryAvailable = 0; // with OutOfMemory
+  int error = 0;                    // with ReadError: the system's error number
+};
+
+// The rest of the stream, as StreamReadText with ReadToEnd takes it, within limits.
+WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits);
+
+// The memory the system can still give without swapping or killing anything, in bytes
+// (MemAvailable); -1 when it can't be told.
+std::int64_t AvailableSystemMemory();
 
 // Writes text without terminator or line end; returns the bytes written or buffered.
 std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text);

@@ -34,5 +34,10 @@ int ThreadIsRunning(std::int64_t id);
 // thread; never call it from inside a SharedChangeScope. An unknown id does nothing.
 void ThreadKill(std::int64_t id);
 
+// How many killed threads have not ended yet. A stopped thread ends at its next stop
+// point, which is soon but not at once (a read of a hung file system may keep it for
+// long); work that must not run beside a killed thread waits for this to reach 0.
+std::int64_t ThreadsStillEnding();
+
 // Shut-down: forgets every record without stopping the threads.
 void ThreadEnd();

@@ -1,0 +1,32 @@
+// The evaluation's input: the text typed in the input field, or the whole of the file it
+// refers to, read within what the pattern engine and the machine's memory can take.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+namespace evaluator {
+
+struct InputLimits {
+  // The longest subject the pattern engine takes, in bytes of UTF-8 (PCRE 8 counts its
+  // lengths in a signed 32-bit int).
+  std::int64_t engineBytes = std::numeric_limits<std::int32_t>::max();
+  // The memory an input may take in all; -1 for what the system has available.
+  std::int64_t memoryBudget = -1;
+};
+
+// The limits the next evaluations read with; tests set small ones so that megabytes reach
+// them. Call while no worker runs.
+void SetInputLimits(const InputLimits& limits);
+InputLimits CurrentInputLimits();
+
+// On the worker: the input, or null when it can't be had; the user has been told why then
+// (a file that can't be opened or read, or that is too large).
+std::shared_ptr<const std::u16string> ReadInput();
+
+// Why an input can't be evaluated when it is longer than the engine takes.
+std::u16string TooLargeForEngineText();
+
+}  // namespace evaluator

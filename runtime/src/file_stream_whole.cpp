@@ -1,0 +1,366 @@
+// Reading the rest of a stream as one text.
+//
+// Nothing here waits inside a SharedChangeScope. One short change takes what the read needs
+// of the stream (its format, its read-ahead bytes and a descriptor of its own, so that the
+// stream may be closed meanwhile by whoever stopped this thread); then the read waits for
+// data with poll() in short steps, with a stop point at every step, and reads into memory
+// that belongs to this thread alone. A thread told to stop thus ends within a step however
+// long the file keeps it waiting, and one stuck in a read of a hung file system holds up
+// nobody: its descriptor and memory are its own and go when it ends.
+#include "file_stream_whole.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "file_stream_record.h"
+#include "runtime/text_encoding.h"
+#include "runtime/thread_stop.h"
+#include "strings_area.h"
+
+namespace file_stream_detail {
+
+namespace {
+
+constexpr std::size_t ChunkBytes = std::size_t{4} << 20;
+constexpr std::size_t FirstAreaBytes = std::size_t{64} << 20;  // address space only
+constexpr int WaitStepMilliseconds = 20;
+constexpr std::uint64_t HighBits = 0x8080808080808080ull;
+constexpr std::uint64_t LowBits = 0x0101010101010101ull;
+
+std::size_t PageRounded(std::size_t bytes) {
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) / page * page;
+}
+
+// ---- Finding where the text ends, chunk by chunk ----
+
+struct ChunkScan {
+  std::size_t scanned = 0;  // bytes[0, scanned) are whole units of the text
+  bool zeroFound = false;
+  std::size_t textEnd = 0;      // with zeroFound: where the text ends
+  std::size_t consumedEnd = 0;  // with zeroFound: the bytes the read has consumed
+};
+
+bool HasHighOrZeroByte(std::uint64_t word) {
+  return ((word & HighBits) | ((word - LowBits) & ~word & HighBits)) != 0;
+}
+
+void EndAtZero(ChunkScan& scan, std::size_t zeroAt, std::size_t unitSize) {
+  scan.zeroFound = true;
+  scan.textEnd = zeroAt;
+  scan.consumedEnd = zeroAt + unitSize;
+}
+
+// The unit reader's view of UTF-8: a byte that can't start a sequence is taken as "?", a
+// zero byte ends the text, also inside a sequence; a sequence cut short by the end of the
+// bytes so far waits for the next chunk.
+void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
+  auto* s = reinterpret_cast<unsigned char*>(bytes);
+  std::size_t i = scan.scanned;
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, s + i, sizeof word);
+      if (!HasHighOrZeroByte(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    if (s[i] == 0) return EndAtZero(scan, i, 1);
+    if (s[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const auto length = static_cast<std::size_t>(SequenceLength(s[i]));
+    if (length == 0) {
+      s[i++] = '?';
+      continue;
+    }
+    if (i + length > n) break;
+    const void* zero = std::memchr(s + i + 1, 0, length - 1);
+    if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s, 1);
+    i += length;
+  }
+  scan.scanned = i;
+}
+
+void ScanAnsi(const char* bytes, std::size_t n, ChunkScan& scan) {
+  const void* zero = std::memchr(bytes + scan.scanned, 0, n - scan.scanned);
+  if (zero) return EndAtZero(scan, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes), 1);
+  scan.scanned = n;
+}
+
+void ScanUtf16(const char* bytes, std::size_t n, ChunkScan& scan) {
+  const std::size_t whole = n & ~std::size_t{1};
+  for (std::size_t i = scan.scanned; i < whole; i += 2) {
+    if (bytes[i] == 0 && bytes[i + 1] == 0) return EndAtZero(scan, i, 2);
+  }
+  scan.scanned = whole;
+}
+
+void ScanChunk(RawText& raw, ChunkScan& scan) {
+  if (raw.format == FormatUtf8) return ScanUtf8(raw.bytes.data(), raw.length, scan);
+  if (raw.format == FormatUtf16) return ScanUtf16(raw.bytes.data(), raw.length, scan);
+  ScanAnsi(raw.bytes.data(), raw.length, scan);
+}
+
+// ---- The stream and its descriptor ----
+
+struct Source {
+  std::int32_t format = FormatUtf8;
+  int duplicate = -1;
+  int duplicateError = 0;
+  char readAhead[StreamBufferSize];
+  std::int64_t readAheadCount = 0;
+};
+
+bool TakeSource(ObjectNumber number, std::int32_t flags, Source& source) {
+  SharedChangeScope change;
+  FileStream* stream = LookupStream(number);
+  if (!stream) return false;
+  source.format = EffectiveFormat(*stream, flags);
+  source.readAheadCount = TakeReadAhead(*stream, source.readAhead);
+  source.duplicate = ::fcntl(Descriptor(*stream), F_DUPFD_CLOEXEC, 3);
+  source.duplicateError = errno;
+  return true;
+}
+
+// The bytes left to read when the file tells its size (the read-ahead included), else -1.
+// Files that report no size (a FIFO, a device, most of /proc) are read until they end.
+std::int64_t BytesLeft(int descriptor, std::int64_t readAhead, WholeText& result) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+    return -1;
+  }
+  const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
+  if (position < 0) return -1;
+  result.fileSize = status.st_size;
+  return std::max<std::int64_t>(0, status.st_size - position) + readAhead;
+}
+
+// Up to n bytes, waiting for them in steps with a stop point each: > 0 bytes read, 0 at
+// the end of the file, -1 with errno for an error.
+ssize_t ReadWhenReady(int descriptor, char* destination, std::size_t n) {
+  for (;;) {
+    pollfd ready{descriptor, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, WaitStepMilliseconds);
+    StopPoint();
+    if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
+    // poll() refusing the descriptor leaves read() to tell what is wrong with it.
+    const ssize_t got = ::read(descriptor, destination, n);
+    if (got >= 0) return got;
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  }
+}
+
+// ---- Memory ----
+
+std::int64_t SaturatingProduct(std::int64_t a, std::int64_t b) {
+  if (a > 0 && b > 0 && a > std::numeric_limits<std::int64_t>::max() / b) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
+  return a * b;
+}
+
+// Whether a text of total bytes fits; the figures of a refusal go into result.
+bool FitsInMemory(std::int64_t total, std::int64_t held, const WholeReadLimits& limits,
+                  WholeText& result) {
+  std::int64_t available = limits.memoryBudget;
+  if (available < 0) {
+    const std::int64_t system = AvailableSystemMemory();
+    if (system < 0) return true;  // nothing to go by
+    available = system + held;
+  }
+  const std::int64_t needed = SaturatingProduct(total, std::max<std::int64_t>(1, limits.memoryPerByte));
+  if (needed <= available) return true;
+  result.memoryNeeded = needed;
+  result.memoryAvailable = available;
+  return false;
+}
+
+// The text's size as far as it can be told now: the file's size when it has one (a text
+// can't grow past the longest one allowed before the read stops it), else what has been
+// read and the next chunk.
+std::int64_t ExpectedTotal(std::int64_t bytesLeft, std::size_t length,
+                           const WholeReadLimits& limits) {
+  const auto read = static_cast<std::int64_t>(length);
+  if (bytesLeft < 0) return read + static_cast<std::int64_t>(ChunkBytes);
+  const std::int64_t longest = limits.longestText == std::numeric_limits<std::int64_t>::max()
+                                   ? limits.longestText
+                                   : limits.longestText + 1;
+  return std::max(std::min(bytesLeft, longest), read);
+}
+
+void Finish(RawText& raw, WholeReadEnd end, std::int64_t consumed) {
+  raw.result.end = end;
+  raw.result.bytesRead = consumed;
+}
+
+// The read went past the zero unit: the bytes after it are put back where that can be.
+void EndAtZeroUnit(RawText& raw, const ChunkScan& scan, int descriptor) {
+  const auto after = static_cast<off_t>(raw.length - scan.consumedEnd);
+  if (after > 0) ::lseek(descriptor, -after, SEEK_CUR);
+  raw.length = scan.textEnd;
+  Finish(raw, WholeReadEnd::Complete, static_cast<std::int64_t>(scan.consumedEnd));
+}
+
+void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits& limits,
+                  RawText& raw) {
+  ChunkScan scan;
+  for (;;) {
+    ScanChunk(raw, scan);
+    const auto length = static_cast<std::int64_t>(raw.length);
+    if (scan.zeroFound) return EndAtZeroUnit(raw, scan, descriptor);
+    if (static_cast<std::int64_t>(scan.scanned) > limits.longestText) {
+      return Finish(raw, WholeReadEnd::TooLong, length);
+    }
+    const std::int64_t total = ExpectedTotal(bytesLeft, raw.length, limits);
+    if (!FitsInMemory(total, length, limits, raw.result) ||
+        !raw.bytes.Reserve(static_cast<std::size_t>(total) + ChunkBytes)) {
+      return Finish(raw, WholeReadEnd::OutOfMemory, length);
+    }
+    const ssize_t got = ReadWhenReady(descriptor, raw.bytes.data() + raw.length, ChunkBytes);
+    if (got < 0) {
+      raw.result.error = errno;
+      return Finish(raw, WholeReadEnd::ReadError, length);
+    }
+    if (got == 0) {
+      raw.length = scan.scanned;  // a unit cut short by the end is dropped
+      return Finish(raw, WholeReadEnd::Complete, length);
+    }
+    raw.length += static_cast<std::size_t>(got);
+  }
+}
+
+// ---- Decoding, in slices with a stop point after each ----
+
+constexpr std::size_t DecodeSliceBytes = std::size_t{1} << 20;
+
+bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// Where a UTF-8 slice may end: before a byte that is no continuation, which no sequence
+// before it can take; a byte that four continuations precede can't belong to one either.
+std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length) {
+  const std::size_t end = std::min(length, start + DecodeSliceBytes);
+  for (std::size_t cut = end; cut > start && cut + 4 >= end; --cut) {
+    if (cut == length || !IsContinuation(bytes[cut])) return cut;
+  }
+  return end;
+}
+
+void DecodeUnits(const RawText& raw, std::u16string& text) {
+  const char* bytes = raw.bytes.data();
+  const bool utf8 = raw.format == FormatUtf8;
+  for (std::size_t start = 0; start < raw.length;) {
+    const std::size_t end =
+        utf8 ? Utf8SliceEnd(bytes, start, raw.length) : std::min(raw.length, start + DecodeSliceBytes);
+    const std::size_t before = text.size();
+    text.resize(before + (end - start));
+    const std::size_t units = utf8 ? DecodeUtf8(bytes + start, end - start, text.data() + before)
+                                   : DecodeAnsi(bytes + start, end - start, text.data() + before);
+    text.resize(before + units);
+    start = end;
+    StopPoint();
+  }
+}
+
+void CopyUtf16Units(const RawText& raw, std::u16string& text) {
+  const std::size_t units = raw.length / 2;
+  for (std::size_t start = 0; start < units;) {
+    const std::size_t end = std::min(units, start + DecodeSliceBytes / 2);
+    text.resize(end);
+    std::memcpy(text.data() + start, raw.bytes.data() + 2 * start, 2 * (end - start));
+    start = end;
+    StopPoint();
+  }
+}
+
+// Reserving first leaves the text's memory untouched until each slice is written, and
+// never more than the worst case: one UTF-16 unit per byte.
+void Decode(const RawText& raw, std::u16string& text) {
+  text.reserve(raw.format == FormatUtf16 ? raw.length / 2 : raw.length);
+  strings_detail::AdviseLargeBlock(text.data(), static_cast<std::int64_t>(2 * text.capacity()));
+  if (raw.format == FormatUtf16) return CopyUtf16Units(raw, text);
+  DecodeUnits(raw, text);
+}
+
+}  // namespace
+
+ByteArea::~ByteArea() {
+  if (data_) ::munmap(data_, capacity_);
+}
+
+bool ByteArea::Reserve(std::size_t bytes) {
+  if (bytes <= capacity_) return true;
+  // Doubling the address range costs nothing: pages are used only once written.
+  const std::size_t size = PageRounded(std::max({bytes, 2 * capacity_, FirstAreaBytes}));
+  void* block = data_ ? ::mremap(data_, capacity_, size, MREMAP_MAYMOVE)
+                      : ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (block == MAP_FAILED) return false;
+  data_ = static_cast<char*>(block);
+  capacity_ = size;
+  strings_detail::AdviseLargeBlock(data_, static_cast<std::int64_t>(size));
+  return true;
+}
+
+void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits,
+                  RawText& raw) {
+  Source source;
+  if (!TakeSource(number, flags, source)) return;
+  const UniqueDescriptor descriptor(source.duplicate);
+  raw.format = source.format;
+  if (!descriptor) {
+    raw.result.error = source.duplicateError;
+    return Finish(raw, WholeReadEnd::ReadError, 0);
+  }
+  const std::int64_t bytesLeft = BytesLeft(descriptor.Get(), source.readAheadCount, raw.result);
+  if (!raw.bytes.Reserve(StreamBufferSize)) return Finish(raw, WholeReadEnd::OutOfMemory, 0);
+  std::memcpy(raw.bytes.data(), source.readAhead, static_cast<std::size_t>(source.readAheadCount));
+  raw.length = static_cast<std::size_t>(source.readAheadCount);
+  ReadUntilEnd(descriptor.Get(), bytesLeft, limits, raw);
+}
+
+}  // namespace file_stream_detail
+
+using namespace file_stream_detail;
+
+WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits) {
+  RawText raw;
+  CollectWhole(number, flags, limits, raw);
+  if (raw.result.end != WholeReadEnd::Complete) return std::move(raw.result);
+  try {
+    Decode(raw, raw.result.text);
+  } catch (const std::bad_alloc&) {
+    raw.result.end = WholeReadEnd::OutOfMemory;
+    raw.result.text = std::u16string();
+    const auto length = static_cast<std::int64_t>(raw.length);
+    raw.result.memoryNeeded = SaturatingProduct(length, limits.memoryPerByte);
+    raw.result.memoryAvailable =
+        limits.memoryBudget >= 0 ? limits.memoryBudget : AvailableSystemMemory() + length;
+  }
+  return std::move(raw.result);
+}
+
+std::int64_t AvailableSystemMemory() {
+  const UniqueDescriptor meminfo(::open("/proc/meminfo", O_RDONLY | O_CLOEXEC));
+  if (!meminfo) return -1;
+  char text[4096];
+  const ssize_t got = ::read(meminfo.Get(), text, sizeof text - 1);
+  if (got <= 0) return -1;
+  text[got] = 0;
+  const char* field = std::strstr(text, "MemAvailable:");
+  if (!field) return -1;
+  const long long kibibytes = std::strtoll(field + std::strlen("MemAvailable:"), nullptr, 10);
+  return static_cast<std::int64_t>(kibibytes) * 1024;
+}

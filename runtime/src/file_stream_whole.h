@@ -1,0 +1,43 @@
+// Reading the rest of a stream as one text, shared by StreamReadText (ReadToEnd) and
+// StreamReadWhole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/file_stream.h"
+
+namespace file_stream_detail {
+
+// Anonymous memory that grows in place (mremap), so that growing never holds an old and a
+// new copy at once; only the pages written are ever used.
+class ByteArea {
+ public:
+  ByteArea() = default;
+  ~ByteArea();
+  ByteArea(const ByteArea&) = delete;
+  ByteArea& operator=(const ByteArea&) = delete;
+
+  // Room for at least bytes in all; false when the address space ran out.
+  bool Reserve(std::size_t bytes);
+  char* data() const noexcept { return data_; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t capacity_ = 0;
+};
+
+// The raw units of a text, before decoding.
+struct RawText {
+  WholeText result;  // everything but the text itself
+  ByteArea bytes;
+  std::size_t length = 0;  // bytes[0, length) are whole units of the text
+  std::int32_t format = FormatUtf8;
+};
+
+// Collects the rest of stream number outside any SharedChangeScope (see StreamReadWhole).
+// With a read error or a limit the units collected so far stay in the result.
+void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits,
+                  RawText& raw);
+
+}  // namespace file_stream_detail
