@@ -5,13 +5,12 @@
 #include <vector>
 
 #include "runtime/strings.h"
+#include "temp_text.h"
 #include "xml_internal.h"
 
 using namespace xml_detail;
 
 namespace {
-
-constexpr std::int64_t ReserveStep = 2048;  // characters
 
 enum class WriteMode { Text, Attribute };
 
@@ -33,34 +32,30 @@ struct EscapeTable {
     attribute[u'\r'] = u"&#13;";
   }
 
-  std::u16string_view Of(char16_t unit, WriteMode mode) const {
-    if (unit >= text.size()) return {};
-    return mode == WriteMode::Text ? text[unit] : attribute[unit];
+  const std::array<std::u16string_view, 63>& For(WriteMode mode) const {
+    return mode == WriteMode::Text ? text : attribute;
   }
 };
 
 constexpr EscapeTable Escapes;
 
-// Writes the composed text straight into the calling thread's string buffer, reserving room
-// in steps of ReserveStep characters; every piece is copied as one block after one room check.
+// Writes the composed text straight into the calling thread's string buffer; every piece,
+// an escape included, is copied as one block after one room check.
 class ComposeWriter {
  public:
-  explicit ComposeWriter(std::int64_t at) : at_(at) { Grow(1); }
+  explicit ComposeWriter(std::int64_t at) : text_(at, INT64_MAX / 4) {}
 
-  void Markup(std::u16string_view text) { Markup(text.data(), static_cast<std::int64_t>(text.size())); }
-
-  void Markup(const char16_t* text, std::int64_t length) {
-    if (length <= 0) return;
-    char16_t* out = Room(length);
-    std::copy(text, text + length, out);
-    written_ += length;
+  void Markup(std::u16string_view text) {
+    text_.Put(text.data(), static_cast<std::int64_t>(text.size()));
   }
+  void Markup(const char16_t* text, std::int64_t length) { text_.Put(text, length); }
 
   void Escaped(const char16_t* text, std::int64_t length, WriteMode mode) {
+    const auto& escapes = Escapes.For(mode);
     std::int64_t runStart = 0;
     for (std::int64_t i = 0; i < length; ++i) {
-      const std::u16string_view escape = Escapes.Of(text[i], mode);
-      if (escape.empty()) continue;
+      if (text[i] >= escapes.size() || escapes[text[i]].empty()) continue;
+      const std::u16string_view escape = escapes[text[i]];
       Markup(text + runStart, i - runStart);
       Markup(escape);
       runStart = i + 1;
@@ -68,31 +63,16 @@ class ComposeWriter {
     Markup(text + runStart, length - runStart);
   }
 
-  // Terminates the text and gives the unused reserve back; returns the text.
+  // The text, or the empty string when it could not get the room it needed.
   char16_t* Finish() {
-    char16_t* text = Base();
-    text[written_] = 0;
-    GiveBackTemp(reserved_ - written_);
-    return text;
+    if (!text_.Failed()) return text_.Finish();
+    text_.Drop();
+    ReturnEmptyTemp(TempPosition());
+    return TempAt(TempPosition());
   }
 
  private:
-  char16_t* Base() const { return reinterpret_cast<char16_t*>(TempAreaBase() + at_); }
-
-  char16_t* Room(std::int64_t units) {
-    if (reserved_ - written_ < units) Grow(units - (reserved_ - written_));
-    return Base() + written_;
-  }
-
-  void Grow(std::int64_t units) {
-    const std::int64_t steps = (units + ReserveStep - 1) / ReserveStep;
-    ReserveTemp(steps * ReserveStep, reserved_ == 0 ? at_ : -1);
-    reserved_ += steps * ReserveStep;
-  }
-
-  const std::int64_t at_;
-  std::int64_t written_ = 0;
-  std::int64_t reserved_ = 0;
+  TempText text_;
 };
 
 void WriteText(ComposeWriter& out, const char16_t* reference) {
@@ -100,9 +80,29 @@ void WriteText(ComposeWriter& out, const char16_t* reference) {
   out.Markup(text, StringLength(text));
 }
 
-void WriteStartTag(ComposeWriter& out, const XmlNode* node) {
+struct Name {
+  const char16_t* text;
+  std::int64_t length;
+};
+
+// Element names repeat (every "element", every field of a record type shares one text), so
+// the lengths of the last few are kept rather than counted again for every element.
+class NameLengths {
+ public:
+  Name Of(const XmlNode* node) {
+    const char16_t* name = XmlString(node->name);
+    Name& known = known_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % known_.size()];
+    if (known.text != name || !name) known = {name, StringLength(name)};
+    return known;
+  }
+
+ private:
+  std::array<Name, 8> known_{};
+};
+
+void WriteStartTag(ComposeWriter& out, const XmlNode* node, Name name) {
   out.Markup(u"<");
-  WriteText(out, node->name);
+  out.Markup(name.text, name.length);
   for (std::int16_t i = 0; i < node->attributeCount; ++i) {
     out.Markup(u" ");
     WriteText(out, node->attributes[i].name);
@@ -121,6 +121,7 @@ struct OpenNode {
   const char16_t* text;
   std::int64_t length;
   std::int64_t written;
+  Name name;  // for the end tag of an element
 };
 
 class TreeComposer {
@@ -152,33 +153,32 @@ class TreeComposer {
     open.written += units;
   }
 
-  void Open(const XmlNode* node) {
-    const char16_t* text = XmlString(node->text);
-    open_.push_back({node, node->firstChild, text, StringLength(text), 0});
-  }
-
-  void Close(OpenNode& open) {
+  void Close(const OpenNode& open) {
     out_.Escaped(open.text + open.written, open.length - open.written, WriteMode::Text);
     if (open.node->type != XmlElement) return;
     out_.Markup(u"</");
-    WriteText(out_, open.node->name);
+    out_.Markup(open.name.text, open.name.length);
     out_.Markup(u">");
   }
 
   void Start(const XmlNode* node) {
+    const char16_t* text = XmlString(node->text);
     switch (node->type) {
       case XmlRoot:
-        Open(node);
+        open_.push_back({node, node->firstChild, text, StringLength(text), 0, {}});
         break;
-      case XmlElement:
-        WriteStartTag(out_, node);
-        if (!node->firstChild && TextLength(node->text) == 0) {
+      case XmlElement: {
+        const Name name = names_.Of(node);
+        WriteStartTag(out_, node, name);
+        const std::int64_t length = StringLength(text);
+        if (!node->firstChild && length == 0) {
           out_.Markup(u"/>");
         } else {
           out_.Markup(u">");
-          Open(node);
+          open_.push_back({node, node->firstChild, text, length, 0, name});
         }
         break;
+      }
       case XmlComment:
         Enclosed(u"<!--", node->text, u"-->");
         break;
@@ -206,6 +206,7 @@ class TreeComposer {
 
   ComposeWriter& out_;
   std::vector<OpenNode> open_;
+  NameLengths names_;
 };
 
 void WriteDeclaration(ComposeWriter& out, const XmlDocumentRecord& document) {

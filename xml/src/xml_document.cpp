@@ -12,6 +12,8 @@ namespace {
 constexpr std::int32_t XmlTableGrowth = 8;
 constexpr std::int64_t MinimumNodeBlock = 32;
 constexpr std::int64_t MaximumNodeBlock = 512;
+constexpr std::int64_t MinimumTextBlock = 4096;
+constexpr std::int64_t MaximumTextBlock = 1 << 20;
 constexpr std::int16_t AttributeGrowth = 4;
 constexpr std::int16_t MaximumAttributes = INT16_MAX - AttributeGrowth;
 
@@ -55,6 +57,8 @@ void ReleaseNodeStrings(XmlNode* node) {
 void FreeSubtree(XmlNode* top) {
   if (!top) return;
   void* freed = nullptr;
+  void* lastFreed = nullptr;
+  std::int64_t count = 0;
   XmlNode* node = top;
   for (;;) {
     while (node->firstChild) node = node->firstChild;
@@ -62,12 +66,14 @@ void FreeSubtree(XmlNode* top) {
     const bool last = node == top;
     if (!last) parent->firstChild = node->nextSibling;
     ReleaseNodeStrings(node);
+    if (!freed) lastFreed = node;
     *static_cast<void**>(static_cast<void*>(node)) = freed;
     freed = node;
+    ++count;
     if (last) break;
     node = parent;
   }
-  NodePool().GiveChain(freed);
+  NodePool().GiveChain(freed, lastFreed, count);
 }
 
 void FreeBlockChain(XmlDocumentRecord& document) {
@@ -81,13 +87,29 @@ void FreeBlockChain(XmlDocumentRecord& document) {
   document.blockChain = nullptr;
 }
 
-DocumentBlock* AddBlock(XmlDocumentRecord& document, std::size_t payloadBytes) {
-  auto* block = static_cast<DocumentBlock*>(std::malloc(sizeof(DocumentBlock) + payloadBytes));
+DocumentBlock* AddBlock(XmlDocumentRecord& document, std::int64_t capacity) {
+  const auto bytes = sizeof(DocumentBlock) + static_cast<std::size_t>(capacity);
+  auto* block = static_cast<DocumentBlock*>(std::malloc(bytes));
   if (!block) return nullptr;
-  block->next = document.blockChain;
-  block->detachedSubtree = nullptr;
+  *block = {document.blockChain, nullptr, capacity, 0};
   document.blockChain = block;
   return block;
+}
+
+// Room for bytes (a multiple of 8) in the newest text block, or in a new one twice as large
+// as the last, up to MaximumTextBlock.
+void* TakeDocumentRoom(XmlDocumentRecord& document, std::int64_t bytes) {
+  DocumentBlock* block = document.blockChain;
+  if (!block || block->capacity - block->used < bytes) {
+    const std::int64_t doubled = block ? 2 * block->capacity : 0;
+    const std::int64_t capacity =
+        std::max(std::clamp(doubled, MinimumTextBlock, MaximumTextBlock), bytes);
+    block = AddBlock(document, capacity);
+    if (!block) return nullptr;
+  }
+  void* room = reinterpret_cast<std::byte*>(block + 1) + block->used;
+  block->used += bytes;
+  return room;
 }
 
 // Links node under parent after previous (see XmlCreateNode for what previous means).
@@ -120,10 +142,10 @@ bool IsIdName(const char16_t* name) {
          name[2] == 0;
 }
 
-void SetRealText(XmlNode* node, double value) {
+void SetRealText(XmlNode* node, double value, XmlDocumentRecord* store) {
   const std::int64_t at = TempPosition();
   const char16_t* text = FormatReal(value, -1, at);
-  SetOwnedText(node, CopyOfText(text, StringLength(text)));
+  SetOwnedText(node, StoredText(store, text, StringLength(text)));
   SetTempPosition(at);
 }
 
@@ -181,15 +203,18 @@ XmlNode* CreateNode(XmlDocumentRecord& document, XmlNode* parent, char16_t* name
   return node;
 }
 
-char16_t* KeepForDocument(XmlDocumentRecord& document, const char16_t* text,
-                          std::int64_t length) {
-  const auto bytes = static_cast<std::size_t>(length + 1) * sizeof(char16_t);
-  DocumentBlock* block = AddBlock(document, bytes);
-  if (!block) return nullptr;
-  auto* copy = reinterpret_cast<char16_t*>(block + 1);
-  std::memcpy(copy, text, bytes - sizeof(char16_t));
+char16_t* DocumentText(XmlDocumentRecord& document, const char16_t* text, std::int64_t length) {
+  const std::int64_t bytes = ((length + 1) * 2 + 7) & ~std::int64_t{7};
+  auto* copy = static_cast<char16_t*>(TakeDocumentRoom(document, bytes));
+  if (!copy) return nullptr;
+  if (length > 0) std::memcpy(copy, text, static_cast<std::size_t>(length) * 2);
   copy[length] = 0;
   return BorrowedReference(copy);
+}
+
+char16_t* StoredText(XmlDocumentRecord* store, const char16_t* text, std::int64_t length) {
+  char16_t* kept = store && text ? DocumentText(*store, text, length) : nullptr;
+  return kept ? kept : CopyOfText(text, length);
 }
 
 void SetOwnedText(XmlNode* node, char16_t* text) {
@@ -214,35 +239,35 @@ std::int64_t FormatDecimal(std::int64_t value, char16_t (&out)[DecimalUnits]) {
   return length;
 }
 
-void SetDecimalText(XmlNode* node, std::int64_t value) {
+void SetDecimalText(XmlNode* node, std::int64_t value, XmlDocumentRecord* store) {
   char16_t text[DecimalUnits];
   const std::int64_t length = FormatDecimal(value, text);
-  SetOwnedText(node, CopyOfText(text, length));
+  SetOwnedText(node, StoredText(store, text, length));
 }
 
 void SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
-                  const void* address) {
+                  const void* address, XmlDocumentRecord* store) {
   if (!address) return;
   switch (static_cast<TypeCode>(typeCode)) {
-    case TypeCode::Int8: return SetDecimalText(node, Read<std::int8_t>(address));
-    case TypeCode::Int16: return SetDecimalText(node, Read<std::int16_t>(address));
-    case TypeCode::Int32: return SetDecimalText(node, Read<std::int32_t>(address));
+    case TypeCode::Int8: return SetDecimalText(node, Read<std::int8_t>(address), store);
+    case TypeCode::Int16: return SetDecimalText(node, Read<std::int16_t>(address), store);
+    case TypeCode::Int32: return SetDecimalText(node, Read<std::int32_t>(address), store);
     case TypeCode::Int64:
-    case TypeCode::Int: return SetDecimalText(node, Read<std::int64_t>(address));
-    case TypeCode::UInt8: return SetDecimalText(node, Read<std::uint8_t>(address));
+    case TypeCode::Int: return SetDecimalText(node, Read<std::int64_t>(address), store);
+    case TypeCode::UInt8: return SetDecimalText(node, Read<std::uint8_t>(address), store);
     case TypeCode::Char:
-    case TypeCode::UInt16: return SetDecimalText(node, Read<std::uint16_t>(address));
-    case TypeCode::Float32: return SetRealText(node, Read<float>(address));
-    case TypeCode::Float64: return SetRealText(node, Read<double>(address));
+    case TypeCode::UInt16: return SetDecimalText(node, Read<std::uint16_t>(address), store);
+    case TypeCode::Float32: return SetRealText(node, Read<float>(address), store);
+    case TypeCode::Float64: return SetRealText(node, Read<double>(address), store);
     case TypeCode::String: {
       const auto* text = Read<const char16_t*>(address);
-      return SetOwnedText(node, CopyOfText(text, StringLength(text)));
+      return SetOwnedText(node, StoredText(store, text, StringLength(text)));
     }
     case TypeCode::FixedString: {
       const auto* text = static_cast<const char16_t*>(address);
       std::int64_t length = 0;
       while (length < byteLength / 2 && Read<char16_t>(text + length) != 0) ++length;
-      return SetOwnedText(node, CopyOfText(text, length));
+      return SetOwnedText(node, StoredText(store, text, length));
     }
     default: return;
   }
@@ -352,5 +377,5 @@ void XmlSetAttribute(XmlNode* node, const char16_t* name, const char16_t* value)
 
 void XmlSetTyped(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
                  const void* address) {
-  if (DocumentOf(node)) SetTypedText(node, typeCode, byteLength, address);
+  if (DocumentOf(node)) SetTypedText(node, typeCode, byteLength, address, nullptr);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/strings.h"
+#include "temp_text.h"
 #include "xml_internal.h"
 
 using namespace xml_detail;
@@ -35,12 +36,6 @@ std::int64_t BreakCharacters(const char16_t* text, std::int64_t length) {
   return std::count_if(text, text + length, IsBreak);
 }
 
-std::int64_t ChildCount(const XmlNode* node) {
-  std::int64_t count = 0;
-  for (const XmlNode* child = node->firstChild; child; child = child->nextSibling) ++count;
-  return count;
-}
-
 bool IsLiteralNode(const XmlNode* node) {
   return node->type == XmlCData || node->type == XmlInstruction;
 }
@@ -65,9 +60,13 @@ void SqueezeWhitespace(XmlNode* node, std::int32_t flags) {
   if (IsLiteralNode(node)) flags &= XmlBreaksCrLf | XmlBreaksLf | XmlBreaksCr | XmlIndentTree;
   if (node->type == XmlRawMarkup) flags &= ~(XmlRemoveBreaks | XmlRemoveBlanks);
   if (!(flags & WhitespaceFlags)) return;
-  if (!IsOwned(node->text)) SetOwnedText(node, CopyOfText(XmlString(node->text), TextLength(node->text)));
+  const char16_t* source = XmlString(node->text);
+  const std::int64_t length = StringLength(source);
+  const bool hasWhitespace =
+      std::any_of(source, source + length, [](char16_t unit) { return IsBlank(unit) || IsBreak(unit); });
+  if (!hasWhitespace && !node->firstChild) return;  // nothing to drop, no offsets to move
+  if (!IsOwned(node->text)) SetOwnedText(node, CopyOfText(source, length));
   char16_t* text = node->text;
-  const std::int64_t length = StringLength(text);
   bool visible = node->type != XmlRoot;
   bool lineBreak = false;
   std::int64_t kept = 0;
@@ -106,52 +105,46 @@ void SqueezeWhitespace(XmlNode* node, std::int32_t flags) {
   if (text) text[kept] = 0;
 }
 
-// A node's replacement text, built in the calling thread's string buffer within room
-// reserved once for its worst case, then copied into one block of exactly its size.
+// A node's replacement text, built in the calling thread's string buffer and then copied
+// into one block of exactly its size.
 class NewText {
  public:
-  NewText(std::int64_t bound, std::u16string_view lineBreak)
-      : at_(TempPosition()), bound_(bound), lineBreak_(lineBreak) {
-    start_ = out_ = mark_ = ReserveTemp(bound, at_);
+  NewText(std::int64_t expected, std::u16string_view lineBreak)
+      : text_(-1, MaximumTextUnits), lineBreak_(lineBreak) {
+    text_.Room(expected);
   }
-  NewText(const NewText&) = delete;
-  NewText& operator=(const NewText&) = delete;
 
-  static bool Fits(std::int64_t bound) { return bound <= MaximumTextUnits; }
-
-  void Put(const char16_t* text, std::int64_t units) {
-    out_ = std::copy(text, text + units, out_);
-  }
-  void Break() { Put(lineBreak_.data(), static_cast<std::int64_t>(lineBreak_.size())); }
-  void Indent(std::int64_t spaces) {
-    if (spaces > 0) out_ = std::fill_n(out_, spaces, u' ');
-  }
+  void Put(const char16_t* text, std::int64_t units) { text_.Put(text, units); }
+  void Break() { text_.Put(lineBreak_.data(), static_cast<std::int64_t>(lineBreak_.size())); }
+  void Indent(std::int64_t spaces) { text_.Fill(u' ', spaces); }
   // Replaces the indent of the given width just written by one of another width.
   void ReplaceIndent(std::int64_t written, std::int64_t wanted) {
-    out_ -= std::max<std::int64_t>(written, 0);
+    text_.Drop(std::max<std::int64_t>(written, 0));
     Indent(wanted);
   }
   void MarkChild(XmlNode* child) {
-    child->textOffset = static_cast<std::int32_t>(out_ - mark_);
-    mark_ = out_;
+    child->textOffset = static_cast<std::int32_t>(text_.Written() - mark_);
+    mark_ = text_.Written();
   }
 
-  void ReplaceTextOf(XmlNode* node) {
-    const std::int64_t length = out_ - start_;
-    GiveBackTemp(bound_ - length);
-    StringVar text = nullptr;
-    AssignFromTemp(text, at_);
-    SetOwnedText(node, text);
+  // The node's text becomes the new one, borrowed from store's blocks when store is given.
+  // A text that outgrew MaximumTextUnits is dropped and the node keeps its own.
+  void ReplaceTextOf(XmlNode* node, XmlDocumentRecord* store) {
+    if (!text_.Failed()) SetOwnedText(node, StoredText(store, text_.Text(), text_.Written()));
+    text_.Drop();
   }
 
  private:
-  const std::int64_t at_;
-  const std::int64_t bound_;
+  TempText text_;
   std::u16string_view lineBreak_;
-  char16_t* start_;
-  char16_t* out_;
-  char16_t* mark_;  // where the text before the next child begins
+  std::int64_t mark_ = 0;  // where the text before the next child begins
 };
+
+std::u16string_view LineBreakOf(std::int32_t kind) {
+  if (kind == 2) return u"\n";
+  if (kind == 4) return u"\r";
+  return u"\r\n";
+}
 
 // Converts every lone CR or LF of the node's text to CR LF.
 void ConvertLoneBreaks(XmlNode* node) {
@@ -161,7 +154,7 @@ void ConvertLoneBreaks(XmlNode* node) {
   for (std::int64_t i = 0; i < length; i += IsBreak(text[i]) ? BreakUnits(text, i, length) : 1) {
     if (IsBreak(text[i]) && BreakUnits(text, i, length) == 1) ++lone;
   }
-  if (lone == 0 || !NewText::Fits(length + lone)) return;
+  if (lone == 0) return;
   NewText out(length + lone, u"\r\n");
   ForEachSegment(node, length, [&](XmlNode* child, std::int64_t i, std::int64_t end) {
     while (i < end) {
@@ -175,15 +168,18 @@ void ConvertLoneBreaks(XmlNode* node) {
     }
     if (child) out.MarkChild(child);
   });
-  out.ReplaceTextOf(node);
+  out.ReplaceTextOf(node, nullptr);
 }
 
 // Rebuilds line breaks and indentation (XmlIndentTree) of one node whose children sit at
 // indentation n, its end tag at n - step.
 class Reformat {
  public:
-  Reformat(std::int64_t step, std::u16string_view lineBreak, std::int32_t flags)
-      : step_(step), lineBreak_(lineBreak), flags_(flags) {}
+  Reformat(XmlDocumentRecord& document, std::int64_t step, std::int32_t flags)
+      : document_(document),
+        step_(step),
+        lineBreak_(LineBreakOf(document.newlineKind)),
+        flags_(flags) {}
 
   void Node(XmlNode* node, std::int64_t n) const {
     if (IsLiteralNode(node)) {
@@ -195,19 +191,17 @@ class Reformat {
     const bool hasChildren = node->firstChild != nullptr;
     if (!hasChildren && length == 0) return;
     const bool keepsOneLine = node->type == XmlElement || node->type == XmlComment;
-    if (!hasChildren && keepsOneLine && BreakCharacters(text, length) == 0) return;
-    const std::int64_t perBreak = static_cast<std::int64_t>(lineBreak_.size()) +
-                                  std::max<std::int64_t>({n, n - step_, 0});
-    const std::int64_t bound =
-        length + (BreakCharacters(text, length) + 3 * ChildCount(node) + 3) * perBreak;
-    if (!NewText::Fits(bound)) return;
-    NewText out(bound, lineBreak_);
+    const std::int64_t breaks = BreakCharacters(text, length);
+    if (!hasChildren && keepsOneLine && breaks == 0) return;
+    NewText out(length + breaks * static_cast<std::int64_t>(lineBreak_.size() + n), lineBreak_);
     if (length == 0) {
       Rebuild(node, n, out);
     } else {
       Rewrite(node, text, length, n, out);
     }
-    out.ReplaceTextOf(node);
+    // A node that had no text gets its new one in the document's own blocks: no separate
+    // allocation for each of the many container elements.
+    out.ReplaceTextOf(node, length == 0 ? &document_ : nullptr);
   }
 
  private:
@@ -281,6 +275,7 @@ class Reformat {
     out.Indent(indent);
   }
 
+  XmlDocumentRecord& document_;
   const std::int64_t step_;
   const std::u16string_view lineBreak_;
   const std::int32_t flags_;
@@ -298,9 +293,7 @@ std::int64_t Reindent(XmlNode* node, std::int64_t d, std::int64_t step, std::int
   const std::int64_t breaks = BreakCharacters(text, length);
   if (breaks == 0) return d;
   const std::int64_t indent = d + step;
-  const std::int64_t bound = length + breaks * (2 + std::max<std::int64_t>(indent, 0));
-  if (!NewText::Fits(bound)) return indent;
-  NewText out(bound, u"\r\n");
+  NewText out(length + breaks * (2 + indent), u"\r\n");
   bool endedWithBreak = false;
   ForEachSegment(node, length, [&](XmlNode* child, std::int64_t i, std::int64_t end) {
     while (i < end) {
@@ -326,7 +319,7 @@ std::int64_t Reindent(XmlNode* node, std::int64_t d, std::int64_t step, std::int
     }
   });
   if (endedWithBreak) out.ReplaceIndent(indent, d);
-  out.ReplaceTextOf(node);
+  out.ReplaceTextOf(node, nullptr);
   return indent;
 }
 
@@ -337,12 +330,6 @@ void ReindentTree(XmlNode* root, std::int64_t step, std::int32_t flags) {
     childIndent.resize(static_cast<std::size_t>(depth + 1));
     childIndent.back() = Reindent(node, d, step, flags);
   });
-}
-
-std::u16string_view LineBreakOf(std::int32_t kind) {
-  if (kind == 2) return u"\n";
-  if (kind == 4) return u"\r";
-  return u"\r\n";
 }
 
 std::int32_t LineBreakKind(std::int32_t flags, std::int32_t documentKind) {
@@ -359,15 +346,22 @@ void XmlFormat(ObjectNumber number, std::int32_t flags, std::int64_t indentStep)
   if (!document) return;
   if (flags & XmlIndentTree) flags |= XmlMergeBreaks | XmlMergeBlanks;
   XmlNode* root = document->root;
-  if (flags & WhitespaceFlags) {
-    ForEachNode(root, [&](XmlNode* node, std::int64_t) { SqueezeWhitespace(node, flags); });
-  }
   document->newlineKind = LineBreakKind(flags, document->newlineKind);
   const std::int64_t step = std::clamp<std::int64_t>(indentStep, 0, MaximumIndentStep);
   if (flags & XmlIndentTree) {
-    const Reformat reformat(step, LineBreakOf(document->newlineKind), flags);
-    ForEachNode(root, [&](XmlNode* node, std::int64_t depth) { reformat.Node(node, depth * step); });
-  } else if (flags & XmlIndentLines) {
+    // One walk for both passes. The whitespace pass is left out for a node without text,
+    // where it would only zero the children's offsets that the reformat sets anyway.
+    const Reformat reformat(*document, step, flags);
+    ForEachNode(root, [&](XmlNode* node, std::int64_t depth) {
+      if (!node->firstChild || TextLength(node->text) > 0) SqueezeWhitespace(node, flags);
+      reformat.Node(node, depth * step);
+    });
+    return;
+  }
+  if (flags & WhitespaceFlags) {
+    ForEachNode(root, [&](XmlNode* node, std::int64_t) { SqueezeWhitespace(node, flags); });
+  }
+  if (flags & XmlIndentLines) {
     try {
       ReindentTree(root, step, flags);
     } catch (const std::bad_alloc&) {

@@ -66,7 +66,7 @@ char16_t* Inserter::Widened(const char* name, bool asField) {
   DecodeAnsi(name, length, wide);
   wide[length] = 0;
   char16_t* kept = asField && nameCount_ < CachedNames
-                       ? KeepForDocument(document_, wide, units)
+                       ? DocumentText(document_, wide, units)
                        : nullptr;
   if (!kept) kept = CopyOfText(wide, units);
   SetTempPosition(at);
@@ -87,7 +87,7 @@ void Inserter::FillEntry(XmlNode* node, const void* record, RecordDescriptor des
   if (descriptor) {
     FillRecord(node, record, descriptor);
   } else {
-    SetTypedText(node, typeCode, size, record);
+    SetTypedText(node, typeCode, size, record, &document_);
   }
 }
 
@@ -105,11 +105,11 @@ void Inserter::FillList(XmlNode* node, const RecordList* list, RecordDescriptor 
 void Inserter::FillSimple(XmlNode* node, const FieldCursor& field,
                           const std::uint8_t* address) {
   if (field.isReference) {
-    SetDecimalText(node, Read<std::int64_t>(address));
+    SetDecimalText(node, Read<std::int64_t>(address), &document_);
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     FillRecord(node, address, field.nestedDescriptor);
   } else {
-    SetTypedText(node, field.typeCode, field.fixedStringBytes, address);
+    SetTypedText(node, field.typeCode, field.fixedStringBytes, address, &document_);
   }
 }
 
@@ -223,44 +223,46 @@ void Inserter::FillMap(XmlNode* node, MapView* map, RecordDescriptor descriptor)
   map->position = saved;
 }
 
-}  // namespace
-
-XmlNode* XmlInsertList(XmlNode* parent, const RecordList* list, RecordDescriptor descriptor) {
+// Creates one element under parent, named by name(inserter), and fills it by
+// fill(inserter, element), all within one insertion into parent's document.
+template <class Name, class Fill>
+XmlNode* InsertElement(XmlNode* parent, XmlNode* previous, Name&& name, Fill&& fill) {
   XmlDocumentRecord* document = DocumentOf(parent);
   if (!document) return nullptr;
   Inserter inserter(*document);
-  XmlNode* node = inserter.Element(parent, ListName(), XmlAfterLastChild);
-  if (node) inserter.FillList(node, list, descriptor);
+  XmlNode* node = inserter.Element(parent, name(inserter), previous);
+  if (node) fill(inserter, node);
   return node;
 }
 
+}  // namespace
+
+XmlNode* XmlInsertList(XmlNode* parent, const RecordList* list, RecordDescriptor descriptor) {
+  return InsertElement(
+      parent, XmlAfterLastChild, [](Inserter&) { return ListName(); },
+      [&](Inserter& inserter, XmlNode* node) { inserter.FillList(node, list, descriptor); });
+}
+
 XmlNode* XmlInsertRecord(XmlNode* parent, const void* record, RecordDescriptor descriptor) {
-  XmlDocumentRecord* document = DocumentOf(parent);
-  if (!document || !descriptor) return nullptr;
-  Inserter inserter(*document);
-  const char* recordName = reinterpret_cast<const char*>(descriptor);
-  XmlNode* node =
-      inserter.Element(parent, inserter.RecordName(recordName), XmlAfterLastChild);
-  if (node) inserter.FillRecord(node, record, descriptor);
-  return node;
+  if (!descriptor) return nullptr;
+  return InsertElement(
+      parent, XmlAfterLastChild,
+      [&](Inserter& inserter) {
+        return inserter.RecordName(reinterpret_cast<const char*>(descriptor));
+      },
+      [&](Inserter& inserter, XmlNode* node) { inserter.FillRecord(node, record, descriptor); });
 }
 
 XmlNode* XmlInsertArray(XmlNode* parent, const ArrayDataView* array,
                         RecordDescriptor descriptor, XmlNode* previous) {
-  XmlDocumentRecord* document = DocumentOf(parent);
-  if (!document) return nullptr;
-  Inserter inserter(*document);
-  XmlNode* node = inserter.Element(parent, ArrayName(), previous);
-  if (node) inserter.FillArray(node, array, descriptor);
-  return node;
+  return InsertElement(
+      parent, previous, [](Inserter&) { return ArrayName(); },
+      [&](Inserter& inserter, XmlNode* node) { inserter.FillArray(node, array, descriptor); });
 }
 
 XmlNode* XmlInsertMap(XmlNode* parent, MapView* map, RecordDescriptor descriptor,
                       XmlNode* previous) {
-  XmlDocumentRecord* document = DocumentOf(parent);
-  if (!document) return nullptr;
-  Inserter inserter(*document);
-  XmlNode* node = inserter.Element(parent, MapName(), previous);
-  if (node) inserter.FillMap(node, map, descriptor);
-  return node;
+  return InsertElement(
+      parent, previous, [](Inserter&) { return MapName(); },
+      [&](Inserter& inserter, XmlNode* node) { inserter.FillMap(node, map, descriptor); });
 }

@@ -9,12 +9,15 @@
 
 namespace xml_detail {
 
-// A heap block freed with its document: either a text that nodes of the document borrow
-// (the payload after the header), or the anchor of a subtree that was created under a
-// parent taking no children and so hangs nowhere in the tree.
+// A heap block freed with its document: either room for texts that nodes of the document
+// borrow (filled from the front, capacity bytes after the header), or the anchor of a
+// subtree that was created under a parent taking no children and so hangs nowhere in the
+// tree (capacity 0).
 struct DocumentBlock {
   DocumentBlock* next;
   XmlNode* detachedSubtree;
+  std::int64_t capacity;
+  std::int64_t used;
 };
 
 // The object record of one document in the XML table.
@@ -59,10 +62,13 @@ char16_t* ElementName();
 XmlNode* CreateNode(XmlDocumentRecord& document, XmlNode* parent, char16_t* name,
                     XmlNode* previous, std::int32_t type);
 
-// A text that nodes of document may borrow until it is freed: length units of text copied
-// into a block of the document's chain. Null when memory ran out.
-char16_t* KeepForDocument(XmlDocumentRecord& document, const char16_t* text,
-                          std::int64_t length);
+// A text that nodes of document may borrow until the document is freed: length units of
+// text copied into the document's blocks. Null when memory ran out.
+char16_t* DocumentText(XmlDocumentRecord& document, const char16_t* text, std::int64_t length);
+
+// A copy of length units of text for a node of store's document: borrowed from the document
+// when store is given (texts made in bulk, never replaced one by one), else owned.
+char16_t* StoredText(XmlDocumentRecord* store, const char16_t* text, std::int64_t length);
 
 // Writes value in decimal ("-" for negative values) with a terminator; returns the length.
 inline constexpr std::size_t DecimalUnits = 24;
@@ -70,8 +76,8 @@ std::int64_t FormatDecimal(std::int64_t value, char16_t (&out)[DecimalUnits]);
 
 void SetOwnedText(XmlNode* node, char16_t* text);  // the node takes text over
 void SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
-                  const void* address);
-void SetDecimalText(XmlNode* node, std::int64_t value);
+                  const void* address, XmlDocumentRecord* store);
+void SetDecimalText(XmlNode* node, std::int64_t value, XmlDocumentRecord* store);
 void SetAttributeValue(XmlNode* node, const char16_t* name, const char16_t* value);
 
 // A value read from memory that may be unaligned (fields of packed records).
