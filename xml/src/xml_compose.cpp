@@ -14,8 +14,8 @@ namespace {
 
 enum class WriteMode { Text, Attribute };
 
-// The escape of a code unit in one mode, or an empty view when it is written as itself.
-// Only units below '?' ever need one.
+// The escapes of the code units below '?' (no other unit has one) in each write mode; an
+// empty view means the unit is written as itself.
 struct EscapeTable {
   std::array<std::u16string_view, 63> text{};
   std::array<std::u16string_view, 63> attribute{};

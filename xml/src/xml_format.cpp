@@ -15,7 +15,9 @@ constexpr std::int32_t WhitespaceFlags = XmlBreaksLf | XmlBreaksCr | XmlRemoveBr
                                          XmlMergeBreaks | XmlRemoveBlanks | XmlMergeBlanks;
 // No single text is rebuilt beyond this many characters (offsets are 32-bit, and a deep
 // tree with a wide indentation step would otherwise ask for absurd blocks): such a node keeps
-// its text.
+// its text. Nodes with text are measured against it before anything is changed, so that
+// their children's offsets still fit the text they keep; a node without text has nothing
+// for its children's offsets to point into, and simply stops where it fails.
 constexpr std::int64_t MaximumTextUnits = std::int64_t{1} << 30;
 constexpr std::int64_t MaximumIndentStep = std::int64_t{1} << 20;
 
@@ -34,6 +36,12 @@ std::int64_t SkipBlanks(const char16_t* text, std::int64_t i, std::int64_t end) 
 
 std::int64_t BreakCharacters(const char16_t* text, std::int64_t length) {
   return std::count_if(text, text + length, IsBreak);
+}
+
+std::int64_t ChildCount(const XmlNode* node) {
+  std::int64_t count = 0;
+  for (const XmlNode* child = node->firstChild; child; child = child->nextSibling) ++count;
+  return count;
 }
 
 bool IsLiteralNode(const XmlNode* node) {
@@ -114,6 +122,8 @@ class NewText {
     text_.Room(expected);
   }
 
+  static bool Fits(std::int64_t bound) { return bound <= MaximumTextUnits; }
+
   void Put(const char16_t* text, std::int64_t units) { text_.Put(text, units); }
   void Break() { text_.Put(lineBreak_.data(), static_cast<std::int64_t>(lineBreak_.size())); }
   void Indent(std::int64_t spaces) { text_.Fill(u' ', spaces); }
@@ -154,7 +164,7 @@ void ConvertLoneBreaks(XmlNode* node) {
   for (std::int64_t i = 0; i < length; i += IsBreak(text[i]) ? BreakUnits(text, i, length) : 1) {
     if (IsBreak(text[i]) && BreakUnits(text, i, length) == 1) ++lone;
   }
-  if (lone == 0) return;
+  if (lone == 0 || !NewText::Fits(length + lone)) return;
   NewText out(length + lone, u"\r\n");
   ForEachSegment(node, length, [&](XmlNode* child, std::int64_t i, std::int64_t end) {
     while (i < end) {
@@ -193,7 +203,11 @@ class Reformat {
     const bool keepsOneLine = node->type == XmlElement || node->type == XmlComment;
     const std::int64_t breaks = BreakCharacters(text, length);
     if (!hasChildren && keepsOneLine && breaks == 0) return;
-    NewText out(length + breaks * static_cast<std::int64_t>(lineBreak_.size() + n), lineBreak_);
+    const std::int64_t perBreak = static_cast<std::int64_t>(lineBreak_.size()) + n;
+    if (length > 0 && !NewText::Fits(length + (breaks + 3 * ChildCount(node) + 3) * perBreak)) {
+      return;
+    }
+    NewText out(length + breaks * perBreak, lineBreak_);
     if (length == 0) {
       Rebuild(node, n, out);
     } else {
@@ -293,7 +307,9 @@ std::int64_t Reindent(XmlNode* node, std::int64_t d, std::int64_t step, std::int
   const std::int64_t breaks = BreakCharacters(text, length);
   if (breaks == 0) return d;
   const std::int64_t indent = d + step;
-  NewText out(length + breaks * (2 + indent), u"\r\n");
+  const std::int64_t bound = length + breaks * (2 + indent);
+  if (!NewText::Fits(bound)) return indent;
+  NewText out(bound, u"\r\n");
   bool endedWithBreak = false;
   ForEachSegment(node, length, [&](XmlNode* child, std::int64_t i, std::int64_t end) {
     while (i < end) {
