@@ -18,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -35,6 +34,7 @@
 #include <QtGlobal>
 
 #include "app/evaluator.h"
+#include "proc_status.h"
 #include "records/record_list.h"
 #include "state.h"
 #include "threads/posted_events.h"
@@ -57,16 +57,6 @@ std::int64_t Microseconds(Clock::time_point at) {
 }
 
 double Milliseconds(std::int64_t microseconds) { return microseconds / 1000.0; }
-
-// Resident set size and its peak, in KiB, as the kernel counts them.
-long StatusKiB(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-  }
-  return -1;
-}
 
 // The loop as the program runs it, with the pings taken out and measured.
 class MeasuredLoop {
