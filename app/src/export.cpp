@@ -4,12 +4,14 @@
 #include <string_view>
 
 #include "app/evaluator.h"
+#include "json/json.h"
 #include "records/match_record.h"
 #include "replacing_file.h"
 #include "runtime/file_stream.h"
 #include "runtime/strings.h"
 #include "state.h"
 #include "ui/ui.h"
+#include "xml_export.h"
 
 namespace evaluator {
 namespace {
@@ -80,13 +82,41 @@ void WriteDelimited(const RecordList& results, std::u16string_view separator, Re
   }
 }
 
-void WriteBody(std::int64_t gadget, ReplacingFile& file) {
+// The worker appends under the list's lock and puts its cursor back at the end itself, so
+// a walk under the lock sees whole records only. The documents copy what they take, so
+// the lock is held only while they take it.
+template <typename Read>
+void WithResults(Read read) {
   ApplicationState& state = State();
-  // The worker appends under this lock and puts its cursor back at the end itself, so the
-  // walk sees whole records only.
   std::lock_guard guard(state.resultListLock);
+  read(state.resultList);
+}
+
+void WriteJson(ReplacingFile& file) {
+  const ObjectNumber document = JsonCreate(AnyHandle, 0);
+  WithResults([&](const RecordList* results) {
+    JsonInsertList(JsonRoot(document), results, MatchStructDescriptor.data());
+  });
+  const String text = TakeResult([&](std::int64_t at) { JsonCompose(document, JsonPrettyPrint, at); });
+  JsonFree(document);
+  file.Write(text.data());
+}
+
+void WriteXml(ReplacingFile& file) {
+  XmlExport document;
+  WithResults([&](const RecordList* results) { document.Insert(results); });
+  file.Write(document.Compose().c_str());
+}
+
+void WriteBody(std::int64_t gadget, ReplacingFile& file) {
   const ExportFormat format = FormatOf(gadget);
-  if (format.separator) WriteDelimited(*state.resultList, format.separator, file);
+  if (format.separator) {
+    WithResults([&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
+  } else if (gadget == ExportJsonButton) {
+    WriteJson(file);
+  } else {
+    WriteXml(file);
+  }
 }
 
 bool HasResults() {

@@ -2,7 +2,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+#include <QXmlStreamReader>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -175,6 +179,89 @@ TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrde
   const std::vector<RecordTexts> records = ResultRecords();
   ASSERT_EQ(records.size(), 300000u);
   for (const RecordTexts& record : records) ASSERT_EQ(record, (RecordTexts{u"xy", {u"y"}}));
+}
+
+
+std::string Joined(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + "\r\n";
+  return text;
+}
+
+TEST_F(ExportTest, JsonAndXmlFilesHoldTheDocumentsLayout) {
+  Evaluate(u"(\\w)(\\w)", u"ab cd");
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
+  ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  ASSERT_EQ(Modal().boxes.size(), 2u);
+  EXPECT_EQ(Modal().boxes[1].text, u"Export successful.");
+  std::string json = Joined({"[", "  {", "    \"g\": [", "        \"a\",", "        \"b\"", "      ],",
+                             "    \"m\": \"ab\"", "  },", "  {", "    \"g\": [", "        \"c\",",
+                             "        \"d\"", "      ],", "    \"m\": \"cd\"", "  }", "]"});
+  json.resize(json.size() - 2);  // the lines are joined, not ended
+  EXPECT_EQ(ReadBytes(folder.PathOf("out.json")), json);
+  EXPECT_EQ(ReadBytes(folder.PathOf("out.xml")),
+            Joined({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "", "<list>", "  <element>",
+                    "    <m>ab</m>", "    <g>", "      <element>a</element>", "      <element>b</element>",
+                    "    </g>", "  </element>", "  <element>", "    <m>cd</m>", "    <g>",
+                    "      <element>c</element>", "      <element>d</element>", "    </g>",
+                    "  </element>", "</list>"}));
+}
+
+// Texts a parser must get back unchanged: blanks, tabs, line breaks, markup characters,
+// quotes and a character beyond U+FFFF.
+const std::u16string AwkwardTexts[] = {u"  two  blanks\t\ttabs  ", u"x\r\ny\nz\r", u"a<b & c>\"'",
+                                       u"\U0001F600 \\ / \u00e9"};
+
+std::u16string AwkwardInput() {
+  std::u16string input;
+  for (const std::u16string& text : AwkwardTexts) input += u"[" + text + u"]";
+  return input;
+}
+
+TEST_F(ExportTest, TheJsonFileReadsBackAsTheRecords) {
+  Evaluate(u"\\[([^]]*)\\]", AwkwardInput());
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("out.json"))), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+  const QJsonArray records = document.array();
+  ASSERT_EQ(records.size(), 4);
+  for (int index = 0; index < 4; ++index) {
+    const QJsonObject record = records[index].toObject();
+    EXPECT_EQ(record["m"].toString().toStdU16String(), u"[" + AwkwardTexts[index] + u"]");
+    ASSERT_EQ(record["g"].toArray().size(), 1);
+    EXPECT_EQ(record["g"].toArray()[0].toString().toStdU16String(), AwkwardTexts[index]);
+  }
+}
+
+// Each "m" and each group "element" of the file, as a conforming parser reads them.
+std::vector<std::u16string> LeafTextsOf(const std::string& xml) {
+  std::vector<std::u16string> texts;
+  QXmlStreamReader reader(QByteArray::fromStdString(xml));
+  int depth = 0;
+  while (!reader.atEnd()) {
+    const QXmlStreamReader::TokenType token = reader.readNext();
+    if (token == QXmlStreamReader::StartElement && ++depth >= 3 && reader.name() != u"g") {
+      texts.push_back(reader.readElementText().toStdU16String());
+      --depth;
+    } else if (token == QXmlStreamReader::EndElement) {
+      --depth;
+    }
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  return texts;
+}
+
+TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
+  Evaluate(u"\\[([^]]*)\\]", AwkwardInput() + u"[\u0001\uFFFF]");
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  std::vector<std::u16string> expected;
+  for (const std::u16string& text : AwkwardTexts) expected.insert(expected.end(), {u"[" + text + u"]", text});
+  expected.insert(expected.end(), {u"[\uFFFD\uFFFD]", u"\uFFFD\uFFFD"});  // not XML characters
+  EXPECT_EQ(LeafTextsOf(ReadBytes(folder.PathOf("out.xml"))), expected);
 }
 
 }  // namespace
