@@ -6,6 +6,7 @@
 
 #include "app/evaluator.h"
 #include "commands.h"
+#include "json/json.h"
 #include "records/match_record.h"
 #include "regex/regex.h"
 #include "runtime/file_stream.h"
@@ -49,7 +50,7 @@ constexpr std::array StartUpOrder{
     LibraryStep{"desktop scaling", Nothing},
     LibraryStep{"windows", UiInit},  // windows and gadgets, with the posted-event receiver
     LibraryStep{"gadgets", Nothing},
-    LibraryStep{"JSON", Nothing},
+    LibraryStep{"JSON", JsonInit},
     LibraryStep{"programs", Nothing},
     LibraryStep{"regular expressions", RegexInit},
     LibraryStep{"dialogs", Nothing},
@@ -65,7 +66,7 @@ constexpr std::array ShutDownOrder{
     LibraryStep{"mouse input", Nothing},
     LibraryStep{"full-screen drawing", Nothing},
     LibraryStep{"sprites", Nothing},
-    LibraryStep{"JSON", Nothing},
+    LibraryStep{"JSON", JsonEnd},  // frees every document
     LibraryStep{"gadgets", Nothing},
     LibraryStep{"windows", UiEnd},
     LibraryStep{"desktop scaling", Nothing},

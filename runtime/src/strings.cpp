@@ -1,5 +1,6 @@
 #include "runtime/strings.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -146,13 +147,18 @@ char16_t* ResizeBlock(char16_t* block, std::int64_t textBytes) {
 
 namespace strings_detail {
 
+// A block this large is a mapping of its own, which the heap grows in place by remapping
+// it. Advising only the whole pages inside the block would split the mapping in three, and
+// a split mapping can't be remapped: every later growth would copy the whole block (a
+// string area grown step by step to many MiB would take quadratic time). So the advice
+// covers every page from the one holding the block's start to the end of its allocation.
 void AdviseLargeBlock(void* block, std::int64_t bytes) {
   constexpr std::int64_t LargeBlock = std::int64_t{4} << 20;
   constexpr std::uintptr_t PageMask = 4095;
   if (!block || bytes < LargeBlock) return;
-  const auto start = (reinterpret_cast<std::uintptr_t>(block) + PageMask) & ~PageMask;
-  const auto end = (reinterpret_cast<std::uintptr_t>(block) + static_cast<std::uintptr_t>(bytes)) &
-                   ~PageMask;
+  const auto address = reinterpret_cast<std::uintptr_t>(block);
+  const auto start = address & ~PageMask;
+  const auto end = (address + ::malloc_usable_size(block) + PageMask) & ~PageMask;
   // Only a hint: without it the block works the same, just more slowly.
   ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
