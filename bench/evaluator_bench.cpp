@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -22,6 +21,7 @@
 #include <QtGlobal>
 
 #include "app/evaluator.h"
+#include "proc_status.h"
 #include "records/record_list.h"
 #include "state.h"
 #include "threads/posted_events.h"
@@ -36,16 +36,6 @@ constexpr int PingEvent = 0x1FF00;
 
 std::int64_t Microseconds(Clock::time_point at) {
   return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
-}
-
-// Resident set size and its peak, in KiB, as the kernel counts them.
-long StatusKiB(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-  }
-  return -1;
 }
 
 struct Run {

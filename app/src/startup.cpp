@@ -17,6 +17,7 @@
 #include "threads/threads.h"
 #include "ui/ui.h"
 #include "worker.h"
+#include "xml/xml.h"
 
 namespace evaluator {
 namespace {
@@ -55,11 +56,11 @@ constexpr std::array StartUpOrder{
     LibraryStep{"regular expressions", RegexInit},
     LibraryStep{"dialogs", Nothing},
     LibraryStep{"threads", ThreadInit},
-    LibraryStep{"XML", Nothing},
+    LibraryStep{"XML", XmlInit},
 };
 
 constexpr std::array ShutDownOrder{
-    LibraryStep{"XML", Nothing},
+    LibraryStep{"XML", XmlEnd},
     LibraryStep{"threads", ThreadEnd},
     LibraryStep{"regular expressions", RegexEnd},
     LibraryStep{"keyboard input", Nothing},

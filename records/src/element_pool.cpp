@@ -99,9 +99,14 @@ void ElementPool::GiveChain(void* first) {
     tail = tail->next;
     ++count;
   }
+  GiveChain(head, tail, count);
+}
+
+void ElementPool::GiveChain(void* first, void* last, std::int64_t count) {
+  if (!first || !last) return;
   std::lock_guard guard(lock_);
-  tail->next = free_;
-  free_ = head;
+  static_cast<FreeSlot*>(last)->next = free_;
+  free_ = static_cast<FreeSlot*>(first);
   slotsInUse_ -= count;
 }
 

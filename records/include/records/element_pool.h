@@ -33,6 +33,9 @@ class ElementPool {
   void Give(void* element);
   // Gives back a chain of elements linked through their first word (null ends the chain).
   void GiveChain(void* first);
+  // The same for a chain whose last element and length the caller already knows, so that
+  // a long chain is not walked again.
+  void GiveChain(void* first, void* last, std::int64_t count);
 
   std::int64_t SlotSize() const { return slotSize_; }
   std::int64_t SlotsAllocated();
