@@ -2,6 +2,7 @@
 // event and the two events the worker posts.
 #include "app/evaluator.h"
 #include "commands.h"
+#include "export.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
 #include "state.h"
@@ -74,7 +75,7 @@ bool HandleEvent(int code) {
   const std::int64_t object = UiEventObject();
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
-  // Gadget events come only from the export buttons, which have no action yet.
+  if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
   return code != CloseEvent;
 }
 

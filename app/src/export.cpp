@@ -1,0 +1,153 @@
+#include "export.h"
+
+#include <mutex>
+#include <string_view>
+
+#include "app/evaluator.h"
+#include "json/json.h"
+#include "records/match_record.h"
+#include "replacing_file.h"
+#include "runtime/file_stream.h"
+#include "runtime/strings.h"
+#include "state.h"
+#include "ui/ui.h"
+#include "xml_export.h"
+
+namespace evaluator {
+namespace {
+
+constexpr ObjectNumber ExportStream = 0;
+
+struct ExportFormat {
+  const char16_t* extension;
+  const char16_t* separator;  // written after every text of the delimited formats
+};
+
+ExportFormat FormatOf(std::int64_t gadget) {
+  switch (gadget) {
+    case ExportCommaButton: return {u"txt", u","};
+    case ExportNewlineButton: return {u"txt", u"\r\n"};
+    case ExportTabButton: return {u"txt", u"\t"};
+    case ExportJsonButton: return {u"json", nullptr};
+    default: return {u"xml", nullptr};
+  }
+}
+
+// The chooser opens in the input file's folder, where a user looks for the export first.
+std::u16string ChooserDefault(std::int64_t gadget) {
+  const std::u16string inputPath = InputFilePath();
+  const std::size_t separator = inputPath.find_last_of(u"/\\");
+  const std::u16string folder =
+      separator == std::u16string::npos ? u"" : inputPath.substr(0, separator + 1);
+  return folder + ProposedExportName(gadget);
+}
+
+// Texts go to the file in blocks, so that millions of short texts cost few stream calls.
+class BlockWriter {
+ public:
+  explicit BlockWriter(ReplacingFile& file) : file_(file) {}
+  ~BlockWriter() { Flush(); }
+  void Append(std::u16string_view text) {
+    block_.append(text);
+    if (block_.size() >= BlockUnits) Flush();
+  }
+  void Flush() {
+    if (!block_.empty()) file_.Write(block_.c_str());
+    block_.clear();
+  }
+
+ private:
+  static constexpr std::size_t BlockUnits = 1 << 16;
+  ReplacingFile& file_;
+  std::u16string block_;
+};
+
+std::u16string_view TextOf(const char16_t* text) { return text ? text : u""; }
+
+// The match section, the section break, then the group section; every text is followed by
+// the separator and nothing is quoted.
+void WriteDelimited(const RecordList& results, std::u16string_view separator, ReplacingFile& file) {
+  BlockWriter writer(file);
+  for (ListElement* element = results.first; element; element = element->next) {
+    writer.Append(TextOf(static_cast<MatchRecord*>(RecordOf(element))->m));
+    writer.Append(separator);
+  }
+  writer.Append(u"\r\n\r\n");
+  for (ListElement* element = results.first; element; element = element->next) {
+    const RecordList* groups = static_cast<MatchRecord*>(RecordOf(element))->g.list;
+    for (ListElement* group = groups ? groups->first : nullptr; group; group = group->next) {
+      writer.Append(TextOf(*static_cast<StringVar*>(RecordOf(group))));
+      writer.Append(separator);
+    }
+  }
+}
+
+// The worker appends under the list's lock and puts its cursor back at the end itself, so
+// a walk under the lock sees whole records only. The documents copy what they take, so
+// the lock is held only while they take it.
+template <typename Read>
+void WithResults(Read read) {
+  ApplicationState& state = State();
+  std::lock_guard guard(state.resultListLock);
+  read(state.resultList);
+}
+
+void WriteJson(ReplacingFile& file) {
+  const ObjectNumber document = JsonCreate(AnyHandle, 0);
+  WithResults([&](const RecordList* results) {
+    JsonInsertList(JsonRoot(document), results, MatchStructDescriptor.data());
+  });
+  const String text = TakeResult([&](std::int64_t at) { JsonCompose(document, JsonPrettyPrint, at); });
+  JsonFree(document);
+  file.Write(text.data());
+}
+
+void WriteXml(ReplacingFile& file) {
+  XmlExport document;
+  WithResults([&](const RecordList* results) { document.Insert(results); });
+  file.Write(document.Compose().c_str());
+}
+
+void WriteBody(std::int64_t gadget, ReplacingFile& file) {
+  const ExportFormat format = FormatOf(gadget);
+  if (format.separator) {
+    WithResults([&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
+  } else if (gadget == ExportJsonButton) {
+    WriteJson(file);
+  } else {
+    WriteXml(file);
+  }
+}
+
+bool HasResults() {
+  ApplicationState& state = State();
+  std::lock_guard guard(state.resultListLock);
+  return ListCount(state.resultList) > 0;
+}
+
+}  // namespace
+
+std::u16string ProposedExportName(std::int64_t gadget) {
+  const std::u16string inputPath = InputFilePath();
+  const String name = TakeResult([&](std::int64_t at) { FilePartOfPath(inputPath.c_str(), 1, at); });
+  return std::u16string(name.data()) + u"_export." + FormatOf(gadget).extension;
+}
+
+void Export(std::int64_t gadget) {
+  if (!HasResults()) return;
+  const std::u16string path = UiAskSaveFile(u"export to", ChooserDefault(gadget).c_str(), u"", 0);
+  if (path.empty()) return;
+  ReplacingFile file;
+  if (!file.Open(path, ExportStream)) {
+    UiMessageBox(u"error", u"Can't write to the file.", IconError);
+    return;
+  }
+  WriteBody(gadget, file);
+  if (file.Commit()) {
+    UiMessageBox(u"done", u"Export successful.", IconInformation);
+  } else {
+    UiMessageBox(u"Error", u"Error writing to the file.", IconError);
+  }
+}
+
+}  // namespace evaluator

@@ -1,0 +1,40 @@
+// The XML export's text: the document that XmlInsertList builds from the result list,
+// indented by XmlFormat and written by XmlCompose, with two repairs that make the file
+// carry the results exactly. The declaration names UTF-8, the encoding the file is written
+// in. Every match and group text is written as it stands: the formatter would fold runs of
+// blanks and break multi-line texts, so the leaf texts are kept out of its reach and put
+// back into the composed text, escaped so that a conforming parser reads them back code
+// unit for code unit.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "records/record_list.h"
+#include "runtime/object_registry.h"
+
+namespace evaluator {
+
+class XmlExport {
+ public:
+  XmlExport();
+  ~XmlExport();
+  XmlExport(const XmlExport&) = delete;
+  XmlExport& operator=(const XmlExport&) = delete;
+
+  // Takes the records into the document; the caller holds the list's lock meanwhile.
+  void Insert(const RecordList* results);
+  // The whole file text.
+  std::u16string Compose();
+
+ private:
+  class LeafTexts;
+  ObjectNumber document_;
+  std::unique_ptr<LeafTexts> leaves_;
+};
+
+// A leaf text in XML character data: & < > escaped, every CR as a character reference
+// (a parser turns a raw CR into LF), and what XML can't carry at all as U+FFFD.
+void AppendXmlLeafText(std::u16string_view text, std::u16string& out);
+
+}  // namespace evaluator

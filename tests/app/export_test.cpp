@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <QXmlStreamReader>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "evaluator_test_support.h"
+#include "export.h"
+#include "state.h"
+#include "threads/posted_events.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+
+namespace evaluator_test {
+namespace {
+
+std::string ReadBytes(const std::u16string& path) {
+  std::ifstream file(Narrow(path), std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+std::size_t EntriesIn(const std::string& folder) {
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+  return entries;
+}
+
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetEvaluator(); }
+
+  // Two records: "ab" with groups a and b, then "a" with groups a and an empty text.
+  static void EvaluateTwoRecords(Options options = {}) { Evaluate(u"(a)(b?)", u"ab a", options); }
+
+  // Clicks the button as a user would, with the chooser answering path.
+  static void ClickExport(std::int64_t button, const std::u16string& path) {
+    Modal().chosenFile = path;
+    QTest::mouseClick(WidgetOf(button), Qt::LeftButton);
+    RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  }
+
+  static void ExpectBox(const std::u16string& title, const std::u16string& text, MessageIcon icon) {
+    ASSERT_EQ(Modal().boxes.size(), 1u);
+    EXPECT_EQ(Modal().boxes[0].title, title);
+    EXPECT_EQ(Modal().boxes[0].text, text);
+    EXPECT_EQ(Modal().boxes[0].icon, icon);
+  }
+};
+
+TEST_F(ExportTest, DelimitedFormatsWriteEveryTextFollowedByItsSeparator) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  const std::u16string comma = folder.PathOf("comma.txt");
+  ClickExport(evaluator::ExportCommaButton, comma);
+  ExpectBox(u"done", u"Export successful.", MessageIcon::Information);
+  EXPECT_EQ(ReadBytes(comma), "ab,a,\r\n\r\na,b,a,,");
+
+  Modal().boxes.clear();
+  const std::u16string newline = folder.PathOf("newline.txt");
+  ClickExport(evaluator::ExportNewlineButton, newline);
+  EXPECT_EQ(ReadBytes(newline), "ab\r\na\r\n\r\n\r\na\r\nb\r\na\r\n\r\n");
+
+  Modal().boxes.clear();
+  const std::u16string tab = folder.PathOf("tab.txt");
+  ClickExport(evaluator::ExportTabButton, tab);
+  EXPECT_EQ(ReadBytes(tab), "ab\ta\t\r\n\r\na\tb\ta\t\t");
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 3u);  // no temporary file left behind
+}
+
+TEST_F(ExportTest, GroupsOnlyGivesAMatchSectionOfSeparators) {
+  EvaluateTwoRecords({.matches = false});
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("groups.txt"));
+  EXPECT_EQ(ReadBytes(folder.PathOf("groups.txt")), ",,\r\n\r\na,b,a,,");
+}
+
+TEST_F(ExportTest, TheChooserProposesTheInputFileNameInItsFolder) {
+  EvaluateTwoRecords();
+  Modal().chosenFile = u"";
+  evaluator::SetInputFilePath(u"/data/logs/log.old.txt");
+  evaluator::Export(evaluator::ExportJsonButton);
+  evaluator::SetInputFilePath(u"/data/notes");
+  evaluator::Export(evaluator::ExportTabButton);
+  evaluator::SetInputFilePath(u"");
+  evaluator::Export(evaluator::ExportXmlButton);
+  ASSERT_EQ(Modal().choosers.size(), 3u);
+  EXPECT_TRUE(Modal().choosers[0].save);
+  EXPECT_EQ(Modal().choosers[0].title, u"export to");
+  EXPECT_EQ(Modal().choosers[0].proposedName, u"log.old_export.json");
+  EXPECT_EQ(Modal().choosers[0].startFolder, u"/data/logs");
+  EXPECT_EQ(Modal().choosers[1].proposedName, u"notes_export.txt");
+  EXPECT_EQ(Modal().choosers[2].proposedName, u"_export.xml");
+  EXPECT_EQ(Modal().choosers[2].startFolder, u"");
+  EXPECT_TRUE(Modal().boxes.empty());  // a cancelled chooser ends the export silently
+}
+
+TEST_F(ExportTest, AnEmptyResultListDoesNothing) {
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("never.txt"));
+  EXPECT_TRUE(Modal().choosers.empty());
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_FALSE(std::filesystem::exists(Narrow(folder.PathOf("never.txt"))));
+}
+
+TEST_F(ExportTest, AFileThatCantBeCreatedIsReported) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("missing folder/out.txt"));
+  ExpectBox(u"error", u"Can't write to the file.", MessageIcon::Error);
+}
+
+TEST_F(ExportTest, AFailedWriteKeepsTheOldFileAndIsReported) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  const std::u16string target = folder.Write("kept.txt", "old contents");
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit tiny = saved;
+  tiny.rlim_cur = 4;  // smaller than the export, as a full disk would be
+  setrlimit(RLIMIT_FSIZE, &tiny);
+  ClickExport(evaluator::ExportCommaButton, target);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  ExpectBox(u"Error", u"Error writing to the file.", MessageIcon::Error);
+  EXPECT_EQ(ReadBytes(target), "old contents");
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 1u);
+}
+
+TEST_F(ExportTest, AReplacedFileKeepsItsPermissionsAndALinkStaysALink) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  const std::string target = Narrow(folder.Write("target.txt", "old"));
+  chmod(target.c_str(), 0640);
+  const std::string link = Narrow(folder.PathOf("link.txt"));
+  std::filesystem::create_symlink(target, link);
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("link.txt"));
+  ExpectBox(u"done", u"Export successful.", MessageIcon::Information);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadBytes(folder.PathOf("target.txt")), "ab,a,\r\n\r\na,b,a,,");
+  struct stat status {};
+  stat(target.c_str(), &status);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrder) {
+  std::u16string input;
+  for (int repeat = 0; repeat < 300000; ++repeat) input += u"xy ";
+  UiSetText(evaluator::PatternField, u"x(y)");
+  UiSetText(evaluator::InputField, input.c_str());
+  UiSetFocus(evaluator::PatternField);
+  Press(Qt::Key_Return);
+  evaluator::ApplicationState& state = evaluator::State();
+  ASSERT_TRUE(RunLoopUntil([&] {
+    std::lock_guard guard(state.resultListLock);
+    return ListCount(state.resultList) > 0;
+  }));
+  TemporaryFolder folder;
+  Modal().chosenFile = folder.PathOf("partial.txt");
+  evaluator::Export(evaluator::ExportCommaButton);
+  ASSERT_TRUE(RunLoopUntilWorkerDone());
+
+  const std::string text = ReadBytes(folder.PathOf("partial.txt"));
+  const std::size_t sectionBreak = text.find("\r\n\r\n");
+  ASSERT_NE(sectionBreak, std::string::npos);
+  const std::string matches = text.substr(0, sectionBreak);
+  const std::string groups = text.substr(sectionBreak + 4);
+  ASSERT_EQ(matches.size() % 3, 0u);
+  EXPECT_EQ(matches, [&] { std::string all; for (std::size_t i = 0; i < matches.size() / 3; ++i) all += "xy,"; return all; }());
+  EXPECT_EQ(groups.size() * 3, matches.size() * 2);  // one group "y," for each "xy,"
+  const std::vector<RecordTexts> records = ResultRecords();
+  ASSERT_EQ(records.size(), 300000u);
+  for (const RecordTexts& record : records) ASSERT_EQ(record, (RecordTexts{u"xy", {u"y"}}));
+}
+
+
+std::string Joined(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + "\r\n";
+  return text;
+}
+
+TEST_F(ExportTest, JsonAndXmlFilesHoldTheDocumentsLayout) {
+  Evaluate(u"(\\w)(\\w)", u"ab cd");
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
+  ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  ASSERT_EQ(Modal().boxes.size(), 2u);
+  EXPECT_EQ(Modal().boxes[1].text, u"Export successful.");
+  std::string json = Joined({"[", "  {", "    \"g\": [", "        \"a\",", "        \"b\"", "      ],",
+                             "    \"m\": \"ab\"", "  },", "  {", "    \"g\": [", "        \"c\",",
+                             "        \"d\"", "      ],", "    \"m\": \"cd\"", "  }", "]"});
+  json.resize(json.size() - 2);  // the lines are joined, not ended
+  EXPECT_EQ(ReadBytes(folder.PathOf("out.json")), json);
+  EXPECT_EQ(ReadBytes(folder.PathOf("out.xml")),
+            Joined({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "", "<list>", "  <element>",
+                    "    <m>ab</m>", "    <g>", "      <element>a</element>", "      <element>b</element>",
+                    "    </g>", "  </element>", "  <element>", "    <m>cd</m>", "    <g>",
+                    "      <element>c</element>", "      <element>d</element>", "    </g>",
+                    "  </element>", "</list>"}));
+}
+
+// Texts a parser must get back unchanged: blanks, tabs, line breaks, markup characters,
+// quotes and a character beyond U+FFFF.
+const std::u16string AwkwardTexts[] = {u"  two  blanks\t\ttabs  ", u"x\r\ny\nz\r", u"a<b & c>\"'",
+                                       u"\U0001F600 \\ / \u00e9"};
+
+std::u16string AwkwardInput() {
+  std::u16string input;
+  for (const std::u16string& text : AwkwardTexts) input += u"[" + text + u"]";
+  return input;
+}
+
+TEST_F(ExportTest, TheJsonFileReadsBackAsTheRecords) {
+  Evaluate(u"\\[([^]]*)\\]", AwkwardInput());
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("out.json"))), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+  const QJsonArray records = document.array();
+  ASSERT_EQ(records.size(), 4);
+  for (int index = 0; index < 4; ++index) {
+    const QJsonObject record = records[index].toObject();
+    EXPECT_EQ(record["m"].toString().toStdU16String(), u"[" + AwkwardTexts[index] + u"]");
+    ASSERT_EQ(record["g"].toArray().size(), 1);
+    EXPECT_EQ(record["g"].toArray()[0].toString().toStdU16String(), AwkwardTexts[index]);
+  }
+}
+
+// Each "m" and each group "element" of the file, as a conforming parser reads them.
+std::vector<std::u16string> LeafTextsOf(const std::string& xml) {
+  std::vector<std::u16string> texts;
+  QXmlStreamReader reader(QByteArray::fromStdString(xml));
+  int depth = 0;
+  while (!reader.atEnd()) {
+    const QXmlStreamReader::TokenType token = reader.readNext();
+    if (token == QXmlStreamReader::StartElement && ++depth >= 3 && reader.name() != u"g") {
+      texts.push_back(reader.readElementText().toStdU16String());
+      --depth;
+    } else if (token == QXmlStreamReader::EndElement) {
+      --depth;
+    }
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  return texts;
+}
+
+TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
+  Evaluate(u"\\[([^]]*)\\]", AwkwardInput() + u"[\u0001\uFFFF]");
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  std::vector<std::u16string> expected;
+  for (const std::u16string& text : AwkwardTexts) expected.insert(expected.end(), {u"[" + text + u"]", text});
+  expected.insert(expected.end(), {u"[\uFFFD\uFFFD]", u"\uFFFD\uFFFD"});  // not XML characters
+  EXPECT_EQ(LeafTextsOf(ReadBytes(folder.PathOf("out.xml"))), expected);
+}
+
+}  // namespace
+}  // namespace evaluator_test
