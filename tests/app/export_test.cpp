@@ -208,32 +208,38 @@ TEST_F(ExportTest, JsonAndXmlFilesHoldTheDocumentsLayout) {
                     "  </element>", "</list>"}));
 }
 
-// Texts a parser must get back unchanged: blanks, tabs, line breaks, markup characters,
-// quotes and a character beyond U+FFFF.
-const std::u16string AwkwardTexts[] = {u"  two  blanks\t\ttabs  ", u"x\r\ny\nz\r", u"a<b & c>\"'",
-                                       u"\U0001F600 \\ / \u00e9"};
+// Texts a parser must get back unchanged: blanks, tabs, line breaks of every kind, markup
+// characters, quotes and a character beyond U+FFFF. They come from a file, as the input
+// field itself would turn a CR into a line feed.
+void EvaluateAwkwardTexts(const TemporaryFolder& folder, const std::string& extra = "") {
+  const std::u16string input = folder.Write(
+      "input.txt", "[  two  blanks\t\ttabs  ][x\r\ny\nz\r][a<b & c>\"'][\xF0\x9F\x98\x80 \\ / \xC3\xA9]" + extra);
+  Evaluate(u"\\[([^]]*)\\]", u"<file://" + input + u">");
+}
 
-std::u16string AwkwardInput() {
-  std::u16string input;
-  for (const std::u16string& text : AwkwardTexts) input += u"[" + text + u"]";
-  return input;
+std::vector<std::u16string> RecordTextsInOrder() {
+  std::vector<std::u16string> texts;
+  for (const RecordTexts& record : ResultRecords()) {
+    texts.push_back(record.m);
+    texts.insert(texts.end(), record.g.begin(), record.g.end());
+  }
+  return texts;
 }
 
 TEST_F(ExportTest, TheJsonFileReadsBackAsTheRecords) {
-  Evaluate(u"\\[([^]]*)\\]", AwkwardInput());
   TemporaryFolder folder;
+  EvaluateAwkwardTexts(folder);
   ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
   QJsonParseError error{};
   const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("out.json"))), &error);
   ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-  const QJsonArray records = document.array();
-  ASSERT_EQ(records.size(), 4);
-  for (int index = 0; index < 4; ++index) {
-    const QJsonObject record = records[index].toObject();
-    EXPECT_EQ(record["m"].toString().toStdU16String(), u"[" + AwkwardTexts[index] + u"]");
-    ASSERT_EQ(record["g"].toArray().size(), 1);
-    EXPECT_EQ(record["g"].toArray()[0].toString().toStdU16String(), AwkwardTexts[index]);
+  std::vector<std::u16string> texts;
+  for (const QJsonValue record : document.array()) {
+    texts.push_back(record.toObject()["m"].toString().toStdU16String());
+    for (const QJsonValue group : record.toObject()["g"].toArray()) texts.push_back(group.toString().toStdU16String());
   }
+  EXPECT_EQ(texts.size(), 8u);
+  EXPECT_EQ(texts, RecordTextsInOrder());
 }
 
 // Each "m" and each group "element" of the file, as a conforming parser reads them.
@@ -255,12 +261,14 @@ std::vector<std::u16string> LeafTextsOf(const std::string& xml) {
 }
 
 TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
-  Evaluate(u"\\[([^]]*)\\]", AwkwardInput() + u"[\u0001\uFFFF]");
   TemporaryFolder folder;
+  EvaluateAwkwardTexts(folder, "[\x01\xEF\xBF\xBF]");  // U+0001 and U+FFFF: not XML characters
   ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
-  std::vector<std::u16string> expected;
-  for (const std::u16string& text : AwkwardTexts) expected.insert(expected.end(), {u"[" + text + u"]", text});
-  expected.insert(expected.end(), {u"[\uFFFD\uFFFD]", u"\uFFFD\uFFFD"});  // not XML characters
+  std::vector<std::u16string> expected = RecordTextsInOrder();
+  ASSERT_EQ(expected.size(), 10u);
+  EXPECT_EQ(expected[2], u"[x\r\ny\nz\r]");
+  expected[8] = u"[\uFFFD\uFFFD]";
+  expected[9] = u"\uFFFD\uFFFD";
   EXPECT_EQ(LeafTextsOf(ReadBytes(folder.PathOf("out.xml"))), expected);
 }
 
