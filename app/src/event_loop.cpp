@@ -27,7 +27,7 @@ void ShowMessage(const std::u16string& message) {
 
 void ShowResults() {
   ApplicationState& state = State();
-  UiSetState(state.mainPanel, 1);
+  UiSetState(state.mainPanel, ResultTab);
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
   if (RegexIsValid(0)) RegexFree(0);
@@ -52,9 +52,17 @@ void HandleEnter() {
   }
 }
 
+// A focus shortcut brings the gadget's tab to the front first: the focus on a hidden tab
+// would send what the user types nowhere visible.
+void ShowAndFocus(std::int64_t gadget) {
+  UiSetState(State().mainPanel, TabOf(gadget));
+  UiSetFocus(gadget);
+}
+
 void HandleMenuEvent(std::int64_t command) {
-  if (command >= 1 && command <= 6) {
-    UiSetFocus(command);
+  // Alt+P, Alt+S, Alt+O and Alt+R: the event number is the gadget to focus.
+  if (command >= 1 && command <= ResultsTree) {
+    ShowAndFocus(command);
     return;
   }
   switch (command) {
@@ -64,8 +72,15 @@ void HandleMenuEvent(std::int64_t command) {
     case ChooseFileCommand: ChooseInputFile(); break;
     case OpenInputFileCommand: OpenInputFile(); break;
     case CopyAllCommand: CopyAllRows(); break;
-    default: break;  // Alt+R and Ctrl+S are bound but do nothing
+    case SaveCommand: ShowAndFocus(ExportCommaButton); break;  // the save buttons
+    default: break;
   }
+}
+
+// Only the input field takes dropped files (see StartUp); the data word is the path.
+void HandleFileDrop(std::int64_t gadget) {
+  if (gadget != InputField || UiEventData() == 0) return;
+  TakeInputFile(reinterpret_cast<const char16_t*>(UiEventData()));
 }
 
 }  // namespace
@@ -74,6 +89,7 @@ bool HandleEvent(int code) {
   const std::int64_t object = UiEventObject();
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
+  if (code == FileDropEvent) HandleFileDrop(object);
   // Gadget events come only from the export buttons, which have no action yet.
   return code != CloseEvent;
 }

@@ -109,6 +109,10 @@ void UiSetItemData(ObjectNumber gadget, std::int64_t index, std::int64_t value) 
   OnGadget(gadget, [=](Gadget& found) { found.SetItemData(index, value); });
 }
 
+void UiEnableFileDrop(ObjectNumber gadget) {
+  OnGadget(gadget, [](Gadget& found) { found.EnableFileDrop(); });
+}
+
 void UiSetFocus(ObjectNumber gadget) {
   ui_thread::Run([gadget] {
     if (gadget == -1) {

@@ -33,6 +33,10 @@ class ElementPool {
   void Give(void* element);
   // Gives back a chain of elements linked through their first word (null ends the chain).
   void GiveChain(void* first);
+  // Hands every block back to the heap when no slot is in use and more than one largest
+  // block's worth is allocated, so that a big list, once cleared, does not keep its memory
+  // for the rest of the run. Small pools keep their blocks for the next use.
+  void ReleaseBlocksIfUnused();
 
   std::int64_t SlotSize() const { return slotSize_; }
   std::int64_t SlotsAllocated();
