@@ -170,6 +170,12 @@ TEST_F(CommandTest, EscWithoutAnEvaluationDoesNothing) {
 }
 
 TEST_F(CommandTest, EscAbortsAnEvaluationInsideALongMatchAndTheNextStartsAtOnce) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer holds the stop signal back until the worker next calls into the C
+  // library, which a worker inside one PCRE match call does not do: Esc would wait for the
+  // whole match here.
+  GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
   StartEndlessEvaluation(u"ab aab ");  // two matches come first, then the endless part
   ASSERT_TRUE(RunLoopUntil([] { return TreeRows().size() == 2; }));
   const std::int64_t killed = evaluator::State().workerThread;

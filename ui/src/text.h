@@ -8,9 +8,14 @@ inline QString ToQString(const char16_t* text) {
   return text ? QString::fromUtf16(text) : QString();
 }
 
+// Texts that cross between threads travel as std::u16string, never as QString: a QString
+// copy shares its buffer through a reference count that no thread checker can see.
+inline std::u16string CopyText(const char16_t* text) { return text ? text : u""; }
+
 // Valid until the calling thread's next call that returns text through here.
-inline const char16_t* ReturnText(const QString& text) {
+inline const char16_t* ReturnText(std::u16string text) {
   thread_local std::u16string buffer;
-  buffer = text.toStdU16String();
+  buffer = std::move(text);
   return buffer.c_str();
 }
+inline const char16_t* ReturnText(const QString& text) { return ReturnText(text.toStdU16String()); }
