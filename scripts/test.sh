@@ -18,7 +18,7 @@ run_suite() {  # folder, sanitizer, test-name filter, targets (all when none)
 }
 
 desktop-file-validate app/regex-evaluator.desktop
-appstreamcli validate --no-net app/regex-evaluator.metainfo.xml
+appstreamcli validate --no-net app/io.github.regexevaluator.RegexEvaluator.metainfo.xml
 
 run_suite build ""
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
