@@ -3,7 +3,10 @@
 # Packages that are already there are left alone; apt-get runs only when something is missing.
 set -euo pipefail
 
-packages=(g++ cmake pkg-config make qt6-base-dev libpcre3-dev libgtest-dev pcregrep)
+# libqt6svg6 draws the program's SVG icon; desktop-file-utils and appstream check the
+# desktop entry and the metadata.
+packages=(g++ cmake pkg-config make qt6-base-dev libqt6svg6 libpcre3-dev libgtest-dev pcregrep
+          desktop-file-utils appstream)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -51,8 +51,13 @@ void CopyAllRows() {
   UiSetClipboardText(copyAllText.c_str());
 }
 
+// A cancelled chooser changes nothing: the file chosen before stays for Ctrl+B and export.
 void ChooseInputFile() {
-  std::u16string path = UiAskOpenFile(u"input file", u"", u"all | *.*", 0);
+  const std::u16string path = UiAskOpenFile(u"input file", u"", u"all | *.*", 0);
+  if (!path.empty()) TakeInputFile(path);
+}
+
+void TakeInputFile(const std::u16string& path) {
   SetInputFilePath(path);
   if (ProbeFileSize(path.c_str()) < 0) {
     UiMessageBox(u"error", u"can't open file", IconError);

@@ -28,7 +28,7 @@ void ShowMessage(const std::u16string& message) {
 
 void ShowResults() {
   ApplicationState& state = State();
-  UiSetState(state.mainPanel, 1);
+  UiSetState(state.mainPanel, ResultTab);
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
   if (RegexIsValid(0)) RegexFree(0);
@@ -53,9 +53,17 @@ void HandleEnter() {
   }
 }
 
+// A focus shortcut brings the gadget's tab to the front first: the focus on a hidden tab
+// would send what the user types nowhere visible.
+void ShowAndFocus(std::int64_t gadget) {
+  UiSetState(State().mainPanel, TabOf(gadget));
+  UiSetFocus(gadget);
+}
+
 void HandleMenuEvent(std::int64_t command) {
-  if (command >= 1 && command <= 6) {
-    UiSetFocus(command);
+  // Alt+P, Alt+S, Alt+O and Alt+R: the event number is the gadget to focus.
+  if (command >= 1 && command <= ResultsTree) {
+    ShowAndFocus(command);
     return;
   }
   switch (command) {
@@ -65,8 +73,15 @@ void HandleMenuEvent(std::int64_t command) {
     case ChooseFileCommand: ChooseInputFile(); break;
     case OpenInputFileCommand: OpenInputFile(); break;
     case CopyAllCommand: CopyAllRows(); break;
-    default: break;  // Alt+R and Ctrl+S are bound but do nothing
+    case SaveCommand: ShowAndFocus(ExportCommaButton); break;  // the save buttons
+    default: break;
   }
+}
+
+// Only the input field takes dropped files (see StartUp); the data word is the path.
+void HandleFileDrop(std::int64_t gadget) {
+  if (gadget != InputField || UiEventData() == 0) return;
+  TakeInputFile(reinterpret_cast<const char16_t*>(UiEventData()));
 }
 
 }  // namespace
@@ -76,6 +91,7 @@ bool HandleEvent(int code) {
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
   if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
+  if (code == FileDropEvent) HandleFileDrop(object);
   return code != CloseEvent;
 }
 

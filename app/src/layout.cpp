@@ -4,6 +4,12 @@
 
 namespace evaluator {
 
+Tab TabOf(std::int64_t gadget) {
+  if (gadget <= OptionsList) return MainTab;
+  if (gadget <= ResultsTree) return ResultTab;
+  return ExportTab;
+}
+
 GadgetRect ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column) {
   const double columnWidth = static_cast<double>(width) / columnCount;
   return GadgetRect{

@@ -203,13 +203,18 @@ void CreateResultList() {
   state.resultList = CreateLazyMatchRecordList(&state.resultListSlot);
 }
 
+// The desktop entry and the icon are both named after the program.
+void MakeKnownToTheDesktop() { UiSetDesktopName(u"regex-evaluator"); }
+
 }  // namespace
 
 void StartUp() {
   CreateProgramHeap();
   RunSteps(StartUpOrder);
+  MakeKnownToTheDesktop();
   OpenMainWindow();
   BindShortcuts();
+  UiEnableFileDrop(InputField);  // a file dropped from a file manager becomes the input
   FillOptions();
   CreateResultList();
 }

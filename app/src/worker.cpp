@@ -1,5 +1,6 @@
 #include "worker.h"
 
+#include <malloc.h>
 #include <pcre.h>
 
 #include <chrono>
@@ -204,6 +205,8 @@ void StartEvaluation() {
     std::lock_guard guard(state.resultListLock);
     ListClear(state.resultList);
   }
+  // The heap keeps what a big result freed unless asked to hand it back to the system.
+  malloc_trim(0);
   state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
 }
 

@@ -110,6 +110,14 @@ void ElementPool::GiveChain(void* first, void* last, std::int64_t count) {
   slotsInUse_ -= count;
 }
 
+void ElementPool::ReleaseBlocksIfUnused() {
+  std::lock_guard guard(lock_);
+  if (slotsInUse_ != 0 || slotsAllocated_ <= maximumBlockSlots_) return;
+  std::vector<std::unique_ptr<std::byte[]>>().swap(blocks_);
+  free_ = nullptr;
+  slotsAllocated_ = 0;
+}
+
 std::int64_t ElementPool::SlotsAllocated() {
   std::lock_guard guard(lock_);
   return slotsAllocated_;

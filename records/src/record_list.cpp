@@ -116,6 +116,7 @@ void ListClear(RecordList* list) {
   if (!list) return;
   SharedChangeScope scope;
   ClearList(*list);
+  list->pool->ReleaseBlocksIfUnused();
 }
 
 void ListRewind(RecordList* list) {

@@ -4,6 +4,11 @@
 #include <string>
 #include <thread>
 
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QUrl>
+
 #include "commands.h"
 #include "evaluator_test_support.h"
 #include "records/match_record.h"
@@ -83,20 +88,62 @@ TEST_F(CommandTest, ChoosingAFileWritesItsReferenceAndCtrlBOpensIt) {
   EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{path});
 }
 
-TEST_F(CommandTest, CancellingTheChooserComplainsAndForgetsTheInputFile) {
+TEST_F(CommandTest, CancellingTheChooserChangesNothingAndShowsNothing) {
+  const ProgramsOnPath opener({"xdg-open"});
   evaluator::SetInputFilePath(u"/earlier/file.txt");
   UiSetText(evaluator::InputField, u"typed");
   Modal().chosenFile = u"";
   Press(Qt::Key_O, Qt::ControlModifier);
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
-  ASSERT_EQ(Modal().boxes.size(), 1u);
-  EXPECT_EQ(Modal().boxes[0].title, u"error");
-  EXPECT_EQ(Modal().boxes[0].text, u"can't open file");
+  ASSERT_EQ(Modal().choosers.size(), 1u);
+  EXPECT_TRUE(Modal().boxes.empty());
   EXPECT_EQ(std::u16string(UiGetText(evaluator::InputField)), u"typed");
+  EXPECT_EQ(evaluator::InputFilePath(), u"/earlier/file.txt");
   Press(Qt::Key_B, Qt::ControlModifier);
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
-  EXPECT_TRUE(Modal().launches.empty());
-  EXPECT_TRUE(Modal().openedDocuments.empty());
+  ASSERT_EQ(Modal().launches.size(), 1u);
+  EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{u"/earlier/file.txt"});
+}
+
+// Drags mime data onto a text field as a drag from another program does: enter, move, drop.
+bool Drop(std::int64_t field, QMimeData* data) {
+  auto* edit = qobject_cast<QPlainTextEdit*>(WidgetOf(field));
+  const QPointF at(5, 5);
+  const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+  QDragEnterEvent enter(at.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(edit->viewport(), &enter);
+  QDragMoveEvent move(at.toPoint(), actions, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(edit->viewport(), &move);
+  QDropEvent drop(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(edit->viewport(), &drop);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  return drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
+}
+
+TEST_F(CommandTest, AFileDroppedOnTheInputFieldBecomesItsReferenceAndTextDropsAsText) {
+  TemporaryFolder folder;
+  const std::u16string path = folder.Write("dropped.txt", "abc");
+  QMimeData file;
+  file.setUrls({QUrl::fromLocalFile(QString::fromStdU16String(path))});
+  file.setText(QStringLiteral("the file manager's text"));
+  UiSetText(evaluator::InputField, u"typed");
+  EXPECT_TRUE(Drop(evaluator::InputField, &file));
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::InputField)), u"<file://" + path + u">");
+  EXPECT_EQ(evaluator::InputFilePath(), path);
+
+  QMimeData text;
+  text.setText(QStringLiteral("plain"));
+  UiSetText(evaluator::InputField, u"");
+  EXPECT_TRUE(Drop(evaluator::InputField, &text));
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::InputField)), u"plain");
+  EXPECT_EQ(evaluator::InputFilePath(), path);
+
+  // The pattern field takes no files: their address goes in as text.
+  UiSetText(evaluator::PatternField, u"");
+  Drop(evaluator::PatternField, &file);
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::PatternField)), u"the file manager's text");
+  EXPECT_EQ(evaluator::InputFilePath(), path);
+  EXPECT_TRUE(Modal().boxes.empty());
 }
 
 TEST_F(CommandTest, CtrlBWithoutAnOpenerSaysSoAndLaunchesNothing) {
@@ -138,6 +185,12 @@ TEST_F(CommandTest, EscWithoutAnEvaluationDoesNothing) {
 }
 
 TEST_F(CommandTest, EscAbortsAnEvaluationInsideALongMatchAndTheNextStartsAtOnce) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer holds the stop signal back until the worker next calls into the C
+  // library, which a worker inside one PCRE match call does not do: Esc would wait for the
+  // whole match here.
+  GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
   StartEndlessEvaluation(u"ab aab ");  // two matches come first, then the endless part
   ASSERT_TRUE(RunLoopUntil([] { return TreeRows().size() == 2; }));
   const std::int64_t killed = evaluator::State().workerThread;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QIcon>
+
 #include "evaluator_test_support.h"
+#include "state.h"
 #include "startup_snapshot.h"
 #include "threads/posted_events.h"
 #include "ui/ui.h"
@@ -61,18 +65,34 @@ class ShortcutTest : public ::testing::Test {
   void SetUp() override { ResetEvaluator(); }
 };
 
-TEST_F(ShortcutTest, AltKeysMoveTheFocusAndTheUnboundOnesDoNothing) {
-  Press(Qt::Key_S, Qt::AltModifier);
-  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::InputField; }));
-  Press(Qt::Key_O, Qt::AltModifier);
-  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::OptionsList; }));
-  Press(Qt::Key_P, Qt::AltModifier);
-  ASSERT_TRUE(RunLoopUntil([] { return UiFocusedGadget() == evaluator::PatternField; }));
-  Press(Qt::Key_R, Qt::AltModifier);
-  Press(Qt::Key_S, Qt::ControlModifier);
-  RunLoopUntil([] { return HasQueuedEvent() == 0; });
-  EXPECT_EQ(UiFocusedGadget(), evaluator::PatternField);
+TEST_F(ShortcutTest, FocusShortcutsBringTheTabOfTheirGadgetToTheFront) {
+  struct Step {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::int64_t gadget;
+    std::int64_t tab;
+  };
+  // Each step starts from a tab other than the one of its gadget.
+  const Step steps[] = {
+      {Qt::Key_R, Qt::AltModifier, evaluator::ResultsTree, evaluator::ResultTab},
+      {Qt::Key_P, Qt::AltModifier, evaluator::PatternField, evaluator::MainTab},
+      {Qt::Key_S, Qt::ControlModifier, evaluator::ExportCommaButton, evaluator::ExportTab},
+      {Qt::Key_S, Qt::AltModifier, evaluator::InputField, evaluator::MainTab},
+      {Qt::Key_R, Qt::AltModifier, evaluator::ResultsTree, evaluator::ResultTab},
+      {Qt::Key_O, Qt::AltModifier, evaluator::OptionsList, evaluator::MainTab},
+  };
+  for (const Step& step : steps) {
+    Press(step.key, step.modifiers);
+    EXPECT_TRUE(RunLoopUntil([&] { return UiFocusedGadget() == step.gadget; })) << step.gadget;
+    EXPECT_EQ(UiGetState(evaluator::State().mainPanel), step.tab) << step.gadget;
+    EXPECT_TRUE(WidgetOf(step.gadget)->isVisible()) << step.gadget;
+  }
   EXPECT_TRUE(Modal().boxes.empty());
+}
+
+TEST(StartUpState, TheWindowShowsTheProgramsOwnIcon) {
+  EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("regex-evaluator"));
+  EXPECT_FALSE(WidgetOf(evaluator::PatternField)->window()->windowIcon().pixmap(32, 32).isNull());
 }
 
 TEST_F(ShortcutTest, EnterInAFieldEvaluatesAndInsertsNoLineBreak) {

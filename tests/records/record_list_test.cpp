@@ -130,6 +130,15 @@ TEST_F(NumberList, ClearEmptiesAndElementMemoryComesBack) {
   EXPECT_EQ(list->pool->SlotsInUse(), 2);
 }
 
+TEST_F(NumberList, ClearingABigListGivesItsBlocksBackToTheHeap) {
+  for (std::int64_t v = 0; v < 2 * ElementPool::kDefaultMaximumBlockSlots; ++v) Insert(v);
+  EXPECT_GT(list->pool->SlotsAllocated(), ElementPool::kDefaultMaximumBlockSlots);
+  ListClear(list);
+  EXPECT_EQ(list->pool->SlotsAllocated(), 0);
+  Insert(7);
+  EXPECT_EQ(Values(), std::vector<std::int64_t>{7});
+}
+
 TEST(RecordListLifetime, DestroyZeroesTheSlotAndIgnoresNull) {
   ListDestroy(nullptr);
   ListSlot slot{};

@@ -215,8 +215,10 @@ TEST_F(CrossThreadTest, WaitBlocksUntilTheUserActs) {
   UiSetState(panel_, 2);
   auto* button = qobject_cast<QPushButton*>(WidgetOf(Button));
   QTimer::singleShot(30, button, [button] { button->click(); });
-  // Should the click never come, the close request ends the wait instead of the test.
-  QTimer::singleShot(10000, [] { ui_objects::FindWindow(0)->close(); });
+  // Should the click never come, the close request ends the wait instead of the test. The
+  // timer lives with this test only: left behind, it would close a later test's window.
+  QObject thisTest;
+  QTimer::singleShot(10000, &thisTest, [] { ui_objects::FindWindow(0)->close(); });
   EXPECT_EQ(UiWaitEvent(), GadgetEvent);
   EXPECT_EQ(UiEventObject(), Button);
 }

@@ -227,4 +227,21 @@ TEST_F(GadgetTest, KeysNavigateAndExpandATreeThatIsShownInSteps) {
   EXPECT_EQ(ModelFailureCounter::failures(), 0);
 }
 
+TEST_F(GadgetTest, ClearingABigTreeLeavesAWorkingTreeInItsPlace) {
+  UiSetState(panel_, 1);
+  for (int row = 0; row < 150000; ++row) UiAddItem(Results, -1, u"r", 0, row % 2);
+  UiSetState(Results, 149999);  // the view has laid out every row
+  UiSetFocus(Results);
+  const QRect place = TreeView()->geometry();
+  UiClearItems(Results);
+  EXPECT_EQ(UiFocusedGadget(), Results);
+  EXPECT_EQ(TreeView()->geometry(), place);
+  EXPECT_TRUE(TreeView()->isVisible());
+  EXPECT_EQ(TreeView()->model()->rowCount({}), 0);
+  UiAddItem(Results, -1, u"after");
+  UiSetState(Results, 0);
+  EXPECT_EQ(Text(UiGetText(Results)), u"after");
+  EXPECT_EQ(TreeView()->model()->rowCount({}), 1);
+}
+
 }  // namespace

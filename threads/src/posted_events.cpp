@@ -118,6 +118,13 @@ void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std
   if (!queued) ReleaseData(releaseFunction, data);
 }
 
+void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
+                    std::int64_t type, const char16_t* text, std::int32_t flags) {
+  std::unique_ptr<char16_t[]> copy = CopyText(text);
+  if (!copy) return;
+  QueueEvent(code, object, window, type, DataWordOf(copy.release()), ReleaseText, flags);
+}
+
 std::int32_t NextQueuedEvent() {
   EventQueue* queue = CallingQueue();
   if (!queue) return 0;

@@ -19,6 +19,18 @@ Gadget::~Gadget() { delete widget_.data(); }
 
 bool Gadget::AddItem(std::int64_t, const QString&, std::int64_t) { return false; }
 
+void Gadget::ReplaceWidget(QWidget* fresh) {
+  fresh->setProperty(GadgetNumberProperty, QVariant::fromValue<qlonglong>(number_));
+  if (QWidget* old = widget_.data()) {
+    fresh->setGeometry(old->geometry());
+    QWidget::setTabOrder(old, fresh);
+    fresh->setVisible(!old->isHidden());
+    if (old->hasFocus()) fresh->setFocus(Qt::OtherFocusReason);
+    delete old;
+  }
+  widget_ = fresh;
+}
+
 void PlaceWidget(QWidget* widget, const GadgetRect& rect) {
   const QRect current = widget->geometry();
   const QSize hint = widget->sizeHint();

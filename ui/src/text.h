@@ -21,10 +21,14 @@ inline std::u16string& ReturnBuffer() {
   return buffer;
 }
 
+// Texts that cross between threads travel as std::u16string, never as QString: a QString
+// copy shares its buffer through a reference count that no thread checker can see.
+inline std::u16string CopyText(const char16_t* text) { return text ? text : u""; }
+
 // Valid until the calling thread's next call that returns text through here.
-inline const char16_t* ReturnText(const QString& text) {
+inline const char16_t* ReturnText(std::u16string text) {
   std::u16string& buffer = ReturnBuffer();
-  buffer.assign(reinterpret_cast<const char16_t*>(text.utf16()),
-                static_cast<std::size_t>(text.size()));
+  buffer = std::move(text);
   return buffer.c_str();
 }
+inline const char16_t* ReturnText(const QString& text) { return ReturnText(text.toStdU16String()); }

@@ -1,7 +1,12 @@
+#include <QDropEvent>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextBlock>
+#include <QUrl>
 
 #include "gadgets.h"
+#include "threads/posted_events.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -11,10 +16,64 @@ constexpr std::int64_t HorizontalScrollBarStyle = 0x100000;
 constexpr std::int64_t AutoHorizontalScrollStyle = 0x80;
 constexpr std::int64_t NoBorderStyle = 0x20000;
 
+// The first local file among the dropped addresses; "" when the drop names none.
+QString DroppedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return url.toLocalFile();
+  }
+  return {};
+}
+
+// The field only refers to the file: a link or a copy, never a move that would let the
+// file manager remove the original.
+void AcceptAsReference(QDropEvent* event) {
+  event->setDropAction(event->possibleActions() & Qt::LinkAction ? Qt::LinkAction
+                                                                  : Qt::CopyAction);
+  event->accept();
+}
+
+// A text field that, once told to, takes a dropped file as an event for the program
+// instead of inserting the file's address; everything else drops as in any text field.
+class FileDropEdit : public QPlainTextEdit {
+ public:
+  FileDropEdit(QWidget* parent, ObjectNumber window) : QPlainTextEdit(parent), window_(window) {}
+  void TakeFilesAs(ObjectNumber gadget) { fileGadget_ = gadget; }
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    if (TakesFile(event)) return AcceptAsReference(event);
+    QPlainTextEdit::dragEnterEvent(event);
+  }
+  void dragMoveEvent(QDragMoveEvent* event) override {
+    if (TakesFile(event)) return AcceptAsReference(event);
+    QPlainTextEdit::dragMoveEvent(event);
+  }
+  void dropEvent(QDropEvent* event) override {
+    if (!TakesFile(event)) return QPlainTextEdit::dropEvent(event);
+    AcceptAsReference(event);
+    const std::u16string path = DroppedFile(event->mimeData()).toStdU16String();
+    QueueEventText(FileDropEvent, fileGadget_, window_, 0, path.c_str(), 0);
+  }
+
+ private:
+  bool TakesFile(const QDropEvent* event) const {
+    return fileGadget_ != NoGadget && !DroppedFile(event->mimeData()).isEmpty();
+  }
+
+  static constexpr ObjectNumber NoGadget = -1;
+  ObjectNumber window_;
+  ObjectNumber fileGadget_ = NoGadget;
+};
+
 class TextFieldGadget : public Gadget {
  public:
-  TextFieldGadget(ObjectNumber number, const GadgetPlace& place, QPlainTextEdit* edit)
+  TextFieldGadget(ObjectNumber number, const GadgetPlace& place, FileDropEdit* edit)
       : Gadget(number, place.window, edit), edit_(edit) {}
+
+  void EnableFileDrop() override {
+    if (Widget()) edit_->TakeFilesAs(Number());
+  }
 
   // Joined block by block: the document's own plain-text export would turn no-break
   // spaces into spaces and change what the user typed.
@@ -36,7 +95,7 @@ class TextFieldGadget : public Gadget {
   }
 
  private:
-  QPlainTextEdit* edit_;
+  FileDropEdit* edit_;
 };
 
 Qt::ScrollBarPolicy ScrollBarFor(bool wanted) {
@@ -47,7 +106,7 @@ Qt::ScrollBarPolicy ScrollBarFor(bool wanted) {
 
 std::unique_ptr<Gadget> MakeTextField(ObjectNumber number, const GadgetPlace& place,
                                       const QString& text, std::int64_t flags) {
-  auto* edit = new QPlainTextEdit(place.parent);
+  auto* edit = new FileDropEdit(place.parent, place.window);
   edit->setLineWrapMode(QPlainTextEdit::NoWrap);
   edit->setTabChangesFocus(true);
   edit->setVerticalScrollBarPolicy(ScrollBarFor(flags & VerticalScrollBarStyle));

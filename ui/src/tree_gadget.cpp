@@ -34,6 +34,19 @@ class TreeView : public QTreeView {
   std::shared_ptr<TreeShared> rows_;
 };
 
+QTreeView* NewTreeView(std::shared_ptr<TreeShared> rows, QWidget* parent) {
+  auto* view = new TreeView(std::move(rows), parent);
+  view->setHeaderHidden(true);
+  view->setUniformRowHeights(true);  // what lets the view skip measuring millions of rows
+  view->setRootIsDecorated(true);
+  view->setItemsExpandable(true);
+  view->setAnimated(false);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  view->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  return view;
+}
+
 class TreeGadget : public Gadget {
  public:
   TreeGadget(ObjectNumber number, const GadgetPlace& place, QTreeView* view,
@@ -60,7 +73,11 @@ class TreeGadget : public Gadget {
   bool AddItem(std::int64_t, const QString& text, std::int64_t level) override {
     return AppendTreeRow(rows_, text.toStdU16String(), level);
   }
-  void ClearItems() override { model_->Clear(); }
+  void ClearItems() override {
+    const bool big = model_->Published() > ViewRebuildRows;
+    model_->Clear();
+    if (big && Widget()) RebuildView();
+  }
   std::int64_t CountItems() override { return rows_->store.Count(); }
   std::int64_t GetState() override { return SelectedRow(); }
 
@@ -87,6 +104,17 @@ class TreeGadget : public Gadget {
   std::shared_ptr<TreeShared> TreeRows() override { return rows_; }
 
  private:
+  // A tree view keeps the room of its per-row layout (some 40 bytes a row) after a reset,
+  // for as long as it lives: only a new view gives the memory of a big result back.
+  static constexpr std::int64_t ViewRebuildRows = 100000;
+
+  void RebuildView() {
+    QTreeView* fresh = NewTreeView(rows_, Widget()->parentWidget());
+    fresh->setModel(model_.get());
+    ReplaceWidget(fresh);
+    view_ = fresh;
+  }
+
   std::int64_t SelectedRow() const {
     if (!Widget()) return -1;
     const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
@@ -102,14 +130,6 @@ class TreeGadget : public Gadget {
 
 std::unique_ptr<Gadget> MakeTree(ObjectNumber number, const GadgetPlace& place) {
   auto rows = std::make_shared<TreeShared>();
-  auto* view = new TreeView(rows, place.parent);
-  view->setHeaderHidden(true);
-  view->setUniformRowHeights(true);  // what lets the view skip measuring millions of rows
-  view->setRootIsDecorated(true);
-  view->setItemsExpandable(true);
-  view->setAnimated(false);
-  view->setSelectionMode(QAbstractItemView::SingleSelection);
-  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  QTreeView* view = NewTreeView(rows, place.parent);
   return std::make_unique<TreeGadget>(number, place, view, std::move(rows));
 }

@@ -32,15 +32,17 @@ void OnGadget(ObjectNumber number, Operation operation) {
 }
 
 const char16_t* TextOf(ObjectNumber number, QString (*read)(Gadget&)) {
-  return ReturnText(OnGadget<QString>(number, QString(), read));
+  return ReturnText(OnGadget<std::u16string>(
+      number, {}, [read](Gadget& found) { return read(found).toStdU16String(); }));
 }
 
-QString ChooseFileFor(bool save, const char16_t* title, const char16_t* defaultFile,
+std::u16string ChooseFileFor(bool save, const char16_t* title, const char16_t* defaultFile,
                       const char16_t* pattern, std::int64_t patternIndex) {
   const FileChooserRequest request = BuildFileChooserRequest(
       save, ToQString(title).toStdU16String(), ToQString(defaultFile).toStdU16String(),
       ToQString(pattern).toStdU16String(), patternIndex);
-  return ui_thread::Call<QString>(QString(), [request] { return ChooseFile(request); });
+  return ui_thread::Call<std::u16string>(
+      {}, [request] { return ChooseFile(request).toStdU16String(); });
 }
 
 }  // namespace
@@ -52,9 +54,9 @@ std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_
     const std::u16string_view content(text ? text : u"", TextLength(text));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
   }
-  const QString content = ToQString(text);
+  std::u16string content = CopyText(text);
   return OnGadget<std::int64_t>(gadget, 0, [=](Gadget& found) -> std::int64_t {
-    return found.AddItem(position, content, level) ? 1 : 0;
+    return found.AddItem(position, QString::fromStdU16String(content), level) ? 1 : 0;
   });
 }
 
@@ -80,8 +82,9 @@ const char16_t* UiGetText(ObjectNumber gadget) {
 }
 
 void UiSetText(ObjectNumber gadget, const char16_t* text) {
-  const QString content = ToQString(text);
-  OnGadget(gadget, [content](Gadget& found) { found.SetText(content); });
+  OnGadget(gadget, [content = CopyText(text)](Gadget& found) {
+    found.SetText(QString::fromStdU16String(content));
+  });
 }
 
 const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int64_t column) {
@@ -90,8 +93,8 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
     rows->store.CopyText(index, buffer);
     return buffer.c_str();
   }
-  return ReturnText(OnGadget<QString>(gadget, QString(), [=](Gadget& found) {
-    return found.GetItemText(index, column);
+  return ReturnText(OnGadget<std::u16string>(gadget, {}, [=](Gadget& found) {
+    return found.GetItemText(index, column).toStdU16String();
   }));
 }
 
@@ -111,6 +114,10 @@ std::int64_t UiGetItemData(ObjectNumber gadget, std::int64_t index) {
 
 void UiSetItemData(ObjectNumber gadget, std::int64_t index, std::int64_t value) {
   OnGadget(gadget, [=](Gadget& found) { found.SetItemData(index, value); });
+}
+
+void UiEnableFileDrop(ObjectNumber gadget) {
+  OnGadget(gadget, [](Gadget& found) { found.EnableFileDrop(); });
 }
 
 void UiSetFocus(ObjectNumber gadget) {
@@ -133,10 +140,11 @@ ObjectNumber UiFocusedGadget() {
 }
 
 std::int64_t UiMessageBox(const char16_t* title, const char16_t* text, std::int64_t flags) {
-  const QString caption = ToQString(title);
-  const QString message = ToQString(text);
-  return ui_thread::Call<std::int64_t>(
-      0, [=] { return ShowMessageBox(caption, message, flags); });
+  return ui_thread::Call<std::int64_t>(0, [caption = CopyText(title), message = CopyText(text),
+                                           flags] {
+    return ShowMessageBox(QString::fromStdU16String(caption), QString::fromStdU16String(message),
+                          flags);
+  });
 }
 
 const char16_t* UiAskOpenFile(const char16_t* title, const char16_t* defaultFile,
@@ -150,20 +158,24 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 }
 
 void UiSetClipboardText(const char16_t* text) {
-  const QString content = ToQString(text);
-  ui_thread::Run([content] { QGuiApplication::clipboard()->setText(content); });
+  ui_thread::Run([content = CopyText(text)] {
+    QGuiApplication::clipboard()->setText(QString::fromStdU16String(content));
+  });
 }
 
 const char16_t* UiGetClipboardText() {
-  return ReturnText(
-      ui_thread::Call<QString>(QString(), [] { return QGuiApplication::clipboard()->text(); }));
+  return ReturnText(ui_thread::Call<std::u16string>(
+      {}, [] { return QGuiApplication::clipboard()->text().toStdU16String(); }));
 }
 
 std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
                           const char16_t* directory) {
-  const QString name = ToQString(program);
-  const QString arguments = ToQString(parameters);
-  const QString folder = ToQString(directory);
   return ui_thread::Call<std::int64_t>(
-      0, [=]() -> std::int64_t { return RunProgram(name, arguments, folder) ? 1 : 0; });
+      0, [name = CopyText(program), arguments = CopyText(parameters),
+          folder = CopyText(directory)]() -> std::int64_t {
+        return RunProgram(QString::fromStdU16String(name), QString::fromStdU16String(arguments),
+                          QString::fromStdU16String(folder))
+                   ? 1
+                   : 0;
+      });
 }

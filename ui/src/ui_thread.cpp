@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "hand_over_annotations.h"
 #include "runtime/thread_stop.h"
 #include "threads/posted_events.h"
 
@@ -23,6 +24,7 @@ class WorkEvent : public QEvent {
   WorkEvent(std::function<void()> work, std::function<void()> abandoned)
       : QEvent(WorkEventType), work_(std::move(work)), abandoned_(std::move(abandoned)) {}
   ~WorkEvent() override {
+    TakenOver(this);
     if (abandoned_) abandoned_();
   }
   void Run() {
@@ -41,6 +43,7 @@ class PostedEventCarrier : public QEvent {
  public:
   explicit PostedEventCarrier(PostedEvent* record) : QEvent(PostedEventType), record_(record) {}
   ~PostedEventCarrier() override {
+    TakenOver(this);
     if (record_) DiscardPostedEvent(record_);
   }
   PostedEvent* Take() { return std::exchange(record_, nullptr); }
@@ -53,7 +56,9 @@ std::atomic<bool> postedEventDelivered{false};
 
 class Receiver : public QObject {
  public:
+  // Everything sent here was built on another thread and handed over through Qt's queue.
   bool event(QEvent* event) override {
+    TakenOver(event);
     if (event->type() == WorkEventType) {
       static_cast<WorkEvent*>(event)->Run();
       return true;
@@ -77,7 +82,9 @@ std::thread::id uiThread;
 int HandOverPostedEvent(PostedEvent* record) {
   std::lock_guard guard(receiverLock);
   if (!receiver) return 0;
-  QCoreApplication::postEvent(receiver, new PostedEventCarrier(record));
+  auto* carrier = new PostedEventCarrier(record);
+  HandedOver(carrier);
+  QCoreApplication::postEvent(receiver, carrier);
   return 1;
 }
 
@@ -111,7 +118,9 @@ bool Running() { return running.load(); }
 bool Post(std::function<void()> work, std::function<void()> abandoned) {
   std::unique_lock guard(receiverLock);
   if (!receiver) return false;
-  QCoreApplication::postEvent(receiver, new WorkEvent(std::move(work), std::move(abandoned)));
+  auto* event = new WorkEvent(std::move(work), std::move(abandoned));
+  HandedOver(event);
+  QCoreApplication::postEvent(receiver, event);
   return true;
 }
 

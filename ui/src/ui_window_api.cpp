@@ -1,6 +1,7 @@
 // Start-up, windows, gadget creation, shortcuts and the event wait.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QScreen>
 #include <QThread>
 #include <QWindow>
@@ -190,6 +191,15 @@ void UiAddShortcut(ObjectNumber window, std::int64_t shortcutWord, std::int64_t 
     if (TopLevelWindow* found = ui_objects::FindWindow(window)) {
       found->AddShortcut(shortcutWord, eventNumber);
     }
+  });
+}
+
+void UiSetDesktopName(const char16_t* name) {
+  const QString desktopName = ToQString(name);
+  ui_thread::Run([desktopName] {
+    QGuiApplication::setDesktopFileName(desktopName);
+    const QIcon own(QStringLiteral(":/icons/%1.svg").arg(desktopName));
+    QApplication::setWindowIcon(QIcon::fromTheme(desktopName, own));
   });
 }
 

@@ -53,12 +53,15 @@ std::int64_t ModifierBitsOf(Qt::KeyboardModifiers modifiers) {
 
 class ShortcutFilter : public QObject {
  public:
+  // Events for objects other than widgets (among them the work other threads hand over)
+  // pass untouched: their fields are read only by their receiver.
   bool eventFilter(QObject* receiver, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (!widget) return false;
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) {
       return false;
     }
-    auto* widget = qobject_cast<QWidget*>(receiver);
-    auto* window = widget ? dynamic_cast<TopLevelWindow*>(widget->window()) : nullptr;
+    auto* window = dynamic_cast<TopLevelWindow*>(widget->window());
     if (!window) return false;
     const std::int64_t word = ShortcutWordOf(*static_cast<QKeyEvent*>(event));
     if (event->type() == QEvent::ShortcutOverride) {

@@ -25,6 +25,16 @@ enum Gadget : std::int64_t {
 
 inline constexpr std::int64_t MainWindow = 0;
 
+// Tabs of the main panel, in their order.
+enum Tab : std::int64_t {
+  MainTab = 0,
+  ResultTab = 1,
+  ExportTab = 2,
+};
+
+// The tab that holds gadget.
+Tab TabOf(std::int64_t gadget);
+
 // Events the worker posts to the loop.
 inline constexpr int MessageEvent = 0x10000;
 inline constexpr int DoneEvent = 0x10001;

@@ -36,6 +36,10 @@ class ElementPool {
   // The same for a chain whose last element and length the caller already knows, so that
   // a long chain is not walked again.
   void GiveChain(void* first, void* last, std::int64_t count);
+  // Hands every block back to the heap when no slot is in use and more than one largest
+  // block's worth is allocated, so that a big list, once cleared, does not keep its memory
+  // for the rest of the run. Small pools keep their blocks for the next use.
+  void ReleaseBlocksIfUnused();
 
   std::int64_t SlotSize() const { return slotSize_; }
   std::int64_t SlotsAllocated();

@@ -72,6 +72,11 @@ void DiscardPostedEvent(PostedEvent* event);
 void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
                 std::int64_t data, EventReleaseFunction releaseFunction, std::int32_t flags);
 
+// QueueEvent with a copy of text (zero-terminated UTF-16) as the data word, owned by the
+// event as with PostEventText. Nothing is queued when the copy can't be made.
+void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
+                    std::int64_t type, const char16_t* text, std::int32_t flags);
+
 // Takes the oldest pending event into the current event and returns its code, or 0 when
 // nothing is pending (window, object and data then keep their values, type becomes -1).
 // The previous current event's data is released first.

@@ -14,6 +14,10 @@ inline constexpr std::int64_t UiIgnore = -65535;  // let the toolkit choose this
 inline constexpr int GadgetEvent = 13100;
 inline constexpr int MenuEvent = 13101;
 inline constexpr int CloseEvent = 13116;
+// A file was dropped on a gadget that takes files (UiEnableFileDrop): the event object is
+// the gadget, the data word the file's path (zero-terminated UTF-16, readable until the
+// next event is taken).
+inline constexpr int FileDropEvent = 13103;
 // Returned by the UiWaitEvent call during which a posted event arrived; the posted event
 // itself comes with the next call. Below UserEventBase and none of the codes above.
 inline constexpr int UiPostedEventNotice = 0xC000;
@@ -60,6 +64,14 @@ ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
 ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
                             std::int64_t width, std::int64_t height, const char16_t* text);
 void UiCloseGadgetList();
+// Lets a text field take files dropped on it from a file manager: a drop of files raises
+// FileDropEvent with the first one instead of inserting its address. Dropped text is still
+// inserted as usual. Other gadgets ignore it.
+void UiEnableFileDrop(ObjectNumber gadget);
+// The name under which the desktop knows the program: its desktop entry (name.desktop) and
+// its icon, which every window shows: the icon called name in the desktop's icon theme, or
+// the program's own copy, the resource :/icons/name.svg, where the theme has none.
+void UiSetDesktopName(const char16_t* name);
 
 // Gadget contents. An unknown gadget does nothing and returns 0 or "". Functions that
 // return text return a pointer that stays valid until the calling thread's next call of
