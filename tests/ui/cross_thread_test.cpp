@@ -174,6 +174,9 @@ TEST_F(CrossThreadTest, KilledWorkerEndsAfterItsWaitInsteadOfActingOnTheAnswer) 
   QCoreApplication::processEvents();  // the abandoned read is carried out harmlessly
   EXPECT_TRUE(stoppedWorker.ended);
   EXPECT_FALSE(stoppedWorker.acted);
+  // The killed thread is joined once it has ended, so none is left behind unjoined.
+  while (ThreadsStillEnding() > 0 && waited.elapsed() < 10000) QThread::msleep(1);
+  EXPECT_EQ(ThreadsStillEnding(), 0);
 }
 
 TEST_F(CrossThreadTest, WorkerCallsGiveUpWhenTheUiThreadEnds) {
