@@ -104,8 +104,6 @@ std::shared_ptr<const std::u16string> ReadInput() {
   {
     SharedChangeScope change;
     SetInputFilePath(path);
-    // The previous input goes before the next is read, so that two are never held at once.
-    SetInputText(nullptr);
   }
   if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
     const std::u16string message = u"can't open " + path;

@@ -56,6 +56,16 @@ std::int64_t RegexNextMatch(ObjectNumber number);
 // and after a successful search.
 std::int64_t RegexLastError(ObjectNumber number);
 
+// The error codes RegexLastError can give that callers tell apart; any other is PCRE's own.
+inline constexpr std::int64_t RegexErrorNoMemory = -6;
+inline constexpr std::int64_t RegexErrorMatchLimit = -8;
+inline constexpr std::int64_t RegexErrorRecursionLimit = -21;
+inline constexpr std::int64_t RegexErrorInputTooLong = -32;  // longer than the engine takes
+
+// Why a search failed with error (a RegexLastError code), in the user's words and without
+// a final full stop: the library owns the meaning of every code it can return.
+char16_t* RegexFailureReason(std::int64_t error, std::int64_t at);
+
 // The current match: its text, 1-based character position in the subject, length in
 // characters. "" or 0 without a current match.
 char16_t* RegexMatchText(ObjectNumber number, std::int64_t at);
