@@ -112,7 +112,7 @@ void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std
   bool queued = false;
   if (queue) {
     std::lock_guard lock(eventLock);
-    queued = queue->Append({nullptr, code, flags, object, window, type, data, releaseFunction});
+    queued = queue->Append({{code, object, window, type, data, releaseFunction}, nullptr, flags});
   }
   // Data of an event that was dropped or merged is released outside the lock.
   if (!queued) ReleaseData(releaseFunction, data);
@@ -128,7 +128,7 @@ void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
 std::int32_t NextQueuedEvent() {
   EventQueue* queue = CallingQueue();
   if (!queue) return 0;
-  CurrentEvent previous;
+  PostedEvent previous;
   {
     std::lock_guard lock(eventLock);
     previous = queue->TakeNext();
