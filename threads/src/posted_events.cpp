@@ -137,30 +137,22 @@ std::int32_t NextQueuedEvent() {
   return queue->current.code;
 }
 
-std::int32_t UiEventCode() {
+namespace {
+
+// One field of the calling thread's current event; 0 on a thread without a queue.
+template <class Field>
+Field CurrentEventField(Field PostedEvent::*field) {
   EventQueue* queue = CallingQueue();
-  return queue ? queue->current.code : 0;
+  return queue ? queue->current.*field : 0;
 }
 
-std::int64_t UiEventObject() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.object : 0;
-}
+}  // namespace
 
-std::int64_t UiEventWindow() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.window : 0;
-}
-
-std::int64_t UiEventType() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.type : 0;
-}
-
-std::int64_t UiEventData() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.data : 0;
-}
+std::int32_t UiEventCode() { return CurrentEventField(&PostedEvent::code); }
+std::int64_t UiEventObject() { return CurrentEventField(&PostedEvent::object); }
+std::int64_t UiEventWindow() { return CurrentEventField(&PostedEvent::window); }
+std::int64_t UiEventType() { return CurrentEventField(&PostedEvent::type); }
+std::int64_t UiEventData() { return CurrentEventField(&PostedEvent::data); }
 
 void SuppressEventsBegin() {
   if (EventQueue* queue = CallingQueue()) {
