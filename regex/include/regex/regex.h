@@ -10,7 +10,8 @@
 // One regex object is used by one thread at a time. Every operation here that touches an
 // object runs inside a SharedChangeScope, and every match call runs interruptibly, so a
 // worker stopped by ThreadKill leaves its current match at once and touches no regex object
-// after the kill has returned.
+// after the kill has returned. (A stop check between matches would not do: one backtracking
+// match call can run for minutes.)
 #pragma once
 
 #include <cstdint>

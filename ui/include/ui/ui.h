@@ -82,7 +82,9 @@ void UiSetDesktopName(const char16_t* name);
 // this layer that returns text (copy it before then).
 // Every operation may be called from any thread; a call from another thread than the UI
 // thread waits for the UI thread (and ends a thread told to stop right after that wait),
-// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait. Never call
+// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait: the tree's
+// rows live apart from its view and reach it in batches, one UI-thread notice per batch, so
+// a worker adding millions of rows is never held up by the view. Never call
 // one that waits from inside a SharedChangeScope (a scope is never held while waiting for
 // another thread); the three tree calls that never wait may be called there, and a worker
 // adds its tree rows inside the scope that adds their record, so a stop leaves both or
