@@ -12,12 +12,12 @@ namespace {
 // title comes before the first one and the icon after the last, so the text may hold it.
 constexpr char16_t Separator = u'|';
 
+}  // namespace
+
 std::u16string DecimalText(std::int64_t value) {
   const std::string digits = std::to_string(value);
   return std::u16string(digits.begin(), digits.end());
 }
-
-}  // namespace
 
 void PostUserMessage(std::u16string_view title, std::u16string_view text, std::int64_t icon) {
   std::u16string message(title);

@@ -15,4 +15,7 @@ void PostUserMessage(std::u16string_view title, std::u16string_view text, std::i
 // On the UI thread: shows a message posted by PostUserMessage.
 void ShowPostedMessage(std::u16string_view message);
 
+// A number as the messages write it: decimal, with a minus sign when negative.
+std::u16string DecimalText(std::int64_t value);
+
 }  // namespace evaluator
