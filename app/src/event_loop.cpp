@@ -1,8 +1,10 @@
-// The event loop's dispatch: gadget events (the export buttons), shortcut events, the close
-// event and the two events the worker posts.
+// The event loop: waits for events and dispatches gadget events (the export buttons),
+// shortcut events, file drops, the close event and the two events the worker posts.
 #include "app/evaluator.h"
 #include "commands.h"
+#include "evaluation_request.h"
 #include "export.h"
+#include "messages.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
 #include "state.h"
@@ -14,32 +16,19 @@
 namespace evaluator {
 namespace {
 
-// A message without "|" is an error; otherwise its fields are title, text and flags.
-void ShowMessage(const std::u16string& message) {
-  if (message.find(u'|') == std::u16string::npos) {
-    UiMessageBox(u"error", message.c_str(), IconError);
-    return;
-  }
-  const String title = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 1, u"|", at); });
-  const String text = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 2, u"|", at); });
-  const String flags = TakeResult([&](std::int64_t at) { FieldAt(message.c_str(), 3, u"|", at); });
-  UiMessageBox(title.data(), text.data(), ParseInteger(flags.data()));
-}
-
 void ShowResults() {
   ApplicationState& state = State();
   UiSetState(state.mainPanel, ResultTab);
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
-  if (RegexIsValid(0)) RegexFree(0);
-  SetInputText(nullptr);
+  if (RegexIsValid(RegexNumber)) RegexFree(RegexNumber);
 }
 
 void HandleUserEvent(int code) {
   ApplicationState& state = State();
   state.eventMessageText.clear();
   if (UiEventData() != 0) state.eventMessageText = reinterpret_cast<const char16_t*>(UiEventData());
-  if (code == MessageEvent) ShowMessage(state.eventMessageText);
+  if (code == MessageEvent) ShowPostedMessage(state.eventMessageText);
   if (code == DoneEvent) ShowResults();
 }
 
@@ -61,8 +50,7 @@ void ShowAndFocus(std::int64_t gadget) {
 }
 
 void HandleMenuEvent(std::int64_t command) {
-  // Alt+P, Alt+S, Alt+O and Alt+R: the event number is the gadget to focus.
-  if (command >= 1 && command <= ResultsTree) {
+  if (IsFocusCommand(command)) {
     ShowAndFocus(command);
     return;
   }
@@ -93,6 +81,14 @@ bool HandleEvent(int code) {
   if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
   if (code == FileDropEvent) HandleFileDrop(object);
   return code != CloseEvent;
+}
+
+int Run() {
+  StartUp();
+  while (HandleEvent(UiWaitEvent())) {
+  }
+  ShutDown();
+  return 0;
 }
 
 }  // namespace evaluator

@@ -19,10 +19,4 @@ void SetInputFilePath(std::u16string path) {
   state.inputFilePath = std::move(path);
 }
 
-void SetInputText(std::shared_ptr<const std::u16string> text) {
-  ApplicationState& state = State();
-  std::lock_guard guard(state.textLock);
-  state.inputText = std::move(text);
-}
-
 }  // namespace evaluator

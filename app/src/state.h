@@ -13,9 +13,7 @@ namespace evaluator {
 
 struct ApplicationState {
   // Written by the worker, read by commands on the UI thread: guarded by textLock. The
-  // input is shared so that a stopped worker still scanning its copy never sees it freed
-  // under it when the next evaluation replaces it.
-  std::shared_ptr<const std::u16string> inputText;
+  // input text itself belongs to the worker that reads it.
   std::u16string inputFilePath;
   std::mutex textLock;
 
@@ -34,6 +32,5 @@ ApplicationState& State();
 
 std::u16string InputFilePath();
 void SetInputFilePath(std::u16string path);
-void SetInputText(std::shared_ptr<const std::u16string> text);
 
 }  // namespace evaluator

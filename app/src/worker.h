@@ -1,24 +1,20 @@
-// The evaluation worker: compiles the pattern, scans the input on its own thread and fills
-// the result list and the result tree as it goes.
+// The evaluation worker: reads the request, compiles the pattern and scans the input on its
+// own thread, handing every match to the result sink.
 #pragma once
 
 #include <cstdint>
 
+#include "runtime/object_registry.h"
+
 namespace evaluator {
 
-// Process modes, from the first two option items.
-inline constexpr std::int64_t MatchesOnly = -1;
-inline constexpr std::int64_t GroupsOnly = 1;
-inline constexpr std::int64_t MatchesAndGroups = 2;
-inline constexpr std::int64_t NeitherMatchesNorGroups = 0;
-
-// On the UI thread: clears the tree and the result list and starts a worker.
-void StartEvaluation();
+// The regex object of the evaluation; the worker compiles it, the loop frees it when done.
+inline constexpr ObjectNumber RegexNumber = 0;
 
 // On the UI thread: stops a running worker without telling the user (used at shut-down).
 void StopWorker();
 
-// The worker procedure; mode is one of the process modes above.
+// The worker procedure; mode is one of the process modes of evaluation_request.h.
 std::int64_t EvaluationWorker(std::int64_t mode);
 
 }  // namespace evaluator

@@ -7,6 +7,7 @@
 
 #include "app/evaluator.h"
 #include "commands.h"
+#include "messages.h"
 #include "runtime/file_stream.h"
 #include "runtime/thread_stop.h"
 #include "state.h"
@@ -25,8 +26,6 @@ std::atomic<std::int64_t> engineBytesLimit{InputLimits{}.engineBytes};
 std::atomic<std::int64_t> memoryBudgetLimit{InputLimits{}.memoryBudget};
 
 std::u16string Widened(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-std::u16string DecimalText(std::int64_t value) { return Widened(std::to_string(value)); }
 
 // A size the way a person reads it.
 std::u16string SizeText(std::int64_t bytes) {
@@ -104,8 +103,6 @@ std::shared_ptr<const std::u16string> ReadInput() {
   {
     SharedChangeScope change;
     SetInputFilePath(path);
-    // The previous input goes before the next is read, so that two are never held at once.
-    SetInputText(nullptr);
   }
   if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
     const std::u16string message = u"can't open " + path;

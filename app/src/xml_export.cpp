@@ -5,6 +5,7 @@
 
 #include "records/match_record.h"
 #include "runtime/strings.h"
+#include "runtime/text_encoding.h"
 #include "xml/xml.h"
 
 namespace evaluator {
@@ -62,9 +63,6 @@ namespace {
 bool IsXmlCharacter(char16_t unit) {
   return unit == u'\t' || unit == u'\n' || unit == u'\r' || (unit >= 0x20 && unit < 0xFFFE);
 }
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // The composed declaration names UTF-16; the file is UTF-8.
 void NameUtf8InDeclaration(std::u16string& text) {

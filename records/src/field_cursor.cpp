@@ -17,10 +17,10 @@ const void* ReadAddress(const std::uint8_t* bytes) {
   return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(value));
 }
 
-const char* TextAt(const std::uint8_t* bytes) { return reinterpret_cast<const char*>(bytes); }
+const char* NameAt(const std::uint8_t* bytes) { return reinterpret_cast<const char*>(bytes); }
 
 const std::uint8_t* PastText(const std::uint8_t* bytes) {
-  return bytes + std::strlen(TextAt(bytes)) + 1;
+  return bytes + std::strlen(NameAt(bytes)) + 1;
 }
 
 }  // namespace
@@ -29,9 +29,9 @@ void FieldCursor::Start(RecordDescriptor descriptor, const void* record) {
   *this = FieldCursor{};
   recordBase = static_cast<const std::uint8_t*>(record);
   if (!descriptor) return;
-  recordName = TextAt(descriptor);
+  recordName = NameAt(descriptor);
   const std::uint8_t* second = PastText(descriptor);
-  secondName = TextAt(second);
+  secondName = NameAt(second);
   const std::uint8_t* mapAddress = PastText(second);
   layoutMap = static_cast<const std::int64_t*>(ReadAddress(mapAddress));
   position = mapAddress + 8;
@@ -76,7 +76,7 @@ int FieldCursor::Step() {
   }
   typeCode = typeByte & descriptor::kTypeCodeBits;
   isReference = (typeByte & descriptor::kReferenceBit) != 0;
-  name = TextAt(nameBytes);
+  name = NameAt(nameBytes);
   position = PastText(nameBytes);
   if (typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     nestedDescriptor = static_cast<RecordDescriptor>(ReadAddress(position));

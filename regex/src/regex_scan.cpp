@@ -1,5 +1,6 @@
 #include <pcre.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <new>
@@ -7,6 +8,8 @@
 #include "match_call.h"
 #include "regex/regex.h"
 #include "regex_object.h"
+#include "runtime/strings.h"
+#include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
 #include "utf8_text.h"
 
@@ -17,12 +20,9 @@ constexpr std::int64_t LongestSubject = std::numeric_limits<std::int32_t>::max()
 // Why a search that returned result found nothing: 0 for no match, else PCRE's code.
 std::int32_t FailureReason(int result) { return result == PCRE_ERROR_NOMATCH ? 0 : result; }
 
+// ASCII, or the terminator at the end of the subject, is one byte.
 std::int32_t CharacterBytesAt(const char* subject, std::int32_t offset) {
-  auto lead = static_cast<unsigned char>(subject[offset]);
-  if (lead >= 0xC0 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF7) return 4;
-  return 1;  // ASCII, or the terminator at the end of the subject
+  return std::max(1, Utf8LengthAnnounced(static_cast<unsigned char>(subject[offset])));
 }
 
 // Where the search after the current match starts: the match's end, one whole character
@@ -83,7 +83,7 @@ const std::int32_t* GroupEntries(const RegexObject* object, std::int64_t n) {
 
 char16_t* GroupText(const RegexObject* object, std::int64_t n, std::int64_t at) {
   const std::int32_t* entries = GroupEntries(object, n);
-  if (!entries) return EmptyStringResult(at);
+  if (!entries) return ReturnEmptyTemp(at);
   return Utf8RangeToString(object->subject, entries[0], entries[1], at);
 }
 
@@ -177,7 +177,7 @@ std::int64_t RegexLastError(ObjectNumber number) {
 char16_t* RegexMatchText(ObjectNumber number, std::int64_t at) {
   SharedChangeScope scope;
   RegexObject* object = CurrentMatch(number);
-  if (!object) return EmptyStringResult(at);
+  if (!object) return ReturnEmptyTemp(at);
   return Utf8RangeToString(object->subject, object->offsetVector[0], object->offsetVector[1],
                            at);
 }

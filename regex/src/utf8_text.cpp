@@ -1,12 +1,11 @@
 #include "utf8_text.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "runtime/huge_pages.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
@@ -17,8 +16,6 @@ namespace {
 // well under a millisecond, large enough that the check costs nothing.
 constexpr std::size_t SliceUnits = std::size_t{1} << 18;
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // The end of the slice that starts at start, never between the units of a pair.
 std::size_t SliceEnd(const char16_t* text, std::size_t start, std::size_t units) {
@@ -52,17 +49,14 @@ void WriteUtf8(const char16_t* text, std::size_t units, char* out) {
 std::int64_t StepLength(const unsigned char* text, std::int64_t i, std::int64_t left,
                         bool* counts) {
   unsigned char lead = text[i];
-  int following = lead >= 0xC0 && lead <= 0xDF   ? 1
-                  : lead >= 0xE0 && lead <= 0xEF ? 2
-                  : lead >= 0xF0 && lead <= 0xF7 ? 3
-                                                 : -1;
+  const int following = Utf8LengthAnnounced(lead) - 1;  // -1: no lead byte
   if (following < 0 || left < following + 1) {
     *counts = false;
     return 1;
   }
   *counts = true;
   std::int64_t step = 1;
-  while (step <= following && IsContinuation(text[i + step])) ++step;
+  while (step <= following && IsUtf8Continuation(text[i + step])) ++step;
   return step;
 }
 
@@ -74,15 +68,9 @@ char* AllocateTextBytes(std::size_t size) {
   if (size < 2 * HugePageBytes) return static_cast<char*>(std::malloc(size));
   std::size_t rounded = (size + HugePageBytes - 1) / HugePageBytes * HugePageBytes;
   void* bytes = std::aligned_alloc(HugePageBytes, rounded);
-  if (bytes) madvise(bytes, rounded, MADV_HUGEPAGE);  // only advice: failure changes nothing
+  AdviseHugePages(bytes, static_cast<std::int64_t>(rounded));
   return static_cast<char*>(bytes);
 }
-
-char16_t* ResultPointer(std::int64_t at) {
-  return reinterpret_cast<char16_t*>(reinterpret_cast<char*>(TempAreaBase()) + at);
-}
-
-std::int64_t ResolvePosition(std::int64_t at) { return at < 0 ? TempPosition() : at; }
 
 }  // namespace
 
@@ -118,17 +106,11 @@ std::int64_t Utf8CharCount(const char* text, std::int64_t start, std::int64_t en
 
 char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t end,
                             std::int64_t at) {
-  if (!text || end <= start || start < 0) return EmptyStringResult(at);
+  if (!text || end <= start || start < 0) return ReturnEmptyTemp(at);
   return Utf8ToTempString(text + start, end - start, at);
 }
 
-char16_t* EmptyStringResult(std::int64_t at) {
-  at = ResolvePosition(at);
-  ReturnEmptyTemp(at);
-  return ResultPointer(at);
-}
-
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at) {
-  if (!bytes) return EmptyStringResult(at);
+  if (!bytes) return ReturnEmptyTemp(at);
   return AnsiToTempString(bytes, static_cast<std::int64_t>(std::strlen(bytes)), at);
 }

@@ -32,8 +32,5 @@ std::int64_t Utf8CharCount(const char* text, std::int64_t start, std::int64_t en
 char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t end,
                             std::int64_t at);
 
-// The empty string as a result at position at.
-char16_t* EmptyStringResult(std::int64_t at);
-
 // Zero-terminated 8-bit text at position at, each byte one UTF-16 unit.
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at);

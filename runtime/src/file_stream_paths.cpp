@@ -43,7 +43,7 @@ std::int64_t ProbeFileSize(const char16_t* path) {
 }
 
 char16_t* FilePartOfPath(const char16_t* path, std::int64_t mode, std::int64_t at) {
-  if (!path) return strings_detail::EmptyResult(at);
+  if (!path) return ReturnEmptyTemp(at);
   std::u16string_view text(path);
   if (!text.empty() && text.front() == u'"') text.remove_prefix(1);
   const std::size_t lastSeparator = text.find_last_of(u"/\\");

@@ -85,7 +85,7 @@ UnitResult ReadUtf8Unit(FileStream& stream, WorkArea& work) {
     work.bytes.push_back(static_cast<char>(sequence[0]));
     return UnitResult::Stored;
   }
-  const int length = SequenceLength(sequence[0]);
+  const int length = Utf8LengthAnnounced(sequence[0]);
   if (length == 0) {
     work.bytes.push_back('?');
     return UnitResult::Stored;

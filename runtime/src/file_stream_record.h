@@ -65,14 +65,6 @@ class UniqueDescriptor {
   int descriptor_;
 };
 
-// Bytes a UTF-8 lead byte announces, or 0 for a byte that can't start a sequence.
-inline int SequenceLength(unsigned char lead) {
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
-  return 0;
-}
-
 // One byte, on the buffer's fast path when it can be.
 inline bool ReadByte(FileStream& stream, unsigned char& byte) {
   if (stream.buffer && stream.bufferMode == 1 && stream.bufferCount > 0) {

@@ -23,6 +23,7 @@
 #include <new>
 
 #include "file_stream_record.h"
+#include "runtime/huge_pages.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
 #include "strings_area.h"
@@ -81,7 +82,7 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
       ++i;
       continue;
     }
-    const auto length = static_cast<std::size_t>(SequenceLength(s[i]));
+    const auto length = static_cast<std::size_t>(Utf8LengthAnnounced(s[i]));
     if (length == 0) {
       s[i++] = '?';
       continue;
@@ -246,14 +247,12 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
 
 constexpr std::size_t DecodeSliceBytes = std::size_t{1} << 20;
 
-bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
-
 // Where a UTF-8 slice may end: before a byte that is no continuation, which no sequence
 // before it can take; a byte that four continuations precede can't belong to one either.
 std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length) {
   const std::size_t end = std::min(length, start + DecodeSliceBytes);
   for (std::size_t cut = end; cut > start && cut + 4 >= end; --cut) {
-    if (cut == length || !IsContinuation(bytes[cut])) return cut;
+    if (cut == length || !IsUtf8Continuation(static_cast<unsigned char>(bytes[cut]))) return cut;
   }
   return end;
 }
@@ -289,7 +288,7 @@ void CopyUtf16Units(const RawText& raw, std::u16string& text) {
 // never more than the worst case: one UTF-16 unit per byte.
 void Decode(const RawText& raw, std::u16string& text) {
   text.reserve(raw.format == FormatUtf16 ? raw.length / 2 : raw.length);
-  strings_detail::AdviseLargeBlock(text.data(), static_cast<std::int64_t>(2 * text.capacity()));
+  AdviseHugePages(text.data(), static_cast<std::int64_t>(2 * text.capacity()));
   if (raw.format == FormatUtf16) return CopyUtf16Units(raw, text);
   DecodeUnits(raw, text);
 }
@@ -310,7 +309,7 @@ bool ByteArea::Reserve(std::size_t bytes) {
   if (block == MAP_FAILED) return false;
   data_ = static_cast<char*>(block);
   capacity_ = size;
-  strings_detail::AdviseLargeBlock(data_, static_cast<std::int64_t>(size));
+  AdviseHugePages(data_, static_cast<std::int64_t>(size));
   return true;
 }
 

@@ -43,7 +43,7 @@ struct ObjectTable {
 
   bool IsStatic(ObjectNumber number) const { return number >= 0 && number < capacity; }
 
-  std::byte* RecordOf(ObjectNumber number) {
+  std::byte* SlotOf(ObjectNumber number) {
     if (IsStatic(number)) return slots[static_cast<std::size_t>(number)].get();
     auto found = issuedHandles.find(number);
     return found == issuedHandles.end() ? nullptr : found->second->record.get();
@@ -121,7 +121,7 @@ void* LookupObject(ObjectTable* table, ObjectNumber number) {
   std::byte* record = nullptr;
   {
     std::lock_guard guard(table->lock);
-    record = table->RecordOf(number);
+    record = table->SlotOf(number);
   }
   return record && FirstWordSet(record) ? record : nullptr;
 }
@@ -129,7 +129,7 @@ void* LookupObject(ObjectTable* table, ObjectNumber number) {
 void* IsObject(ObjectTable* table, ObjectNumber number) {
   if (!table) return nullptr;
   std::lock_guard guard(table->lock);
-  std::byte* record = table->RecordOf(number);
+  std::byte* record = table->SlotOf(number);
   if (!record) return nullptr;
   if (!table->IsStatic(number)) return record;
   return FirstWordSet(record) ? record : nullptr;

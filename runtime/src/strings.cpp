@@ -1,7 +1,6 @@
 #include "runtime/strings.h"
 
 #include <malloc.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "runtime/huge_pages.h"
 #include "runtime/thread_data.h"
 #include "strings_area.h"
 
@@ -51,7 +51,7 @@ struct StringBuffer {
 void* HeapResize(void* block, std::int64_t bytes) {
   void* resized = std::realloc(block, static_cast<std::size_t>(bytes));
   if (!resized) OutOfStringMemory();
-  strings_detail::AdviseLargeBlock(resized, static_cast<std::int64_t>(::malloc_usable_size(resized)));
+  AdviseHugePages(resized, static_cast<std::int64_t>(::malloc_usable_size(resized)));
   return resized;
 }
 
@@ -147,23 +147,6 @@ char16_t* ResizeBlock(char16_t* block, std::int64_t textBytes) {
 
 namespace strings_detail {
 
-// A block this large is a mapping of its own, which the heap grows in place by remapping
-// it. Advising only the whole pages inside the block would split the mapping in three, and
-// a split mapping can't be remapped: every later growth would copy the whole block (a
-// string area grown step by step to many MiB would take quadratic time). So the advice
-// covers every page from the one holding the block's start to the end of its allocation;
-// bytes is the whole allocation (for a heap block, its malloc_usable_size).
-void AdviseLargeBlock(void* block, std::int64_t bytes) {
-  constexpr std::int64_t LargeBlock = std::int64_t{4} << 20;
-  constexpr std::uintptr_t PageMask = 4095;
-  if (!block || bytes < LargeBlock) return;
-  const auto address = reinterpret_cast<std::uintptr_t>(block);
-  const auto start = address & ~PageMask;
-  const auto end = (address + static_cast<std::uintptr_t>(bytes) + PageMask) & ~PageMask;
-  // Only a hint: without it the block works the same, just more slowly.
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-}
-
 char16_t* ReserveKeeping(std::int64_t length, std::int64_t at, const char16_t*& source,
                          std::int64_t sourceLength) {
   StringBuffer& area = CurrentArea();
@@ -179,12 +162,6 @@ char16_t* ReserveKeeping(std::int64_t length, std::int64_t at, const char16_t*& 
 char16_t* WriteResult(const char16_t* source, std::int64_t length, std::int64_t at) {
   char16_t* destination = ReserveKeeping(length, at, source, length);
   CopyText(destination, source, length);
-  return destination;
-}
-
-char16_t* EmptyResult(std::int64_t at) {
-  char16_t* destination = ReserveTemp(0, at);
-  *destination = 0;
   return destination;
 }
 
@@ -267,7 +244,11 @@ void GiveBackTemp(std::int64_t units) {
   area.position = std::max<std::int64_t>(0, area.position - 2 * std::max<std::int64_t>(0, units));
 }
 
-void ReturnEmptyTemp(std::int64_t at) { strings_detail::EmptyResult(at); }
+char16_t* ReturnEmptyTemp(std::int64_t at) {
+  char16_t* destination = ReserveTemp(0, at);
+  *destination = 0;
+  return destination;
+}
 
 std::int64_t TempOffsetOf(const void* pointer) {
   StringBuffer& area = CurrentArea();

@@ -15,11 +15,4 @@ char16_t* ReserveKeeping(std::int64_t length, std::int64_t at, const char16_t*& 
 // Writes length units of source as the result at at, terminated; source may overlap it.
 char16_t* WriteResult(const char16_t* source, std::int64_t length, std::int64_t at);
 
-// The empty string as the result at at.
-char16_t* EmptyResult(std::int64_t at);
-
-// Asks for huge pages behind a block of many MiB that is about to be filled: faulting in
-// fresh memory page by page costs more than converting a whole file.
-void AdviseLargeBlock(void* block, std::int64_t bytes);
-
 }  // namespace strings_detail

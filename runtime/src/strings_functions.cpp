@@ -12,7 +12,6 @@
 #include "runtime/strings.h"
 #include "strings_area.h"
 
-using strings_detail::EmptyResult;
 using strings_detail::ReserveKeeping;
 using strings_detail::WriteResult;
 
@@ -88,19 +87,19 @@ char16_t* MidChars(const char16_t* s, std::int64_t start, std::int64_t n, std::i
   const std::int64_t length = StringLength(s);
   start = std::max<std::int64_t>(start, 1);
   n = std::max<std::int64_t>(n, 0);
-  if (start > length) return EmptyResult(at);
+  if (start > length) return ReturnEmptyTemp(at);
   return WriteResult(s + (start - 1), std::min(n, length - start + 1), at);
 }
 
 char16_t* MidToEnd(const char16_t* s, std::int64_t start, std::int64_t at) {
-  if (!s) return EmptyResult(at);
+  if (!s) return ReturnEmptyTemp(at);
   start = std::max<std::int64_t>(start, 1);
   return MidChars(s, start, StringLength(s) - start + 1, at);
 }
 
 char16_t* PadLeftTo(const char16_t* s, std::int64_t n, const char16_t* pad, std::int64_t at) {
   n = std::max<std::int64_t>(n, 0);
-  if (!pad || !*pad) return EmptyResult(at);
+  if (!pad || !*pad) return ReturnEmptyTemp(at);
   const char16_t padUnit = *pad;
   const std::int64_t kept = std::min(n, StringLength(s));
   const std::int64_t padding = n - kept;
@@ -130,7 +129,7 @@ std::int64_t CountOccurrences(const char16_t* s, const char16_t* needle) {
 
 char16_t* FieldAt(const char16_t* s, std::int64_t index, const char16_t* delimiter,
                   std::int64_t at) {
-  if (index < 1) return EmptyResult(at);
+  if (index < 1) return ReturnEmptyTemp(at);
   const std::int64_t length = StringLength(s);
   const std::int64_t delimiterLength = StringLength(delimiter);
   std::int64_t field = 1;
@@ -146,7 +145,7 @@ char16_t* FieldAt(const char16_t* s, std::int64_t index, const char16_t* delimit
     fieldStart = i + delimiterLength;
     i = fieldStart - 1;
   }
-  return EmptyResult(at);
+  return ReturnEmptyTemp(at);
 }
 
 std::int64_t ParseInteger(const char16_t* s) {

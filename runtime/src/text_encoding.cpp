@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/huge_pages.h"
 #include "runtime/strings.h"
 #include "strings_area.h"
 
@@ -11,10 +12,6 @@ namespace {
 constexpr char16_t Replacement = 0xFFFD;
 constexpr std::uint64_t Utf16AsciiMask = 0xFF80FF80FF80FF80ull;
 constexpr std::uint64_t Utf8AsciiMask = 0x8080808080808080ull;
-
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 template <class T>
 std::uint64_t LoadWord(const T* source) {
@@ -204,7 +201,7 @@ std::size_t Utf16LengthOf(const char* bytes, std::size_t length) {
 template <class Container>
 void ReserveLarge(Container& out, std::size_t size) {
   out.reserve(size);
-  strings_detail::AdviseLargeBlock(out.data(), static_cast<std::int64_t>(
+  AdviseHugePages(out.data(), static_cast<std::int64_t>(
                                                    out.capacity() * sizeof(out[0])));
 }
 

@@ -11,12 +11,11 @@
 #include <stop_token>
 #include <thread>
 
-#include "gadgets.h"
 #include "records/match_record.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
-#include "ui_objects.h"
+#include "ui/widget_seam.h"
 #include "worker.h"
 
 namespace evaluator_test {
@@ -58,10 +57,7 @@ ModalRecord& Modal() {
   return record;
 }
 
-QWidget* WidgetOf(std::int64_t gadget) {
-  ::Gadget* found = ui_objects::FindGadget(gadget);
-  return found ? found->Widget() : nullptr;
-}
+QWidget* WidgetOf(std::int64_t gadget) { return UiGadgetWidget(gadget); }
 
 void Press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
   QWidget* target = QApplication::focusWidget();

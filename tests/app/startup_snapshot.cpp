@@ -5,8 +5,7 @@
 #include "evaluator_test_support.h"
 #include "state.h"
 #include "ui/ui.h"
-#include "ui_objects.h"
-#include "window.h"
+#include "ui/widget_seam.h"
 
 namespace evaluator_test {
 namespace {
@@ -24,7 +23,7 @@ void TakeStartUpSnapshot() {
   }
   snapshot.currentOption = UiGetState(evaluator::OptionsList);
   snapshot.frontTab = UiGetState(evaluator::State().mainPanel);
-  QWidget* window = ui_objects::FindWindow(evaluator::MainWindow);
+  QWidget* window = UiWindowWidget(evaluator::MainWindow);
   snapshot.windowTitle = window->windowTitle().toStdU16String();
   snapshot.maximised = window->isMaximized();
   snapshot.clientWidth = UiWindowClientWidth(evaluator::MainWindow);

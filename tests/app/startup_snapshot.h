@@ -20,7 +20,7 @@ struct StartUpSnapshot {
   bool maximised = false;
   std::int64_t clientWidth = 0;
   std::int64_t clientHeight = 0;
-  std::vector<evaluator::GadgetRect> gadgetRects;  // gadgets 0 to 12, as placed
+  std::vector<evaluator::ColumnArea> gadgetRects;  // gadgets 0 to 12, as placed
 };
 
 const StartUpSnapshot& StartUpState();

@@ -13,18 +13,18 @@ namespace evaluator_test {
 namespace {
 
 using evaluator::ColumnRect;
-using evaluator::GadgetRect;
+using evaluator::ColumnArea;
 
 TEST(StartUpLayout, ColumnRuleOnAFullHdClientArea) {
   const std::vector<std::int64_t> mainX{0, 320, 640, 960, 1280, 1600};
   for (int column = 0; column < 6; ++column) {
-    EXPECT_EQ(ColumnRect(1920, 1000, 6, column), (GadgetRect{mainX[column], 0, 315, 1000}));
+    EXPECT_EQ(ColumnRect(1920, 1000, 6, column), (ColumnArea{mainX[column], 0, 315, 1000}));
   }
-  EXPECT_EQ(ColumnRect(1920, 1000, 2, 0), (GadgetRect{0, 0, 955, 1000}));
-  EXPECT_EQ(ColumnRect(1920, 1000, 2, 1), (GadgetRect{960, 0, 955, 1000}));
+  EXPECT_EQ(ColumnRect(1920, 1000, 2, 0), (ColumnArea{0, 0, 955, 1000}));
+  EXPECT_EQ(ColumnRect(1920, 1000, 2, 1), (ColumnArea{960, 0, 955, 1000}));
   const std::vector<std::int64_t> exportX{0, 174, 349, 523, 698};
   for (int column = 0; column < 5; ++column) {
-    EXPECT_EQ(ColumnRect(1920, 1000, 11, column), (GadgetRect{exportX[column], 0, 169, 1000}));
+    EXPECT_EQ(ColumnRect(1920, 1000, 11, column), (ColumnArea{exportX[column], 0, 169, 1000}));
   }
 }
 

@@ -183,7 +183,7 @@ TEST_F(GadgetTest, KeysNavigateAndExpandATreeThatIsShownInSteps) {
   QAbstractItemModelTester tester(view->model(),
                                   QAbstractItemModelTester::FailureReportingMode::Warning);
   for (int match = 0; match < Matches; ++match) {
-    const std::u16string text = u"m" + QString::number(match).toStdU16String();
+    const std::u16string text = (u'm' + QString::number(match)).toStdU16String();
     UiAddItem(Results, -1, text.c_str(), 0, 0);
     UiAddItem(Results, -1, u"g", 0, 1);
   }
@@ -215,7 +215,7 @@ TEST_F(GadgetTest, KeysNavigateAndExpandATreeThatIsShownInSteps) {
   }
   EXPECT_EQ(model->rowCount({}), Matches);
   QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
-  EXPECT_EQ(Text(UiGetText(Results)), u"m" + QString::number(Matches - 1).toStdU16String());
+  EXPECT_EQ(Text(UiGetText(Results)), (u'm' + QString::number(Matches - 1)).toStdU16String());
   QTest::keyClick(view, Qt::Key_PageUp);
   QTest::keyClick(view, Qt::Key_Home);
   EXPECT_EQ(UiGetState(Results), 0);

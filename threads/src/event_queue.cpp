@@ -46,8 +46,8 @@ bool EventQueue::Append(const QueueNode& event) {
   return true;
 }
 
-CurrentEvent EventQueue::TakeNext() {
-  CurrentEvent previous;
+PostedEvent EventQueue::TakeNext() {
+  PostedEvent previous;
   current.code = 0;
   if (current.data && current.release) {
     previous.data = current.data;
@@ -57,8 +57,7 @@ CurrentEvent EventQueue::TakeNext() {
   }
   current.type = -1;
   if (QueueNode* oldest = head) {
-    current = {oldest->code, oldest->object, oldest->window, oldest->type, oldest->data,
-               oldest->release};
+    current = static_cast<const PostedEvent&>(*oldest);
     head = oldest->next;
     if (!head) tail = nullptr;
     pool.GiveBack(oldest);

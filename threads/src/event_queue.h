@@ -9,19 +9,11 @@
 
 #include "threads/posted_events.h"
 
-struct QueueNode {
-  QueueNode* next;
-  std::int32_t code;
-  std::int32_t flags;
-  std::int64_t object;
-  std::int64_t window;
-  std::int64_t type;
-  std::int64_t data;
-  EventReleaseFunction release;
+// A pending event: the event as it will be taken, with its link and its posting flags.
+struct QueueNode : PostedEvent {
+  QueueNode* next = nullptr;
+  std::int32_t flags = 0;
 };
-
-// The event last taken holds the same values as a posted one.
-using CurrentEvent = PostedEvent;
 
 // Fixed-size nodes handed out from chunks and taken back into a free list, so that a busy
 // queue stops allocating once it has grown.
@@ -41,7 +33,7 @@ struct EventQueue {
   QueueNode* head = nullptr;
   QueueNode* tail = nullptr;
   std::int32_t suppression = 0;
-  CurrentEvent current;
+  PostedEvent current;
 
   // Appends a copy of event; false when it was dropped (suppressed, no memory) or merged
   // into the last pending event. The caller then still owns the event's data.
@@ -50,7 +42,7 @@ struct EventQueue {
   // Makes the oldest pending event the current one (code 0 and type -1 when none is
   // pending). Returns the data and release function of the previous current event, which
   // the caller releases.
-  CurrentEvent TakeNext();
+  PostedEvent TakeNext();
 
   // Unlinks every pending node for which matches(node) holds; returns them as a chain.
   template <class Predicate>

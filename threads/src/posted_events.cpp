@@ -112,7 +112,7 @@ void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std
   bool queued = false;
   if (queue) {
     std::lock_guard lock(eventLock);
-    queued = queue->Append({nullptr, code, flags, object, window, type, data, releaseFunction});
+    queued = queue->Append({{code, object, window, type, data, releaseFunction}, nullptr, flags});
   }
   // Data of an event that was dropped or merged is released outside the lock.
   if (!queued) ReleaseData(releaseFunction, data);
@@ -128,7 +128,7 @@ void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
 std::int32_t NextQueuedEvent() {
   EventQueue* queue = CallingQueue();
   if (!queue) return 0;
-  CurrentEvent previous;
+  PostedEvent previous;
   {
     std::lock_guard lock(eventLock);
     previous = queue->TakeNext();
@@ -137,30 +137,22 @@ std::int32_t NextQueuedEvent() {
   return queue->current.code;
 }
 
-std::int32_t UiEventCode() {
+namespace {
+
+// One field of the calling thread's current event; 0 on a thread without a queue.
+template <class Field>
+Field CurrentEventField(Field PostedEvent::*field) {
   EventQueue* queue = CallingQueue();
-  return queue ? queue->current.code : 0;
+  return queue ? queue->current.*field : 0;
 }
 
-std::int64_t UiEventObject() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.object : 0;
-}
+}  // namespace
 
-std::int64_t UiEventWindow() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.window : 0;
-}
-
-std::int64_t UiEventType() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.type : 0;
-}
-
-std::int64_t UiEventData() {
-  EventQueue* queue = CallingQueue();
-  return queue ? queue->current.data : 0;
-}
+std::int32_t UiEventCode() { return CurrentEventField(&PostedEvent::code); }
+std::int64_t UiEventObject() { return CurrentEventField(&PostedEvent::object); }
+std::int64_t UiEventWindow() { return CurrentEventField(&PostedEvent::window); }
+std::int64_t UiEventType() { return CurrentEventField(&PostedEvent::type); }
+std::int64_t UiEventData() { return CurrentEventField(&PostedEvent::data); }
 
 void SuppressEventsBegin() {
   if (EventQueue* queue = CallingQueue()) {

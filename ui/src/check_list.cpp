@@ -3,12 +3,11 @@
 #include <QTreeWidget>
 
 #include "gadgets.h"
+#include "ui/ui.h"
 
 namespace {
 
 constexpr std::int64_t CheckBoxesFlag = 1;
-constexpr std::int64_t SelectedState = 1;
-constexpr std::int64_t CheckedState = 2;
 constexpr int ItemDataRole = Qt::UserRole;
 
 // A report list of one column: a tree widget without any tree to it.
@@ -55,8 +54,8 @@ class CheckListGadget : public Gadget {
   std::int64_t GetItemState(std::int64_t index) override {
     QTreeWidgetItem* item = Item(index);
     if (!item) return 0;
-    std::int64_t state = item->isSelected() ? SelectedState : 0;
-    if (checkBoxes_ && item->checkState(0) == Qt::Checked) state |= CheckedState;
+    std::int64_t state = item->isSelected() ? UiItemSelected : 0;
+    if (checkBoxes_ && item->checkState(0) == Qt::Checked) state |= UiItemChecked;
     return state;
   }
   void SetItemState(std::int64_t index, std::int64_t state) override {
@@ -64,11 +63,11 @@ class CheckListGadget : public Gadget {
     if (!item) return;
     const QModelIndex row = list_->model()->index(static_cast<int>(index), 0);
     // Selecting one row of a single-selection list deselects the row selected before.
-    list_->selectionModel()->select(row, (state & SelectedState)
+    list_->selectionModel()->select(row, (state & UiItemSelected)
                                              ? QItemSelectionModel::ClearAndSelect
                                              : QItemSelectionModel::Deselect);
     if (checkBoxes_) {
-      item->setCheckState(0, (state & CheckedState) ? Qt::Checked : Qt::Unchecked);
+      item->setCheckState(0, (state & UiItemChecked) ? Qt::Checked : Qt::Unchecked);
     }
   }
   std::int64_t GetItemData(std::int64_t index) override {

@@ -42,8 +42,6 @@ class Gadget {
   virtual std::int64_t GetItemData(std::int64_t) { return 0; }
   virtual void SetItemData(std::int64_t, std::int64_t) {}
   virtual void EnableFileDrop() {}
-  // The rows of a tree gadget, which other threads reach without the UI thread.
-  virtual std::shared_ptr<TreeShared> TreeRows() { return nullptr; }
 
  protected:
   // Puts fresh, a child of the same parent, where the gadget's widget is (place, visibility,

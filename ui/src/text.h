@@ -23,7 +23,7 @@ inline std::u16string& ReturnBuffer() {
 
 // Texts that cross between threads travel as std::u16string, never as QString: a QString
 // copy shares its buffer through a reference count that no thread checker can see.
-inline std::u16string CopyText(const char16_t* text) { return text ? text : u""; }
+inline std::u16string OwnedText(const char16_t* text) { return text ? text : u""; }
 
 // Valid until the calling thread's next call that returns text through here.
 inline const char16_t* ReturnText(std::u16string text) {

@@ -101,7 +101,6 @@ class TreeGadget : public Gadget {
   QString GetItemText(std::int64_t index, std::int64_t) override {
     return QString::fromStdU16String(rows_->store.Text(index));
   }
-  std::shared_ptr<TreeShared> TreeRows() override { return rows_; }
 
  private:
   // A tree view keeps the room of its per-row layout (some 40 bytes a row) after a reset,

@@ -54,7 +54,7 @@ std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_
     const std::u16string_view content(text ? text : u"", TextLength(text));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
   }
-  std::u16string content = CopyText(text);
+  std::u16string content = OwnedText(text);
   return OnGadget<std::int64_t>(gadget, 0, [=](Gadget& found) -> std::int64_t {
     return found.AddItem(position, QString::fromStdU16String(content), level) ? 1 : 0;
   });
@@ -82,7 +82,7 @@ const char16_t* UiGetText(ObjectNumber gadget) {
 }
 
 void UiSetText(ObjectNumber gadget, const char16_t* text) {
-  OnGadget(gadget, [content = CopyText(text)](Gadget& found) {
+  OnGadget(gadget, [content = OwnedText(text)](Gadget& found) {
     found.SetText(QString::fromStdU16String(content));
   });
 }
@@ -140,7 +140,7 @@ ObjectNumber UiFocusedGadget() {
 }
 
 std::int64_t UiMessageBox(const char16_t* title, const char16_t* text, std::int64_t flags) {
-  return ui_thread::Call<std::int64_t>(0, [caption = CopyText(title), message = CopyText(text),
+  return ui_thread::Call<std::int64_t>(0, [caption = OwnedText(title), message = OwnedText(text),
                                            flags] {
     return ShowMessageBox(QString::fromStdU16String(caption), QString::fromStdU16String(message),
                           flags);
@@ -158,7 +158,7 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 }
 
 void UiSetClipboardText(const char16_t* text) {
-  ui_thread::Run([content = CopyText(text)] {
+  ui_thread::Run([content = OwnedText(text)] {
     QGuiApplication::clipboard()->setText(QString::fromStdU16String(content));
   });
 }
@@ -171,8 +171,8 @@ const char16_t* UiGetClipboardText() {
 std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
                           const char16_t* directory) {
   return ui_thread::Call<std::int64_t>(
-      0, [name = CopyText(program), arguments = CopyText(parameters),
-          folder = CopyText(directory)]() -> std::int64_t {
+      0, [name = OwnedText(program), arguments = OwnedText(parameters),
+          folder = OwnedText(directory)]() -> std::int64_t {
         return RunProgram(QString::fromStdU16String(name), QString::fromStdU16String(arguments),
                           QString::fromStdU16String(folder))
                    ? 1

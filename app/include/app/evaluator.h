@@ -1,5 +1,9 @@
 // The evaluator: start-up, the main window and its gadgets, the event loop, the evaluation
 // worker and the commands around it. Tests drive the same functions the program runs.
+// Inside app/src, one file per concern: startup (library order), main_window (layout,
+// shortcuts, options), event_loop, evaluation_request (what the Enter key starts), worker
+// (compile and scan), result_sink (a match becomes a record and tree rows), messages,
+// commands, export (with xml_export and replacing_file) and worker_input (the input text).
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,10 @@ enum Tab : std::int64_t {
 // The tab that holds gadget.
 Tab TabOf(std::int64_t gadget);
 
+// Whether a shortcut event is one of the focus shortcuts (Alt+P, Alt+S, Alt+O, Alt+R),
+// whose event number is the gadget they focus.
+bool IsFocusCommand(std::int64_t command);
+
 // Events the worker posts to the loop.
 inline constexpr int MessageEvent = 0x10000;
 inline constexpr int DoneEvent = 0x10001;
@@ -50,16 +58,16 @@ enum Command : std::int64_t {
   CopyAllCommand = 106,
 };
 
-struct GadgetRect {
+struct ColumnArea {
   std::int64_t x;
   std::int64_t y;
   std::int64_t width;
   std::int64_t height;
-  bool operator==(const GadgetRect&) const = default;
+  bool operator==(const ColumnArea&) const = default;
 };
 
 // Column k of columnCount equal columns over a client area of width x height.
-GadgetRect ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column);
+ColumnArea ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column);
 
 // Start-up: the runtime libraries in their order, the window, gadgets, shortcuts, options
 // and the result list.

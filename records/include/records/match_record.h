@@ -5,6 +5,11 @@
 //
 // The tables are complete before main runs; don't read them from another static
 // initialiser.
+//
+// The evaluator's record lives here rather than in app/: the JSON and XML libraries, their
+// tests and benches and the list tests all walk lists of exactly this layout, and none of
+// them may depend on the application. Nothing here knows the evaluator's workings; the
+// evaluator fills these records in app/src/result_sink.cpp.
 #pragma once
 
 #include <array>

@@ -10,7 +10,8 @@
 // One regex object is used by one thread at a time. Every operation here that touches an
 // object runs inside a SharedChangeScope, and every match call runs interruptibly, so a
 // worker stopped by ThreadKill leaves its current match at once and touches no regex object
-// after the kill has returned.
+// after the kill has returned. (A stop check between matches would not do: one backtracking
+// match call can run for minutes.)
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,16 @@ std::int64_t RegexNextMatch(ObjectNumber number);
 // PCRE_ERROR_NOMEMORY -6, PCRE_ERROR_RECURSIONLIMIT -21, ...). 0 for an unknown number
 // and after a successful search.
 std::int64_t RegexLastError(ObjectNumber number);
+
+// The error codes RegexLastError can give that callers tell apart; any other is PCRE's own.
+inline constexpr std::int64_t RegexErrorNoMemory = -6;
+inline constexpr std::int64_t RegexErrorMatchLimit = -8;
+inline constexpr std::int64_t RegexErrorRecursionLimit = -21;
+inline constexpr std::int64_t RegexErrorInputTooLong = -32;  // longer than the engine takes
+
+// Why a search failed with error (a RegexLastError code), in the user's words and without
+// a final full stop: the library owns the meaning of every code it can return.
+char16_t* RegexFailureReason(std::int64_t error, std::int64_t at);
 
 // The current match: its text, 1-based character position in the subject, length in
 // characters. "" or 0 without a current match.

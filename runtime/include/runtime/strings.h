@@ -36,7 +36,7 @@ void AppendTemp(const char16_t* text);
 void AppendTemp(std::u16string_view text);
 void CloseTemp();
 void GiveBackTemp(std::int64_t units);
-void ReturnEmptyTemp(std::int64_t at);
+char16_t* ReturnEmptyTemp(std::int64_t at);
 std::int64_t TempOffsetOf(const void* pointer);  // offset + 1, or 0 when not inside
 char16_t* TempPointerFromOffset(std::int64_t encoded);
 std::int64_t TempAreaCapacity();  // usable bytes of the calling thread's area

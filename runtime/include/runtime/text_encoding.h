@@ -19,6 +19,21 @@
 #include <string>
 #include <string_view>
 
+// The unit rules of the two encodings, the one set every library uses.
+constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+constexpr bool IsSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+constexpr bool IsUtf8Continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+// The bytes a UTF-8 sequence takes by the form of its lead byte (2 to 4); 0 for an ASCII
+// byte and for one that can't lead (a continuation, F8-FF). It says nothing about the bytes
+// that follow: the decoder checks those, with the narrower ranges valid UTF-8 allows.
+constexpr int Utf8LengthAnnounced(unsigned char lead) {
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
 // Worst-case output sizes of the raw forms.
 constexpr std::size_t MaxUtf8BytesFor(std::size_t utf16Units) { return 3 * utf16Units; }
 constexpr std::size_t MaxUtf16UnitsFor(std::size_t utf8Bytes) { return utf8Bytes; }

@@ -1,5 +1,7 @@
 // Stopping a worker thread from outside, the only safe way there is: the worker ends itself
-// at points where it holds no lock and has no shared structure half-changed.
+// at points where it holds no lock and has no shared structure half-changed. (Scopes around
+// shared changes rather than a flag the worker polls: the evaluator's Esc and close must end
+// a worker that sits in library code it does not control, without waiting for it.)
 //
 // The rules every runtime operation that a worker may call follows:
 // - A change to shared state (an object table entry, a list record, a tree row, a posted

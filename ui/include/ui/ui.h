@@ -32,6 +32,10 @@ inline constexpr std::int64_t IconError = 16;
 inline constexpr std::int64_t IconWarning = 48;
 inline constexpr std::int64_t IconInformation = 64;
 
+// Item state bits of a check-box list (UiGetItemState, UiSetItemState).
+inline constexpr std::int64_t UiItemSelected = 1;
+inline constexpr std::int64_t UiItemChecked = 2;
+
 // Window flags.
 inline constexpr std::int64_t WindowCentred = 0x1;
 inline constexpr std::int64_t WindowMaximised = 0x1000000;
@@ -78,8 +82,13 @@ void UiSetDesktopName(const char16_t* name);
 // this layer that returns text (copy it before then).
 // Every operation may be called from any thread; a call from another thread than the UI
 // thread waits for the UI thread (and ends a thread told to stop right after that wait),
-// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait. Never call
-// one from inside a SharedChangeScope.
+// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait: the tree's
+// rows live apart from its view and reach it in batches, one UI-thread notice per batch, so
+// a worker adding millions of rows is never held up by the view. Never call
+// one that waits from inside a SharedChangeScope (a scope is never held while waiting for
+// another thread); the three tree calls that never wait may be called there, and a worker
+// adds its tree rows inside the scope that adds their record, so a stop leaves both or
+// neither.
 // UiAddItem: 1 when the item was added, else 0.
 std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
                        std::int64_t image = 0, std::int64_t level = 0);

@@ -1,0 +1,64 @@
+#include "evaluation_request.h"
+
+#include <malloc.h>
+
+#include <mutex>
+
+#include "app/evaluator.h"
+#include "main_window.h"
+#include "records/record_list.h"
+#include "state.h"
+#include "threads/threads.h"
+#include "ui/ui.h"
+#include "worker.h"
+#include "worker_input.h"
+
+namespace evaluator {
+namespace {
+
+bool Ticked(std::int64_t item) {
+  return (UiGetItemState(OptionsList, item) & UiItemChecked) != 0;
+}
+
+std::int64_t ProcessModeFromOptions() {
+  const bool matches = Ticked(ProcessMatchesItem);
+  const bool groups = Ticked(ProcessGroupsItem);
+  if (matches && groups) return MatchesAndGroups;
+  if (matches) return MatchesOnly;
+  if (groups) return GroupsOnly;
+  return NeitherMatchesNorGroups;
+}
+
+std::int32_t CompileFlagsFromOptions() {
+  std::int64_t flags = 0;
+  const std::int64_t items = UiCountItems(OptionsList);
+  for (std::int64_t item = FirstFlagItem; item < items; ++item) {
+    if (Ticked(item)) flags |= UiGetItemData(OptionsList, item);
+  }
+  return static_cast<std::int32_t>(flags);
+}
+
+}  // namespace
+
+EvaluationRequest ReadEvaluationRequest() {
+  EvaluationRequest request;
+  request.input = ReadInput();
+  if (!request.input) return request;
+  request.flags = CompileFlagsFromOptions();
+  request.pattern = UiGetText(PatternField);
+  return request;
+}
+
+void StartEvaluation() {
+  ApplicationState& state = State();
+  UiClearItems(ResultsTree);
+  {
+    std::lock_guard guard(state.resultListLock);
+    ListClear(state.resultList);
+  }
+  // The heap keeps what a big result freed unless asked to hand it back to the system.
+  malloc_trim(0);
+  state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
+}
+
+}  // namespace evaluator
