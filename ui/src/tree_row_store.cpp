@@ -152,6 +152,26 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
   text.assign(chunk, record.textOffset % TextUnitsPerChunk, record.textLength);
 }
 
+bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
+  const auto guard = Lock();
+  std::size_t units = 0;
+  for (const std::u16string& chunk : textChunks_) units += chunk.size();
+  const std::size_t kept = text.size();
+  try {
+    text.reserve(kept + units + static_cast<std::size_t>(size_) * terminator.size());
+    for (std::int64_t row = 0; row < size_; ++row) {
+      const Row& record = At(row);
+      const std::u16string& chunk = textChunks_[record.textOffset / TextUnitsPerChunk];
+      text.append(chunk, record.textOffset % TextUnitsPerChunk, record.textLength);
+      text.append(terminator);
+    }
+  } catch (const std::bad_alloc&) {
+    text.resize(kept);
+    return false;
+  }
+  return true;
+}
+
 TreeRowLinks TreeRowStore::Links(std::int64_t row) const {
   const auto guard = Lock();
   if (!Valid(row)) return {};

@@ -98,6 +98,26 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
   }));
 }
 
+const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator) {
+  const std::u16string_view end(terminator ? terminator : u"", TextLength(terminator));
+  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+    // Its own string rather than the reused buffer, so that the next text returned on this
+    // thread gives the memory of a big copy back.
+    std::u16string all;
+    rows->store.AppendAllTexts(all, end);
+    return ReturnText(std::move(all));
+  }
+  return ReturnText(OnGadget<std::u16string>(gadget, {}, [end](Gadget& found) {
+    std::u16string all;
+    const std::int64_t count = found.CountItems();
+    for (std::int64_t index = 0; index < count; ++index) {
+      all += found.GetItemText(index, 0).toStdU16String();
+      all += end;
+    }
+    return all;
+  }));
+}
+
 std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index) {
   return OnGadget<std::int64_t>(gadget, 0,
                                 [index](Gadget& found) { return found.GetItemState(index); });
