@@ -28,6 +28,8 @@ constexpr std::int64_t RegexNumber = 0;
 constexpr std::int64_t MatchesPerMemoryCheck = 4096;
 // Below this the scan stops rather than have the system end the program.
 constexpr std::int64_t LeastMemoryForResults = std::int64_t{64} << 20;
+// Records of an earlier result released per step: a few milliseconds under the lock.
+constexpr std::int64_t RetiredRecordsPerStep = 16384;
 
 bool Ticked(std::int64_t item) { return UiGetItemState(OptionsList, item) > 1; }
 
@@ -161,6 +163,18 @@ void Scan(std::int64_t mode, const std::u16string& input) {
   PostEvent(DoneEvent, 0, 0, 0, 0);
 }
 
+// Releases what earlier evaluations left in the retired list, then hands the heap's free
+// memory back to the system, which the heap keeps otherwise.
+void ReleaseRetiredResults() {
+  ApplicationState& state = State();
+  std::int64_t left = 0;
+  do {
+    std::lock_guard guard(state.retiredResultsLock);
+    left = ListReleaseFront(state.retiredResults, RetiredRecordsPerStep);
+  } while (left > 0);
+  malloc_trim(0);
+}
+
 std::u16string CompileErrorText() {
   StringVar text = nullptr;
   AssignResult(text, [](std::int64_t at) { RegexError(at); });
@@ -178,6 +192,7 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     StopPoint();
   }
+  ReleaseRetiredResults();
   std::shared_ptr<const std::u16string> input = ReadInput();
   if (!input) return 0;
   {
@@ -202,11 +217,12 @@ void StartEvaluation() {
   ApplicationState& state = State();
   UiClearItems(ResultsTree);
   {
-    std::lock_guard guard(state.resultListLock);
-    ListClear(state.resultList);
+    // The old records go to the worker to release: the list is empty at once for every
+    // reader, and the window never waits for millions of records to be freed.
+    std::scoped_lock guard(state.resultListLock, state.retiredResultsLock);
+    if (!state.retiredResults) state.retiredResults = CreateLazyMatchRecordList(nullptr);
+    if (!ListMoveAll(state.resultList, state.retiredResults)) ListClear(state.resultList);
   }
-  // The heap keeps what a big result freed unless asked to hand it back to the system.
-  malloc_trim(0);
   state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
 }
 

@@ -178,6 +178,12 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 }
 
 void UiSetClipboardText(const char16_t* text) {
+  if (ui_thread::IsUiThread()) {
+    // Straight into the QString: a copy of all rows is tens of megabytes.
+    const auto length = static_cast<qsizetype>(TextLength(text));
+    QGuiApplication::clipboard()->setText(QString::fromUtf16(text ? text : u"", length));
+    return;
+  }
   ui_thread::Run([content = CopyText(text)] {
     QGuiApplication::clipboard()->setText(QString::fromStdU16String(content));
   });
