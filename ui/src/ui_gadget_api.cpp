@@ -49,7 +49,7 @@ std::u16string ChooseFileFor(bool save, const char16_t* title, const char16_t* d
 
 std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
                        std::int64_t, std::int64_t level) {
-  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+  if (const auto& rows = ui_objects::FindTreeRowsRemembered(gadget)) {
     // Straight into the row store: the one copy of the text that a tree keeps.
     const std::u16string_view content(text ? text : u"", TextLength(text));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
