@@ -42,13 +42,7 @@ void CopySelectedRow() { UiSetClipboardText(UiGetText(ResultsTree)); }
 
 void CopyAllRows() {
   if (UiFocusedGadget() != ResultsTree) return;
-  std::u16string copyAllText;
-  const std::int64_t rows = UiCountItems(ResultsTree);
-  for (std::int64_t row = 0; row < rows; ++row) {
-    copyAllText += UiGetItemText(ResultsTree, row, 0);
-    copyAllText += u"\r\n";
-  }
-  UiSetClipboardText(copyAllText.c_str());
+  UiSetClipboardText(UiGetAllItemTexts(ResultsTree, u"\r\n"));
 }
 
 // A cancelled chooser changes nothing: the file chosen before stays for Ctrl+B and export.

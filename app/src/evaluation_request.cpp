@@ -1,11 +1,10 @@
 #include "evaluation_request.h"
 
-#include <malloc.h>
-
 #include <mutex>
 
 #include "app/evaluator.h"
 #include "main_window.h"
+#include "records/match_record.h"
 #include "records/record_list.h"
 #include "state.h"
 #include "threads/threads.h"
@@ -53,11 +52,12 @@ void StartEvaluation() {
   ApplicationState& state = State();
   UiClearItems(ResultsTree);
   {
-    std::lock_guard guard(state.resultListLock);
-    ListClear(state.resultList);
+    // The old records go to the worker to release: the list is empty at once for every
+    // reader, and the window never waits for millions of records to be freed.
+    std::scoped_lock guard(state.resultListLock, state.retiredResultsLock);
+    if (!state.retiredResults) state.retiredResults = CreateLazyMatchRecordList(nullptr);
+    if (!ListMoveAll(state.resultList, state.retiredResults)) ListClear(state.resultList);
   }
-  // The heap keeps what a big result freed unless asked to hand it back to the system.
-  malloc_trim(0);
   state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
 }
 

@@ -26,6 +26,13 @@ struct ApplicationState {
   ListSlot resultListSlot{};
   RecordList* resultList = nullptr;
   std::mutex resultListLock;
+
+  // The records of earlier results, handed over by StartEvaluation and released by the next
+  // worker in steps, so that clearing millions of records never blocks the window. A worker
+  // stopped part way leaves the rest to the next one. Guarded by retiredResultsLock (taken
+  // after resultListLock where both are held).
+  RecordList* retiredResults = nullptr;
+  std::mutex retiredResultsLock;
 };
 
 ApplicationState& State();

@@ -1,5 +1,7 @@
 #include "worker.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -7,6 +9,7 @@
 #include "app/evaluator.h"
 #include "evaluation_request.h"
 #include "messages.h"
+#include "records/match_record.h"
 #include "regex/regex.h"
 #include "result_sink.h"
 #include "runtime/strings.h"
@@ -18,6 +21,9 @@
 
 namespace evaluator {
 namespace {
+
+// Records of an earlier result released per step: a few milliseconds under the lock.
+constexpr std::int64_t RetiredRecordsPerStep = 16384;
 
 std::u16string ReasonFor(std::int64_t error) {
   const String reason = TakeResult([error](std::int64_t at) { RegexFailureReason(error, at); });
@@ -46,6 +52,18 @@ void Scan(std::int64_t mode, const std::u16string& input) {
   PostEvent(DoneEvent, 0, 0, 0, 0);
 }
 
+// Releases what earlier evaluations left in the retired list, then hands the heap's free
+// memory back to the system, which the heap keeps otherwise.
+void ReleaseRetiredResults() {
+  ApplicationState& state = State();
+  std::int64_t left = 0;
+  do {
+    std::lock_guard guard(state.retiredResultsLock);
+    left = ListReleaseFront(state.retiredResults, RetiredRecordsPerStep);
+  } while (left > 0);
+  malloc_trim(0);
+}
+
 std::u16string CompileErrorText() {
   return std::u16string(TakeResult([](std::int64_t at) { RegexError(at); }).view());
 }
@@ -59,6 +77,7 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     StopPoint();
   }
+  ReleaseRetiredResults();
   const EvaluationRequest request = ReadEvaluationRequest();
   if (!request.input) return 0;
   if (!RegexCreate(RegexNumber, request.pattern.c_str(), request.flags)) {

@@ -119,6 +119,53 @@ void ListClear(RecordList* list) {
   list->pool->ReleaseBlocksIfUnused();
 }
 
+bool ListMoveAll(RecordList* from, RecordList* to) {
+  if (!from || !to || from == to) return false;
+  if (from->elementSize != to->elementSize || from->layoutMap != to->layoutMap) return false;
+  SharedChangeScope scope;
+  if (!from->first) return true;
+  if (to->last) {
+    to->last->next = from->first;
+    from->first->previous = to->last;
+  } else {
+    to->first = from->first;
+  }
+  to->last = from->last;
+  to->count += from->count;
+  from->first = nullptr;
+  from->last = nullptr;
+  from->count = 0;
+  from->index = 0;
+  from->beforeFirst = 1;
+  MoveCursor(*from, nullptr);
+  return true;
+}
+
+std::int64_t ListReleaseFront(RecordList* list, std::int64_t count) {
+  if (!list) return -1;
+  SharedChangeScope scope;
+  ListElement* head = list->first;
+  ListElement* tail = nullptr;
+  std::int64_t released = 0;
+  for (ListElement* element = head; element && released < count; element = element->next) {
+    if (list->layoutMap) ReleaseRecord(RecordOf(element), list->layoutMap);
+    tail = element;
+    ++released;
+  }
+  if (released == 0) return list->count;
+  list->first = tail->next;
+  if (list->first) list->first->previous = nullptr;
+  else list->last = nullptr;
+  tail->next = nullptr;
+  list->count -= released;
+  list->index = 0;
+  list->beforeFirst = 1;
+  MoveCursor(*list, nullptr);
+  list->pool->GiveChain(head, tail, released);
+  if (list->count == 0) list->pool->ReleaseBlocksIfUnused();
+  return list->count;
+}
+
 void ListRewind(RecordList* list) {
   if (!list) return;
   SharedChangeScope scope;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 
 #include "evaluator_test_support.h"
@@ -57,6 +58,9 @@ TEST_F(WorkerTest, MixedCorpusGivesTheSameRowsAndRecordsInEveryMode) {
   Evaluate(u"\\d+", u"a1\r\n22", {.matches = true, .groups = true});
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"1", u"22"}));
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"1", {}}, {u"22", {}}}));
+  // The records of the evaluations before were handed to the worker, which released them.
+  std::lock_guard guard(evaluator::State().retiredResultsLock);
+  EXPECT_EQ(ListCount(evaluator::State().retiredResults), 0);
 }
 
 TEST_F(WorkerTest, OnlyGroupsPlacesEachRowByItsLevel) {

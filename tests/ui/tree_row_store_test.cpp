@@ -76,6 +76,21 @@ TEST(TreeRowStoreTexts, TextsReadBackCutToTheBufferAndInOrder) {
   EXPECT_EQ(store.Text(-1), u"");
 }
 
+// Enough long rows that the texts fill more than one of the store's text chunks.
+TEST(TreeRowStoreTexts, AllTextsReadInOneGoEqualTheRowsReadOneByOne) {
+  TreeRowStore store;
+  for (int row = 0; row < 600; ++row) {
+    const auto unit = static_cast<char16_t>(u'a' + row % 26);
+    store.Append(std::u16string(static_cast<std::size_t>(row * 37 % 5000), unit), row % 3);
+  }
+  store.Append(u"", 0);
+  std::u16string oneByOne = u"kept";
+  for (std::int64_t row = 0; row < store.Count(); ++row) oneByOne += store.Text(row) + u"\r\n";
+  std::u16string all = u"kept";
+  ASSERT_TRUE(store.AppendAllTexts(all, u"\r\n"));
+  EXPECT_EQ(all, oneByOne);
+}
+
 TEST(TreeRowStoreTexts, ClearEmptiesAndTheNextRowIsARootAgain) {
   TreeRowStore store;
   AppendLevels(store, {0, 1, 2});

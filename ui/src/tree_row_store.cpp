@@ -152,6 +152,29 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
   text.assign(chunk, record.textOffset % TextUnitsPerChunk, record.textLength);
 }
 
+bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
+  const auto guard = Lock();
+  std::size_t units = 0;
+  for (const std::u16string& chunk : textChunks_) units += chunk.size();
+  const std::size_t kept = text.size();
+  try {
+    text.resize(kept + units + static_cast<std::size_t>(size_) * terminator.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  // Every stored text belongs to a row, so the units of all chunks are enough room.
+  char16_t* out = text.data() + kept;
+  for (std::int64_t row = 0; row < size_; ++row) {
+    const Row& record = At(row);
+    const char16_t* from = textChunks_[record.textOffset / TextUnitsPerChunk].data() +
+                           record.textOffset % TextUnitsPerChunk;
+    out = std::copy_n(from, record.textLength, out);
+    out = std::copy(terminator.begin(), terminator.end(), out);
+  }
+  text.resize(static_cast<std::size_t>(out - text.data()));
+  return true;
+}
+
 TreeRowLinks TreeRowStore::Links(std::int64_t row) const {
   const auto guard = Lock();
   if (!Valid(row)) return {};

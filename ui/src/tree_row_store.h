@@ -73,6 +73,10 @@ class TreeRowStore {
   std::u16string Text(std::int64_t row) const;
   // The same into text, whose capacity is reused.
   void CopyText(std::int64_t row, std::u16string& text) const;
+  // Appends every row's text, each followed by terminator, in row order and under one lock:
+  // reading millions of rows one call each would pay the lock and a copy per row. False
+  // when memory ran out (text is then left as it was).
+  bool AppendAllTexts(std::u16string& text, std::u16string_view terminator) const;
   // Links of a row; a default value for an id out of range.
   TreeRowLinks Links(std::int64_t row) const;
   // The id of the index-th root / of the index-th child of parent, or NoRow.

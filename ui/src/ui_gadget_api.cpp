@@ -49,7 +49,7 @@ std::u16string ChooseFileFor(bool save, const char16_t* title, const char16_t* d
 
 std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
                        std::int64_t, std::int64_t level) {
-  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+  if (const auto& rows = ui_objects::FindTreeRowsRemembered(gadget)) {
     // Straight into the row store: the one copy of the text that a tree keeps.
     const std::u16string_view content(text ? text : u"", TextLength(text));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
@@ -95,6 +95,26 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
   }
   return ReturnText(OnGadget<std::u16string>(gadget, {}, [=](Gadget& found) {
     return found.GetItemText(index, column).toStdU16String();
+  }));
+}
+
+const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator) {
+  const std::u16string_view end(terminator ? terminator : u"", TextLength(terminator));
+  if (auto rows = ui_objects::FindTreeRows(gadget)) {
+    // Its own string rather than the reused buffer, so that the next text returned on this
+    // thread gives the memory of a big copy back.
+    std::u16string all;
+    rows->store.AppendAllTexts(all, end);
+    return ReturnText(std::move(all));
+  }
+  return ReturnText(OnGadget<std::u16string>(gadget, {}, [end](Gadget& found) {
+    std::u16string all;
+    const std::int64_t count = found.CountItems();
+    for (std::int64_t index = 0; index < count; ++index) {
+      all += found.GetItemText(index, 0).toStdU16String();
+      all += end;
+    }
+    return all;
   }));
 }
 
@@ -158,6 +178,12 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 }
 
 void UiSetClipboardText(const char16_t* text) {
+  if (ui_thread::IsUiThread()) {
+    // Straight into the QString: a copy of all rows is tens of megabytes.
+    const auto length = static_cast<qsizetype>(TextLength(text));
+    QGuiApplication::clipboard()->setText(QString::fromUtf16(text ? text : u"", length));
+    return;
+  }
   ui_thread::Run([content = OwnedText(text)] {
     QGuiApplication::clipboard()->setText(QString::fromStdU16String(content));
   });

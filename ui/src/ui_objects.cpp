@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QVariant>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <unordered_map>
@@ -29,6 +30,15 @@ std::once_flag tablesCreated;
 
 std::mutex treeRowsLock;
 std::unordered_map<ObjectNumber, std::shared_ptr<TreeShared>> treeRows;
+// Counts the registry's changes, so that a remembered lookup knows when it is out of date.
+std::atomic<std::uint64_t> treeRowsChanges{0};
+
+struct RememberedTreeRows {
+  ObjectNumber number = 0;
+  std::uint64_t changes = 0;
+  std::shared_ptr<TreeShared> rows;
+};
+thread_local RememberedTreeRows rememberedTreeRows;
 
 void FreeGadget(ObjectNumber number) {
   if (number == AnyHandle) return FreeAllObjects(gadgetTable);
@@ -114,14 +124,27 @@ std::shared_ptr<TreeShared> FindTreeRows(ObjectNumber number) {
   return found == treeRows.end() ? nullptr : found->second;
 }
 
+const std::shared_ptr<TreeShared>& FindTreeRowsRemembered(ObjectNumber number) {
+  RememberedTreeRows& remembered = rememberedTreeRows;
+  const std::uint64_t changes = treeRowsChanges.load(std::memory_order_acquire);
+  if (remembered.number != number || remembered.changes != changes) {
+    remembered.rows = FindTreeRows(number);
+    remembered.number = number;
+    remembered.changes = changes;
+  }
+  return remembered.rows;
+}
+
 void RegisterTreeRows(ObjectNumber number, std::shared_ptr<TreeShared> rows) {
   std::lock_guard guard(treeRowsLock);
   treeRows[number] = std::move(rows);
+  treeRowsChanges.fetch_add(1, std::memory_order_release);
 }
 
 void UnregisterTreeRows(ObjectNumber number) {
   std::lock_guard guard(treeRowsLock);
   treeRows.erase(number);
+  treeRowsChanges.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace ui_objects

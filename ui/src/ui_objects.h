@@ -28,6 +28,10 @@ TopLevelWindow* FindWindow(ObjectNumber number);
 Gadget* FindGadget(ObjectNumber number);
 // Any thread: the rows of tree gadget number, or null.
 std::shared_ptr<TreeShared> FindTreeRows(ObjectNumber number);
+// The same for a thread that appends row after row: the answer is remembered per thread
+// until the registry changes, which spares the registry's lock and a reference count per
+// row. The reference stays valid until the thread's next call.
+const std::shared_ptr<TreeShared>& FindTreeRowsRemembered(ObjectNumber number);
 // Tree gadgets publish their rows here while they live.
 void RegisterTreeRows(ObjectNumber number, std::shared_ptr<TreeShared> rows);
 void UnregisterTreeRows(ObjectNumber number);

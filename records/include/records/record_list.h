@@ -85,6 +85,17 @@ RecordList* ListCreate(std::int64_t recordSize, ListSlot* slot, const std::int64
 // Releases every element (and what its record owns); the cursor goes before the first.
 void ListClear(RecordList* list);
 
+// Moves every element of from to the end of to, which must have the same record size and
+// layout (otherwise nothing happens and the result is false); from is left empty with its
+// cursor before the first element, to's cursor stays where it was. No record is copied:
+// a big list changes hands in constant time and can be released later, elsewhere.
+bool ListMoveAll(RecordList* from, RecordList* to);
+
+// Releases at most count elements from the front (and what their records own), so that a
+// long list can be released in steps that each hold the list only briefly. The cursor
+// goes before the first element. The number of elements left; -1 for a null list.
+std::int64_t ListReleaseFront(RecordList* list, std::int64_t count);
+
 // Puts the cursor before the first element.
 void ListRewind(RecordList* list);
 

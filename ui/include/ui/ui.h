@@ -99,6 +99,10 @@ void UiSetState(ObjectNumber gadget, std::int64_t index);
 const char16_t* UiGetText(ObjectNumber gadget);
 void UiSetText(ObjectNumber gadget, const char16_t* text);
 const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int64_t column);
+// Every item's text, each followed by terminator, in item order: what UiGetItemText gives
+// for each index, read in one go. For a tree it never waits, like UiGetItemText; "" when
+// memory ran out.
+const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator);
 std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index);
 void UiSetItemState(ObjectNumber gadget, std::int64_t index, std::int64_t state);
 std::int64_t UiGetItemData(ObjectNumber gadget, std::int64_t index);
