@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <QAbstractButton>
 #include <QByteArray>
@@ -73,17 +74,21 @@ void InstallSeam() {
 }
 
 // Enter in the pattern field, then the loop until the evaluation has ended and nothing is
-// left queued; the wall time in seconds.
+// left queued; the wall time in seconds. The worker may still be returning after its last
+// event, and then nothing would wake a waiting loop: its end is polled for instead.
 double Evaluate() {
   const Clock::time_point start = Clock::now();
   UiSetFocus(evaluator::PatternField);
   QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
-  bool ended = false;
-  while (!ended || ThreadIsRunning(evaluator::State().workerThread) || HasQueuedEvent() != 0) {
-    const int code = UiWaitEvent();
+  int code = 0;
+  while (code != evaluator::DoneEvent && code != evaluator::MessageEvent) {
+    code = UiWaitEvent();
     evaluator::HandleEvent(code);
-    ended = ended || code == evaluator::DoneEvent || code == evaluator::MessageEvent;
   }
+  while (ThreadIsRunning(evaluator::State().workerThread)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  while (HasQueuedEvent() != 0) evaluator::HandleEvent(UiWaitEvent());
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
