@@ -1,5 +1,6 @@
 #include "export.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string_view>
 
@@ -9,6 +10,7 @@
 #include "replacing_file.h"
 #include "runtime/file_stream.h"
 #include "runtime/strings.h"
+#include "runtime/text_encoding.h"
 #include "state.h"
 #include "ui/ui.h"
 #include "xml_export.h"
@@ -42,14 +44,21 @@ std::u16string ChooserDefault(std::int64_t gadget) {
   return folder + ProposedExportName(gadget);
 }
 
-// Texts go to the file in blocks, so that millions of short texts cost few stream calls.
+// Texts go to the file in blocks, so that millions of short texts cost few stream calls
+// and a composed document of many megabytes is encoded a block at a time rather than
+// into one more copy of its whole size.
 class BlockWriter {
  public:
   explicit BlockWriter(ReplacingFile& file) : file_(file) {}
   ~BlockWriter() { Flush(); }
   void Append(std::u16string_view text) {
-    block_.append(text);
-    if (block_.size() >= BlockUnits) Flush();
+    while (!text.empty()) {
+      const std::size_t room = BlockUnits - std::min(BlockUnits, block_.size());
+      const std::size_t part = std::min(text.size(), room);
+      block_.append(text.substr(0, part));
+      text.remove_prefix(part);
+      if (block_.size() >= BlockUnits) FlushFullBlock();
+    }
   }
   void Flush() {
     if (!block_.empty()) file_.Write(block_.c_str());
@@ -58,6 +67,17 @@ class BlockWriter {
 
  private:
   static constexpr std::size_t BlockUnits = 1 << 16;
+
+  // A surrogate pair cut by the block's end would encode as two broken characters: its
+  // first half waits for the next block.
+  void FlushFullBlock() {
+    const char16_t last = block_.back();
+    if (!IsHighSurrogate(last)) return Flush();
+    block_.pop_back();
+    Flush();
+    block_ += last;
+  }
+
   ReplacingFile& file_;
   std::u16string block_;
 };
@@ -97,15 +117,19 @@ void WriteJson(ReplacingFile& file) {
   WithResults([&](const RecordList* results) {
     JsonInsertList(JsonRoot(document), results, MatchStructDescriptor.data());
   });
-  const String text = TakeResult([&](std::int64_t at) { JsonCompose(document, JsonPrettyPrint, at); });
+  // The text is written from where it was composed, in the string buffer, and the
+  // buffer's room is given back at once.
+  const std::int64_t at = TempPosition();
+  BlockWriter(file).Append(JsonCompose(document, JsonPrettyPrint, at));
+  ReturnEmptyTemp(at);
   JsonFree(document);
-  file.Write(text.data());
 }
 
 void WriteXml(ReplacingFile& file) {
   XmlExport document;
   WithResults([&](const RecordList* results) { document.Insert(results); });
-  file.Write(document.Compose().c_str());
+  BlockWriter writer(file);
+  document.Compose([&](std::u16string_view piece) { writer.Append(piece); });
 }
 
 void WriteBody(std::int64_t gadget, ReplacingFile& file) {

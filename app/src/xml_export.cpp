@@ -64,11 +64,16 @@ bool IsXmlCharacter(char16_t unit) {
   return unit == u'\t' || unit == u'\n' || unit == u'\r' || (unit >= 0x20 && unit < 0xFFFE);
 }
 
-// The composed declaration names UTF-16; the file is UTF-8.
-void NameUtf8InDeclaration(std::u16string& text) {
+// The composed declaration names UTF-16; the file is UTF-8. The declaration, when there
+// is one, leads the text and holds no leaf mark.
+std::u16string DeclarationNamingUtf8(std::u16string_view& text) {
   const std::size_t declarationEnd = text.find(u"?>");
-  const std::size_t encoding = text.find(u"\"UTF-16\"");
-  if (encoding != std::u16string::npos && encoding < declarationEnd) text.replace(encoding, 8, u"\"UTF-8\"");
+  if (!text.starts_with(u"<?xml") || declarationEnd == std::u16string_view::npos) return {};
+  std::u16string declaration(text.substr(0, declarationEnd + 2));
+  text.remove_prefix(declarationEnd + 2);
+  const std::size_t encoding = declaration.find(u"\"UTF-16\"");
+  if (encoding != std::u16string::npos) declaration.replace(encoding, 8, u"\"UTF-8\"");
+  return declaration;
 }
 
 }  // namespace
@@ -107,22 +112,25 @@ void XmlExport::Insert(const RecordList* results) {
   if (list) leaves_->TakeFrom(list);
 }
 
-std::u16string XmlExport::Compose() {
-  if (!document_) return {};
+void XmlExport::Compose(const std::function<void(std::u16string_view)>& write) {
+  if (!document_) return;
   XmlFormat(document_, XmlIndentTree, 2);
-  const String composed = TakeResult([&](std::int64_t at) { XmlCompose(document_, 0, at); });
-  std::u16string_view rest = composed.view();
-  std::u16string text;
-  text.reserve(rest.size() * 2);
+  // The composed text is read where it was composed, in the string buffer, whose room is
+  // given back once it has been written.
+  const std::int64_t at = TempPosition();
+  std::u16string_view rest = XmlCompose(document_, 0, at);
+  write(DeclarationNamingUtf8(rest));
+  std::u16string leaf;
   for (std::size_t mark = rest.find(LeafMark); mark != std::u16string_view::npos;
        mark = rest.find(LeafMark)) {
-    text.append(rest.substr(0, mark));
-    AppendXmlLeafText(leaves_->Next(), text);
+    write(rest.substr(0, mark));
+    leaf.clear();
+    AppendXmlLeafText(leaves_->Next(), leaf);
+    write(leaf);
     rest.remove_prefix(mark + 1);
   }
-  text.append(rest);
-  NameUtf8InDeclaration(text);
-  return text;
+  write(rest);
+  ReturnEmptyTemp(at);
 }
 
 }  // namespace evaluator

@@ -7,6 +7,7 @@
 // unit for code unit.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,8 @@ class XmlExport {
 
   // Takes the records into the document; the caller holds the list's lock meanwhile.
   void Insert(const RecordList* results);
-  // The whole file text.
-  std::u16string Compose();
+  // Hands the whole file text to write, piece by piece in order.
+  void Compose(const std::function<void(std::u16string_view)>& write);
 
  private:
   class LeafTexts;

@@ -59,9 +59,12 @@ class TextSink {
   }
 
  private:
+  // Reserves at least half of what the text holds already: the area is reallocated as it
+  // grows, and a fixed step would resize a long text thousands of times.
   void Grow() {
     const std::int64_t written = next_ - TempAt(at_);
-    ReserveTemp(kReserveStep, -1);
+    const std::int64_t step = std::max(kReserveStep, written / 2 / kReserveStep * kReserveStep);
+    ReserveTemp(step, -1);
     next_ = TempAt(at_) + written;
     end_ = TempAt(TempPosition());
   }

@@ -52,8 +52,12 @@ std::int64_t ElementPool::NextBlockSlots() const {
 // Carves a new block into free slots, each one stamped with the block it belongs to.
 bool ElementPool::AddBlock(std::int64_t slots) {
   if (slots <= 0 || slots > PTRDIFF_MAX / slotSize_) return false;
+  // Room for the new block's entry first, so that keeping it cannot fail once it exists;
+  // the room grows geometrically, since a pool of small blocks may hold thousands.
   try {
-    blocks_.reserve(blocks_.size() + 1);
+    if (blocks_.size() == blocks_.capacity()) {
+      blocks_.reserve(std::max<std::size_t>(16, 2 * blocks_.size()));
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }

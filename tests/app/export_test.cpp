@@ -77,6 +77,17 @@ TEST_F(ExportTest, DelimitedFormatsWriteEveryTextFollowedByItsSeparator) {
   EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 3u);  // no temporary file left behind
 }
 
+// Long texts reach the file in blocks; a character beyond U+FFFF cut by a block's end
+// would turn into two broken ones.
+TEST_F(ExportTest, ACharacterBeyondTheBasicPlaneSurvivesTheBlockBoundary) {
+  const std::u16string text = std::u16string(65535, u'a') + u"\U0001F600";
+  Evaluate(u"a+\U0001F600", text, {.groups = false});
+  TemporaryFolder folder;
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("long.txt"));
+  EXPECT_EQ(ReadBytes(folder.PathOf("long.txt")),
+            std::string(65535, 'a') + "\xF0\x9F\x98\x80,\r\n\r\n");
+}
+
 TEST_F(ExportTest, GroupsOnlyGivesAMatchSectionOfSeparators) {
   EvaluateTwoRecords({.matches = false});
   TemporaryFolder folder;

@@ -1,0 +1,168 @@
+// Runs the real evaluator on Qt's offscreen platform over one file and one pattern, then
+// clicks each of the five export buttons in turn with the save chooser answered by a path
+// in a temporary folder, as a user would after an evaluation.
+//
+//   export_bench FILE PATTERN [groups] [keep]
+//
+// Prints the evaluation's wall time and match count, then for each button the time from
+// the click until the message box, the box's text, the size of the written file, the peak
+// resident memory the export added (VmHWM is reset to the resident size before each
+// click, so the peak belongs to that export alone) and how much resident memory stayed
+// once the box was shown. The files are removed at the end unless "keep" is given.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <QAbstractButton>
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include "app/evaluator.h"
+#include "proc_status.h"
+#include "records/record_list.h"
+#include "state.h"
+#include "threads/posted_events.h"
+#include "threads/threads.h"
+#include "ui/modal_seam.h"
+#include "ui/ui.h"
+#include "ui_objects.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ExportButton {
+  std::int64_t gadget;
+  const char* name;
+  const char* fileName;
+};
+
+constexpr ExportButton Buttons[] = {
+    {evaluator::ExportCommaButton, "comma", "export_comma.txt"},
+    {evaluator::ExportNewlineButton, "newline", "export_newline.txt"},
+    {evaluator::ExportTabButton, "tab", "export_tab.txt"},
+    {evaluator::ExportJsonButton, "json", "export.json"},
+    {evaluator::ExportXmlButton, "xml", "export.xml"},
+};
+
+// What the seam saw of the last export: where the chooser was answered and the box.
+struct SeamRecord {
+  std::u16string chosenPath;
+  std::optional<Clock::time_point> boxShownAt;
+  std::u16string boxText;
+};
+
+SeamRecord& Seen() {
+  static SeamRecord record;
+  return record;
+}
+
+void InstallSeam() {
+  ModalSeam seam;
+  seam.chooseFile = [](const FileChooserRequest&) { return Seen().chosenPath; };
+  seam.messageBox = [](const MessageBoxRequest& request) {
+    Seen().boxShownAt = Clock::now();
+    Seen().boxText = request.text;
+    return std::int64_t{1};
+  };
+  SetModalSeam(seam);
+}
+
+// Enter in the pattern field, then the loop until the evaluation has ended and nothing is
+// left queued; the wall time in seconds. The worker may still be returning after its last
+// event, and then nothing would wake a waiting loop: its end is polled for instead.
+double Evaluate() {
+  const Clock::time_point start = Clock::now();
+  UiSetFocus(evaluator::PatternField);
+  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  int code = 0;
+  while (code != evaluator::DoneEvent && code != evaluator::MessageEvent) {
+    code = UiWaitEvent();
+    evaluator::HandleEvent(code);
+  }
+  while (ThreadIsRunning(evaluator::State().workerThread)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  while (HasQueuedEvent() != 0) evaluator::HandleEvent(UiWaitEvent());
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void Click(std::int64_t gadget) {
+  ::Gadget* found = ui_objects::FindGadget(gadget);
+  auto* button = found ? qobject_cast<QAbstractButton*>(found->Widget()) : nullptr;
+  if (button) {
+    button->click();
+  } else {  // what the button's click queues
+    QueueEvent(GadgetEvent, gadget, evaluator::MainWindow, 0, 0, nullptr, 0);
+  }
+}
+
+void MeasureExport(const ExportButton& button, const std::filesystem::path& folder) {
+  const std::filesystem::path target = folder / button.fileName;
+  Seen() = SeamRecord{QString::fromStdString(target.string()).toStdU16String(), {}, {}};
+  const bool peakReset = ResetPeakResident();
+  const long residentBefore = StatusKiB("VmRSS:");
+  const Clock::time_point start = Clock::now();
+  Click(button.gadget);
+  while (!Seen().boxShownAt) evaluator::HandleEvent(UiWaitEvent());
+  const double seconds = std::chrono::duration<double>(*Seen().boxShownAt - start).count();
+  const long peak = StatusKiB("VmHWM:");
+  const long residentAfter = StatusKiB("VmRSS:");
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(target, error);
+  std::printf("%-8s %7.3f s  %10llu bytes  peak_added %7ld KiB%s  rss_kept %7ld KiB  box \"%s\"\n",
+              button.name, seconds, error ? 0ull : static_cast<unsigned long long>(size),
+              peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
+              residentAfter - residentBefore,
+              QString::fromStdU16String(Seen().boxText).toUtf8().constData());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [keep]\n", argv[0]);
+    return 2;
+  }
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  bool groups = false;
+  bool keep = false;
+  for (int i = 3; i < argc; ++i) {
+    groups = groups || std::string(argv[i]) == "groups";
+    keep = keep || std::string(argv[i]) == "keep";
+  }
+  std::string folderTemplate = (std::filesystem::temp_directory_path() / "export_bench.XXXXXX").string();
+  if (!mkdtemp(folderTemplate.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const std::filesystem::path folder(folderTemplate);
+
+  evaluator::StartUp();
+  InstallSeam();
+  const std::u16string reference = u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
+  UiSetText(evaluator::PatternField, QString::fromLocal8Bit(argv[2]).toStdU16String().c_str());
+  UiSetText(evaluator::InputField, reference.c_str());
+  UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
+  UiSetItemState(evaluator::OptionsList, 2, 0);  // case-sensitive
+
+  const double evaluation = Evaluate();
+  std::int64_t matches = 0;
+  {
+    std::lock_guard guard(evaluator::State().resultListLock);
+    matches = ListCount(evaluator::State().resultList);
+  }
+  std::printf("evaluation %.3f s  matches %lld  rss %ld KiB\n", evaluation,
+              static_cast<long long>(matches), StatusKiB("VmRSS:"));
+  std::printf("folder %s\n", folder.c_str());
+  for (const ExportButton& button : Buttons) MeasureExport(button, folder);
+  evaluator::ShutDown();
+  if (!keep) std::filesystem::remove_all(folder);
+  return 0;
+}
