@@ -70,15 +70,13 @@ class TreeGadget : public Gadget {
     model_.reset();
   }
 
-  bool AddItem(std::int64_t, const QString& text, std::int64_t level) override {
-    return AppendTreeRow(rows_, text.toStdU16String(), level);
-  }
+  // Appending, counting and reading rows never reach the gadget: the toolkit layer serves
+  // them from the row store registered above, on any thread.
   void ClearItems() override {
     const bool big = model_->Published() > ViewRebuildRows;
     model_->Clear();
     if (big && Widget()) RebuildView();
   }
-  std::int64_t CountItems() override { return rows_->store.Count(); }
   std::int64_t GetState() override { return SelectedRow(); }
 
   // Row index counts rows in the order they were added, published to the view or not.
@@ -97,9 +95,6 @@ class TreeGadget : public Gadget {
   QString GetText() override {
     const std::int64_t row = SelectedRow();
     return row < 0 ? QString() : QString::fromStdU16String(rows_->store.Text(row));
-  }
-  QString GetItemText(std::int64_t index, std::int64_t) override {
-    return QString::fromStdU16String(rows_->store.Text(index));
   }
 
  private:
