@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "app/evaluator.h"
+#include "proc_status.h"
 #include "threads/posted_events.h"
 #include "ui/modal_seam.h"
 #include "ui/ui.h"
@@ -42,15 +43,6 @@ std::int64_t Microseconds(Clock::time_point at) {
 
 double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-long StatusKiB(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-  }
-  return -1;
 }
 
 std::set<long> ThreadIds() {

@@ -13,31 +13,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "json/json.h"
+#include "proc_status.h"
 #include "records/match_record.h"
 #include "runtime/strings.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long StatusKiB(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-  }
-  return -1;
-}
-
-// Lets the peak that follows count from the current resident size.
-void ResetPeakResidentSize() {
-  std::ofstream clearRefs("/proc/self/clear_refs");
-  clearRefs << "5";
-}
 
 // The four octets of record i, the same formula as json_bench.py.
 void Octets(long i, int octets[4]) {
@@ -88,7 +73,7 @@ int main(int argc, char** argv) {
   RecordList* list = CreateMatchRecordList(&slot);
   FillResultList(list, records);
 
-  ResetPeakResidentSize();
+  ResetPeakResident();
   const long residentBefore = StatusKiB("VmRSS:");
   const long faultsBefore = MinorFaults();
   const Clock::time_point start = Clock::now();

@@ -56,6 +56,11 @@ void Scan(std::int64_t mode, const std::u16string& input) {
 // memory back to the system, which the heap keeps otherwise.
 void ReleaseRetiredResults() {
   ApplicationState& state = State();
+  {
+    // Nothing retired, nothing to hand back: trimming walks the whole heap.
+    std::lock_guard guard(state.retiredResultsLock);
+    if (ListCount(state.retiredResults) <= 0) return;
+  }
   std::int64_t left = 0;
   do {
     std::lock_guard guard(state.retiredResultsLock);
