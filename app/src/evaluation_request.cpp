@@ -42,7 +42,7 @@ std::int32_t CompileFlagsFromOptions() {
 EvaluationRequest ReadEvaluationRequest() {
   EvaluationRequest request;
   request.input = ReadInput();
-  if (!request.input) return request;
+  if (!request.input.bytes) return request;
   request.flags = CompileFlagsFromOptions();
   request.pattern = UiGetText(PatternField);
   return request;

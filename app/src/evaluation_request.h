@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+
+#include "runtime/text_encoding.h"
 
 namespace evaluator {
 
@@ -18,7 +19,7 @@ inline constexpr std::int64_t NeitherMatchesNorGroups = 0;
 struct EvaluationRequest {
   std::int32_t flags = 0;
   std::u16string pattern;
-  std::shared_ptr<const std::u16string> input;  // null when it could not be had
+  SharedUtf8 input;  // UTF-8; null bytes when it could not be had
 };
 
 // On the UI thread: clears the tree and the result list and starts a worker.

@@ -32,8 +32,8 @@ std::u16string ReasonFor(std::int64_t error) {
 
 // The subject is converted for the engine once: the first search of the scan is also the
 // test whether the pattern matches at all.
-void Scan(std::int64_t mode, const std::u16string& input) {
-  RegexExamine(RegexNumber, input.c_str());
+void Scan(std::int64_t mode, const SharedUtf8& input) {
+  RegexExamineUtf8(RegexNumber, input);
   if (RegexNextMatch(RegexNumber) != 1) {
     const std::int64_t error = RegexLastError(RegexNumber);
     RegexExamine(RegexNumber, nullptr);  // gives the subject copy back
@@ -84,16 +84,16 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
   }
   ReleaseRetiredResults();
   const EvaluationRequest request = ReadEvaluationRequest();
-  if (!request.input) return 0;
+  if (!request.input.bytes) return 0;
   if (!RegexCreate(RegexNumber, request.pattern.c_str(), request.flags)) {
     PostUserMessage(u"error", CompileErrorText(), IconError);
     return 0;
   }
-  if (request.input->empty()) {
+  if (request.input.length == 0) {
     PostUserMessage(u"ok", u"pattern is valid", IconInformation);
     return 0;
   }
-  Scan(mode, *request.input);
+  Scan(mode, request.input);
   return 0;
 }
 

@@ -69,7 +69,7 @@ WholeText ReadFile(const std::u16string& path) {
   const WholeReadLimits limits{.memoryPerByte = MemoryPerInputByte,
                                .memoryBudget = memoryBudgetLimit.load(),
                                .longestText = engineBytesLimit.load()};
-  WholeText read = StreamReadWhole(InputStream, FormatUtf8, limits);
+  WholeText read = StreamReadWholeUtf8(InputStream, FormatUtf8, limits);
   CloseFileStream(InputStream);
   if (read.end != WholeReadEnd::Complete) {
     UiMessageBox(u"error", FailureText(path, read).c_str(), IconError);
@@ -91,10 +91,13 @@ std::u16string TooLargeForEngineText() {
          DecimalText(engineBytesLimit.load()) + u" bytes of UTF-8 text)";
 }
 
-std::shared_ptr<const std::u16string> ReadInput() {
+SharedUtf8 ReadInput() {
   std::u16string typed = UiGetText(InputField);
   const std::u16string_view prefix = FileReferencePrefix;
-  if (!typed.starts_with(prefix)) return std::make_shared<const std::u16string>(std::move(typed));
+  if (!typed.starts_with(prefix)) {
+    // A typed text ends at its first zero character, as a file's text does.
+    return ShareUtf8(Utf16ToUtf8(std::u16string_view(typed.c_str())));
+  }
 
   // The reference ends with ">", whatever the last character really is.
   std::u16string path = typed.size() > prefix.size() + 1
@@ -107,11 +110,11 @@ std::shared_ptr<const std::u16string> ReadInput() {
   if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
     const std::u16string message = u"can't open " + path;
     UiMessageBox(u"error", message.c_str(), IconError);
-    return nullptr;
+    return {};
   }
   WholeText read = ReadFile(path);
-  if (read.end != WholeReadEnd::Complete) return nullptr;
-  return std::make_shared<const std::u16string>(std::move(read.text));
+  if (read.end != WholeReadEnd::Complete) return {};
+  return std::move(read.utf8);
 }
 
 }  // namespace evaluator

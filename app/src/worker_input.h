@@ -4,8 +4,9 @@
 
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <string>
+
+#include "runtime/text_encoding.h"
 
 namespace evaluator {
 
@@ -22,9 +23,10 @@ struct InputLimits {
 void SetInputLimits(const InputLimits& limits);
 InputLimits CurrentInputLimits();
 
-// On the worker: the input, or null when it can't be had; the user has been told why then
-// (a file that can't be opened or read, or that is too large).
-std::shared_ptr<const std::u16string> ReadInput();
+// On the worker: the input as UTF-8 (a file's bytes as read, undecoded), or null bytes when
+// it can't be had; the user has been told why then (a file that can't be opened or read,
+// or that is too large).
+SharedUtf8 ReadInput();
 
 // Why an input can't be evaluated when it is longer than the engine takes.
 std::u16string TooLargeForEngineText();

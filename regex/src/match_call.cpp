@@ -173,7 +173,7 @@ unsigned long MatchRecursionLimit() {
 
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize) {
+                 std::int32_t vectorSize, unsigned long matchLimit) {
   MatchCall call{};
   call.pattern = pattern;
   call.extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
@@ -181,7 +181,7 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
     call.extra.flags |= PCRE_EXTRA_STUDY_DATA;
     call.extra.study_data = study->study_data;
   }
-  call.extra.match_limit = MatchLimit;
+  call.extra.match_limit = matchLimit > 0 ? std::min(matchLimit, MatchLimit) : MatchLimit;
   call.extra.match_limit_recursion = MatchRecursionLimit();
   call.subject = subject;
   call.length = length;

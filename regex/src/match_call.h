@@ -11,11 +11,11 @@ void InstallMatchAllocator();
 
 // Searches subject[0, length) from start with PCRE_NO_UTF8_CHECK into offsetVector,
 // which must have OffsetVectorSize(group count) entries so that PCRE needs no vector of
-// its own; with the pattern's study data when it has any (null: none). Returns
-// pcre_exec's result.
+// its own; with the pattern's study data when it has any (null: none). matchLimit, when
+// non-zero, lowers the library's match limit for this call. Returns pcre_exec's result.
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize);
+                 std::int32_t vectorSize, unsigned long matchLimit = 0);
 
 // The recursion depth a match started here may reach without leaving the calling thread's
 // stack, with a wide margin for everything else on it.

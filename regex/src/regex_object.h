@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 #include "runtime/object_registry.h"
@@ -14,7 +15,7 @@
 struct RegexObject {
   pcre* compiledPattern;       // non-null exactly while the object is alive
   std::int32_t groupCount;     // capturing groups as PCRE counts them
-  char* subject;               // owned UTF-8 copy of the scanned text, zero-terminated
+  const char* subject;         // the scanned UTF-8 text, zero-terminated; see subjectOwner
   std::int32_t* offsetVector;  // owned, 3 x (groupCount + 1) entries once examined
   std::int32_t scanPosition;   // byte offset where the next search starts
   std::int32_t subjectLength;  // bytes, without the terminator
@@ -27,7 +28,12 @@ struct RegexObject {
   std::int64_t countedCharacters;
   // PCRE's study of the pattern, owned; null when it was not studied (see RegexCreate).
   pcre_extra* studyData;
+  // Owned: the share of the subject's memory that keeps it alive while it is scanned.
+  std::shared_ptr<const char>* subjectOwner;
 };
+
+// Gives up the object's share of its subject.
+void ReleaseSubject(RegexObject& object);
 
 static_assert(std::is_trivially_copyable_v<RegexObject> &&
               std::is_standard_layout_v<RegexObject>);

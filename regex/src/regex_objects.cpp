@@ -157,7 +157,7 @@ void RegexFree(ObjectNumber number) {
   if (!object) return;
   pcre_free_study(object->studyData);
   pcre_free(object->compiledPattern);
-  OwnedBytes subject(object->subject);
+  ReleaseSubject(*object);
   std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);
   ReleaseObject(regexTable, number);
 }

@@ -36,11 +36,6 @@ std::int32_t PositionAfterMatch(const RegexObject& object) {
   return object.scanPosition + CharacterBytesAt(object.subject, object.scanPosition);
 }
 
-void ReleaseSubject(RegexObject& object) {
-  OwnedBytes subject(object.subject);
-  object.subject = nullptr;
-}
-
 void ResetScan(RegexObject& object, std::int32_t subjectLength) {
   object.subjectLength = subjectLength;
   object.scanPosition = 0;
@@ -107,7 +102,58 @@ std::int64_t NamedGroup(const RegexObject* object, const Utf8Text& name) {
 
 Utf8Text GroupName(const char16_t* name) { return name ? ConvertToUtf8(name) : Utf8Text{}; }
 
+// Makes subject the object's subject and starts a scan over it; 0 when there is no subject
+// (memory ran out) or it is too long for the engine.
+std::int64_t StartScan(ObjectNumber number, SharedUtf8 subject) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  ReleaseSubject(*object);
+  const bool fits = subject.bytes && subject.length <= LongestSubject;
+  ResetScan(*object, fits ? static_cast<std::int32_t>(subject.length) : 0);
+  if (!EnsureOffsetVector(*object) || !fits) {
+    object->subjectLength = 0;
+    return 0;
+  }
+  object->subjectOwner = new (std::nothrow) std::shared_ptr<const char>(std::move(subject.bytes));
+  if (!object->subjectOwner) {
+    object->subjectLength = 0;
+    return 0;
+  }
+  object->subject = object->subjectOwner->get();
+  return 1;
+}
+
+// The next search of the scan; with a match limit, a search that reaches it changes nothing
+// and gives -1.
+std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  object->matchValid = 0;
+  object->lastError = 0;
+  if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
+  const int result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
+                                  object->subjectLength, object->scanPosition,
+                                  object->offsetVector, OffsetVectorSize(object->groupCount),
+                                  matchLimit);
+  if (matchLimit > 0 && result == PCRE_ERROR_MATCHLIMIT) return -1;
+  if (result <= 0) {
+    object->lastError = FailureReason(result);
+    return 0;
+  }
+  object->scanPosition = PositionAfterMatch(*object);
+  object->matchValid = 1;
+  return 1;
+}
+
 }  // namespace
+
+void ReleaseSubject(RegexObject& object) {
+  std::unique_ptr<std::shared_ptr<const char>> owner(object.subjectOwner);
+  object.subjectOwner = nullptr;
+  object.subject = nullptr;
+}
 
 std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
   if (!text) return 0;
@@ -134,38 +180,17 @@ std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
 }
 
 std::int64_t RegexExamine(ObjectNumber number, const char16_t* text) {
-  Utf8Text subject = ConvertToUtf8(text);
-  SharedChangeScope scope;
-  RegexObject* object = FindRegex(number);
-  if (!object) return 0;
-  ReleaseSubject(*object);
-  bool fits = subject.bytes && subject.length <= LongestSubject;
-  ResetScan(*object, fits ? static_cast<std::int32_t>(subject.length) : 0);
-  if (!EnsureOffsetVector(*object) || !fits) {
-    object->subjectLength = 0;
-    return 0;
-  }
-  object->subject = subject.bytes.release();
-  return 1;
+  return StartScan(number, ShareConverted(ConvertToUtf8(text)));
 }
 
-std::int64_t RegexNextMatch(ObjectNumber number) {
-  SharedChangeScope scope;
-  RegexObject* object = FindRegex(number);
-  if (!object) return 0;
-  object->matchValid = 0;
-  object->lastError = 0;
-  if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
-  int result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
-                            object->subjectLength, object->scanPosition, object->offsetVector,
-                            OffsetVectorSize(object->groupCount));
-  if (result <= 0) {
-    object->lastError = FailureReason(result);
-    return 0;
-  }
-  object->scanPosition = PositionAfterMatch(*object);
-  object->matchValid = 1;
-  return 1;
+std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text) {
+  return StartScan(number, ValidUtf8(text));
+}
+
+std::int64_t RegexNextMatch(ObjectNumber number) { return SearchOn(number, 0); }
+
+std::int64_t RegexTryNextMatch(ObjectNumber number, std::int64_t steps) {
+  return SearchOn(number, static_cast<unsigned long>(std::max<std::int64_t>(1, steps)));
 }
 
 std::int64_t RegexLastError(ObjectNumber number) {

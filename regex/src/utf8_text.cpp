@@ -72,6 +72,28 @@ char* AllocateTextBytes(std::size_t size) {
   return static_cast<char*>(bytes);
 }
 
+bool IsValidInSlices(const char* bytes, std::size_t length) {
+  for (std::size_t start = 0; start < length;) {
+    const std::size_t end = Utf8SliceEnd(bytes, start, length, SliceUnits);
+    if (!IsValidUtf8(bytes + start, end - start)) return false;
+    start = end;
+    StopPoint();
+  }
+  return true;
+}
+
+std::size_t RepairInSlices(const char* bytes, std::size_t length, char* out) {
+  std::size_t written = 0;
+  for (std::size_t start = 0; start < length;) {
+    const std::size_t end = Utf8SliceEnd(bytes, start, length, SliceUnits);
+    written += RepairUtf8(bytes + start, end - start, out + written);
+    start = end;
+    StopPoint();
+  }
+  out[written] = 0;
+  return written;
+}
+
 }  // namespace
 
 void FreeBytes::operator()(char* bytes) const noexcept { std::free(bytes); }
@@ -113,4 +135,23 @@ char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t e
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at) {
   if (!bytes) return ReturnEmptyTemp(at);
   return AnsiToTempString(bytes, static_cast<std::int64_t>(std::strlen(bytes)), at);
+}
+
+SharedUtf8 ShareConverted(Utf8Text converted) {
+  const std::int64_t length = converted.length;
+  std::shared_ptr<const char> bytes(converted.bytes.release(),
+                                    [](const char* text) { std::free(const_cast<char*>(text)); });
+  return {std::move(bytes), length};
+}
+
+SharedUtf8 ValidUtf8(const SharedUtf8& text) {
+  if (!text.bytes || text.length <= 0) return text;
+  const auto length = static_cast<std::size_t>(text.length);
+  if (IsValidInSlices(text.bytes.get(), length)) return text;
+  Utf8Text repaired;
+  repaired.bytes.reset(AllocateTextBytes(3 * length + 1));
+  if (!repaired.bytes) return {};
+  repaired.length =
+      static_cast<std::int64_t>(RepairInSlices(text.bytes.get(), length, repaired.bytes.get()));
+  return ShareConverted(std::move(repaired));
 }

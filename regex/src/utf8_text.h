@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "runtime/text_encoding.h"
+
 // Text bytes come from the C heap (see ConvertToUtf8) and go back there.
 struct FreeBytes {
   void operator()(char* bytes) const noexcept;
@@ -34,3 +36,10 @@ char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t e
 
 // Zero-terminated 8-bit text at position at, each byte one UTF-16 unit.
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at);
+
+// The text of converted, shared.
+SharedUtf8 ShareConverted(Utf8Text converted);
+
+// text itself when it is valid UTF-8, else a repaired copy (see RegexExamineUtf8); the bytes
+// are null when memory ran out.
+SharedUtf8 ValidUtf8(const SharedUtf8& text);

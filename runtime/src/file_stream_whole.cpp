@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "file_stream_record.h"
@@ -247,22 +248,13 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
 
 constexpr std::size_t DecodeSliceBytes = std::size_t{1} << 20;
 
-// Where a UTF-8 slice may end: before a byte that is no continuation, which no sequence
-// before it can take; a byte that four continuations precede can't belong to one either.
-std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length) {
-  const std::size_t end = std::min(length, start + DecodeSliceBytes);
-  for (std::size_t cut = end; cut > start && cut + 4 >= end; --cut) {
-    if (cut == length || !IsUtf8Continuation(static_cast<unsigned char>(bytes[cut]))) return cut;
-  }
-  return end;
-}
-
 void DecodeUnits(const RawText& raw, std::u16string& text) {
   const char* bytes = raw.bytes.data();
   const bool utf8 = raw.format == FormatUtf8;
   for (std::size_t start = 0; start < raw.length;) {
     const std::size_t end =
-        utf8 ? Utf8SliceEnd(bytes, start, raw.length) : std::min(raw.length, start + DecodeSliceBytes);
+        utf8 ? Utf8SliceEnd(bytes, start, raw.length, DecodeSliceBytes)
+             : std::min(raw.length, start + DecodeSliceBytes);
     const std::size_t before = text.size();
     text.resize(before + (end - start));
     const std::size_t units = utf8 ? DecodeUtf8(bytes + start, end - start, text.data() + before)
@@ -334,21 +326,51 @@ void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits
 
 using namespace file_stream_detail;
 
+namespace {
+
+void DecodeWithin(const RawText& raw, const WholeReadLimits& limits, WholeText& result) {
+  try {
+    Decode(raw, result.text);
+  } catch (const std::bad_alloc&) {
+    result.end = WholeReadEnd::OutOfMemory;
+    result.text = std::u16string();
+    const auto length = static_cast<std::int64_t>(raw.length);
+    result.memoryNeeded = SaturatingProduct(length, limits.memoryPerByte);
+    result.memoryAvailable =
+        limits.memoryBudget >= 0 ? limits.memoryBudget : AvailableSystemMemory() + length;
+  }
+}
+
+}  // namespace
+
 WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits) {
   RawText raw;
   CollectWhole(number, flags, limits, raw);
-  if (raw.result.end != WholeReadEnd::Complete) return std::move(raw.result);
-  try {
-    Decode(raw, raw.result.text);
-  } catch (const std::bad_alloc&) {
-    raw.result.end = WholeReadEnd::OutOfMemory;
-    raw.result.text = std::u16string();
-    const auto length = static_cast<std::int64_t>(raw.length);
-    raw.result.memoryNeeded = SaturatingProduct(length, limits.memoryPerByte);
-    raw.result.memoryAvailable =
-        limits.memoryBudget >= 0 ? limits.memoryBudget : AvailableSystemMemory() + length;
-  }
+  if (raw.result.end == WholeReadEnd::Complete) DecodeWithin(raw, limits, raw.result);
   return std::move(raw.result);
+}
+
+WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
+                              const WholeReadLimits& limits) {
+  auto raw = std::make_shared<RawText>();
+  CollectWhole(number, flags, limits, *raw);
+  WholeText result = std::move(raw->result);
+  if (result.end != WholeReadEnd::Complete) return result;
+  if (raw->format != FormatUtf8) {
+    DecodeWithin(*raw, limits, result);
+    if (result.end == WholeReadEnd::Complete) result.utf8 = ShareUtf8(Utf16ToUtf8(result.text));
+    result.text = std::u16string();
+    return result;
+  }
+  if (!raw->bytes.Reserve(raw->length + 1)) {
+    result.end = WholeReadEnd::OutOfMemory;
+    return result;
+  }
+  raw->bytes.data()[raw->length] = 0;
+  // The text's bytes stay where the read put them, held by whoever holds the pointer.
+  result.utf8 = {std::shared_ptr<const char>(raw, raw->bytes.data()),
+                 static_cast<std::int64_t>(raw->length)};
+  return result;
 }
 
 std::int64_t AvailableSystemMemory() {

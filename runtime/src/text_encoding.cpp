@@ -97,6 +97,12 @@ std::size_t DecodeSequence(const unsigned char* s, std::size_t available, char32
   return consumed;
 }
 
+// Whether the sequence at s, which decoded to code in consumed bytes, was replaced: U+FFFD
+// itself is valid, and only the whole three bytes after the lead EF give it.
+bool WasReplaced(const unsigned char* s, std::size_t consumed, char32_t code) {
+  return code == Replacement && !(s[0] == 0xEF && consumed == 3);
+}
+
 char16_t* PutUtf16(char32_t code, char16_t* out) {
   if (code < 0x10000) {
     *out++ = static_cast<char16_t>(code);
@@ -157,6 +163,56 @@ std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out) {
     o = PutUtf16(code, o);
   }
   return static_cast<std::size_t>(o - out);
+}
+
+bool IsValidUtf8(const char* bytes, std::size_t length) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  std::size_t i = 0;
+  while (i < length) {
+    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+      i += 8;
+    } else if (s[i] < 0x80) {
+      ++i;
+    } else {
+      char32_t code = 0;
+      const std::size_t consumed = DecodeSequence(s + i, length - i, code);
+      if (WasReplaced(s + i, consumed, code)) return false;
+      i += consumed;
+    }
+  }
+  return true;
+}
+
+std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  for (std::size_t i = 0; i < length;) {
+    if (s[i] < 0x80) {
+      *o++ = s[i++];
+      continue;
+    }
+    char32_t code = 0;
+    const std::size_t consumed = DecodeSequence(s + i, length - i, code);
+    o = PutUtf8(code, o);
+    i += consumed;
+  }
+  return static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out));
+}
+
+std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length,
+                         std::size_t sliceBytes) {
+  const std::size_t end = std::min(length, start + sliceBytes);
+  // A byte that four continuations precede can't belong to the sequence before it either.
+  for (std::size_t cut = end; cut > start && cut + 4 >= end; --cut) {
+    if (cut == length || !IsUtf8Continuation(static_cast<unsigned char>(bytes[cut]))) return cut;
+  }
+  return end;
+}
+
+SharedUtf8 ShareUtf8(std::string text) {
+  auto owner = std::make_shared<const std::string>(std::move(text));
+  const auto length = static_cast<std::int64_t>(owner->size());
+  return {std::shared_ptr<const char>(owner, owner->c_str()), length};
 }
 
 std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out) {

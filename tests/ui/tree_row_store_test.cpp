@@ -226,7 +226,7 @@ TEST(TreeRowStoreConcurrency, ReadersSeeAConsistentPrefixWhileAWriterAppends) {
     if (published < count) {
       // What the view does per batch: steps up to a bound, then reads under one hold.
       while (published < count) published = store.NextPublishStep(published, count).bound;
-      TreeRowStore::ReadHold hold(store);
+      TreeRowStore::Hold hold(store);
       const TreeVisibleSpine spine = store.VisibleSpine(published);
       errors += spine.visibleRoots != (published + 2) / 3;
       const std::int64_t last = published - 1;

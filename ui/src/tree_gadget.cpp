@@ -18,7 +18,7 @@ class TreeView : public QTreeView {
     QElapsedTimer took;
     took.start();
     {
-      TreeRowStore::ReadHold hold(rows_->store);
+      TreeRowStore::Hold hold(rows_->store);
       QTreeView::doItemsLayout();
     }
     if (rows_->model) rows_->model->NoteLayoutTime(took.elapsed());
@@ -26,7 +26,7 @@ class TreeView : public QTreeView {
 
  protected:
   void paintEvent(QPaintEvent* event) override {
-    TreeRowStore::ReadHold hold(rows_->store);
+    TreeRowStore::Hold hold(rows_->store);
     QTreeView::paintEvent(event);
   }
 

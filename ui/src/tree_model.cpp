@@ -15,17 +15,39 @@ constexpr std::int64_t LongestBatchInterval = 1000;
 
 }  // namespace
 
+namespace {
+
+// Makes sure the UI thread will pick up the rows appended since its last batch.
+void AskForPublish(const std::shared_ptr<TreeShared>& rows) {
+  if (rows->publishPending.exchange(true)) return;
+  const bool posted = ui_thread::Post([rows] {
+    if (rows->model) rows->model->SchedulePublish();
+  });
+  if (!posted) rows->publishPending.store(false);
+}
+
+}  // namespace
+
 bool AppendTreeRow(const std::shared_ptr<TreeShared>& rows, std::u16string_view text,
                    std::int64_t level) {
+  const UiTreeItem item{text.data(), static_cast<std::int64_t>(text.size()), level};
+  return AppendTreeRows(rows, &item, 1) == 1;
+}
+
+std::int64_t AppendTreeRows(const std::shared_ptr<TreeShared>& rows, const UiTreeItem* items,
+                            std::int64_t count) {
   SharedChangeScope change;
-  if (rows->store.Append(text, level) == NoRow) return false;
-  if (!rows->publishPending.exchange(true)) {
-    const bool posted = ui_thread::Post([rows] {
-      if (rows->model) rows->model->SchedulePublish();
-    });
-    if (!posted) rows->publishPending.store(false);
+  std::int64_t added = 0;
+  {
+    const TreeRowStore::Hold hold(rows->store);
+    for (; added < count; ++added) {
+      const UiTreeItem& item = items[added];
+      const std::u16string_view text(item.text ? item.text : u"", item.text ? item.length : 0);
+      if (rows->store.Append(text, item.level) == NoRow) break;
+    }
   }
-  return true;
+  if (added > 0) AskForPublish(rows);
+  return added;
 }
 
 TreeModel::TreeModel(std::shared_ptr<TreeShared> rows) : rows_(std::move(rows)) {

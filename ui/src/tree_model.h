@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "tree_row_store.h"
+#include "ui/ui.h"
 
 class TreeModel;
 
@@ -26,6 +27,9 @@ struct TreeShared {
 // False when the row could not be stored.
 bool AppendTreeRow(const std::shared_ptr<TreeShared>& rows, std::u16string_view text,
                    std::int64_t level);
+// The same for count rows under one lock of the store; the number of rows stored.
+std::int64_t AppendTreeRows(const std::shared_ptr<TreeShared>& rows, const UiTreeItem* items,
+                            std::int64_t count);
 
 class TreeModel : public QAbstractItemModel {
  public:

@@ -8,19 +8,19 @@ namespace {
 
 constexpr std::int64_t MaximumRows = std::numeric_limits<std::int32_t>::max();
 
-// The store whose lock the calling thread holds through a ReadHold.
+// The store whose lock the calling thread holds through a Hold.
 thread_local const TreeRowStore* heldStore = nullptr;
 
 }  // namespace
 
-TreeRowStore::ReadHold::ReadHold(const TreeRowStore& store)
+TreeRowStore::Hold::Hold(const TreeRowStore& store)
     : store_(store), previous_(heldStore), locked_(heldStore != &store) {
   if (!locked_) return;
   store_.lock_.lock();
   heldStore = &store_;
 }
 
-TreeRowStore::ReadHold::~ReadHold() {
+TreeRowStore::Hold::~Hold() {
   if (!locked_) return;
   heldStore = previous_;
   store_.lock_.unlock();

@@ -50,13 +50,14 @@ class TreeRowStore {
  public:
   // Keeps the store locked for the calling thread while it lives; the thread's own calls
   // meanwhile skip locking. A view holds it across one layout pass, which makes millions
-  // of calls that would otherwise each contend with an appending worker.
-  class ReadHold {
+  // of calls that would otherwise each contend with an appending worker; a worker holds it
+  // across a batch of appends.
+  class Hold {
    public:
-    explicit ReadHold(const TreeRowStore& store);
-    ~ReadHold();
-    ReadHold(const ReadHold&) = delete;
-    ReadHold& operator=(const ReadHold&) = delete;
+    explicit Hold(const TreeRowStore& store);
+    ~Hold();
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
 
    private:
     const TreeRowStore& store_;

@@ -60,6 +60,21 @@ std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_
   });
 }
 
+std::int64_t UiAddItems(ObjectNumber gadget, const UiTreeItem* items, std::int64_t count) {
+  if (!items || count <= 0) return 0;
+  const auto& rows = ui_objects::FindTreeRowsRemembered(gadget);
+  if (!rows) {
+    std::int64_t added = 0;
+    for (; added < count; ++added) {
+      const UiTreeItem& item = items[added];
+      const std::u16string text(item.text ? item.text : u"", item.text ? item.length : 0);
+      if (!UiAddItem(gadget, -1, text.c_str(), 0, item.level)) break;
+    }
+    return added;
+  }
+  return AppendTreeRows(rows, items, count);
+}
+
 void UiClearItems(ObjectNumber gadget) {
   OnGadget(gadget, [](Gadget& found) { found.ClearItems(); });
 }

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "runtime/object_registry.h"
+#include "runtime/text_encoding.h"
 
 // PCRE compile options the evaluator produces; any other bit goes to PCRE as it is.
 inline constexpr std::int32_t RegexCaseless = 0x1;
@@ -47,9 +48,18 @@ std::int64_t RegexMatches(ObjectNumber number, const char16_t* text);
 
 // Starts a scan over text (null: the empty text). 1 when the scan is ready.
 std::int64_t RegexExamine(ObjectNumber number, const char16_t* text);
+// The same over UTF-8 text, without a copy: the object takes a share of the bytes. Invalid
+// sequences read as U+FFFD, as through UTF-16; only such a text is copied, repaired. Call
+// outside any SharedChangeScope: a long text is checked in slices with stop points.
+std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text);
 
 // 1 when a further match was found and is now current; 0 ends the scan.
 std::int64_t RegexNextMatch(ObjectNumber number);
+// The same search, given up once it has taken more than steps of the engine's match work
+// (PCRE's match limit, at most the one RegexNextMatch has): -1 then, with no current match
+// and the scan where it was, so that the caller can deal with what it has before it
+// searches on; the search that follows finds what this one would have found.
+std::int64_t RegexTryNextMatch(ObjectNumber number, std::int64_t steps);
 
 // Why the object's last RegexMatches or RegexNextMatch found nothing: 0 when there simply
 // was no (further) match, otherwise PCRE's error code (PCRE_ERROR_MATCHLIMIT -8,

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "runtime/object_registry.h"
+#include "runtime/text_encoding.h"
 
 // Text formats: the low 5 bits of every flags argument (0: the stream's own format).
 inline constexpr std::int32_t FormatUtf8 = 2;
@@ -74,7 +75,8 @@ enum class WholeReadEnd {
 
 struct WholeText {
   WholeReadEnd end = WholeReadEnd::NotOpen;
-  std::u16string text;              // only with Complete
+  std::u16string text;              // only with Complete, from StreamReadWhole
+  SharedUtf8 utf8;                  // only with Complete, from StreamReadWholeUtf8
   std::int64_t bytesRead = 0;       // bytes taken from the file
   std::int64_t fileSize = -1;       // the size the file reported, -1 when it has none
   std::int64_t memoryNeeded = 0;    // with OutOfMemory
@@ -84,6 +86,11 @@ struct WholeText {
 
 // The rest of the stream, as StreamReadText with ReadToEnd takes it, within limits.
 WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits);
+// The same read for a caller that works on UTF-8: the text of a UTF-8 stream is handed over
+// as the bytes read, undecoded (so it may hold invalid sequences); other formats are
+// decoded and encoded as UTF-8.
+WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
+                              const WholeReadLimits& limits);
 
 // The memory the system can still give without swapping or killing anything, in bytes
 // (MemAvailable); -1 when it can't be told.

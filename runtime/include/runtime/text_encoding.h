@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,24 @@ std::size_t EncodeUtf8(const char16_t* text, std::size_t length, char* out);
 std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out);
 std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out);  // out: length
 std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out);  // out: length
+
+// Whether DecodeUtf8 takes bytes as they are, without a single replacement.
+bool IsValidUtf8(const char* bytes, std::size_t length);
+// bytes with every sequence that DecodeUtf8 replaces written as U+FFFD (EF BF BD), so that
+// the result is what encoding the decoded text gives; out holds 3 * length bytes.
+std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out);
+// Where a slice of bytes that starts at start and takes at most sliceBytes may end so that
+// no sequence is cut: before a byte that is no continuation. Slices cut there validate,
+// decode and repair exactly as the whole text does.
+std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length,
+                         std::size_t sliceBytes);
+
+// UTF-8 bytes, zero-terminated, in memory that lives as long as anyone holds the pointer.
+struct SharedUtf8 {
+  std::shared_ptr<const char> bytes;
+  std::int64_t length = 0;  // without the terminator
+};
+SharedUtf8 ShareUtf8(std::string text);
 
 // Exact sizes, for callers that want to allocate once and exactly.
 std::size_t Utf8LengthOf(const char16_t* text, std::size_t length);

@@ -82,7 +82,7 @@ void UiSetDesktopName(const char16_t* name);
 // this layer that returns text (copy it before then).
 // Every operation may be called from any thread; a call from another thread than the UI
 // thread waits for the UI thread (and ends a thread told to stop right after that wait),
-// except the tree's UiAddItem, UiCountItems and UiGetItemText, which never wait: the tree's
+// except the tree's UiAddItem(s), UiCountItems and UiGetItemText, which never wait: the tree's
 // rows live apart from its view and reach it in batches, one UI-thread notice per batch, so
 // a worker adding millions of rows is never held up by the view. Never call
 // one that waits from inside a SharedChangeScope (a scope is never held while waiting for
@@ -92,6 +92,16 @@ void UiSetDesktopName(const char16_t* name);
 // UiAddItem: 1 when the item was added, else 0.
 std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_t* text,
                        std::int64_t image = 0, std::int64_t level = 0);
+// Appends many tree rows at once, each placed by its level as UiAddItem places it, under
+// one lock of the tree's rows: the number of rows added, which stops at the first one that
+// memory can't hold. It never waits, as UiAddItem; a tree whose rows are not kept apart
+// from its view takes them one by one.
+struct UiTreeItem {
+  const char16_t* text;  // null: the empty text
+  std::int64_t length;
+  std::int64_t level;
+};
+std::int64_t UiAddItems(ObjectNumber gadget, const UiTreeItem* items, std::int64_t count);
 void UiClearItems(ObjectNumber gadget);
 std::int64_t UiCountItems(ObjectNumber gadget);
 std::int64_t UiGetState(ObjectNumber gadget);
