@@ -163,31 +163,41 @@ void InstallMatchAllocator() {
 
 unsigned long MatchRecursionLimit() {
   auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  // A thread calls from the same depth again and again: the answer is kept for it.
+  thread_local std::uintptr_t lastHere = 0;
+  thread_local unsigned long lastLimit = 0;
+  if (here == lastHere) return lastLimit;
   std::uintptr_t lower = StackLowerBound();
   std::uintptr_t available = AssumedStackBytes;
   if (lower != 0 && here > lower) available = here - lower;
-  if (available <= StackReserve) return 1;
-  unsigned long depth = (available - StackReserve) / (MatchFrameBytes() * FrameSafetyFactor);
-  return std::clamp(depth, 1UL, DeepestRecursion);
+  unsigned long depth = 1;
+  if (available > StackReserve) {
+    depth = (available - StackReserve) / (MatchFrameBytes() * FrameSafetyFactor);
+  }
+  lastHere = here;
+  lastLimit = std::clamp(depth, 1UL, DeepestRecursion);
+  return lastLimit;
 }
 
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
                  std::int32_t vectorSize, unsigned long matchLimit) {
-  MatchCall call{};
-  call.pattern = pattern;
-  call.extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  // Every member is set here: zero-filling the whole record first costs more than the
+  // match call itself for a short match.
+  pcre_extra extra;
+  extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.study_data = nullptr;
   if (study && (study->flags & PCRE_EXTRA_STUDY_DATA)) {
-    call.extra.flags |= PCRE_EXTRA_STUDY_DATA;
-    call.extra.study_data = study->study_data;
+    extra.flags |= PCRE_EXTRA_STUDY_DATA;
+    extra.study_data = study->study_data;
   }
-  call.extra.match_limit = matchLimit > 0 ? std::min(matchLimit, MatchLimit) : MatchLimit;
-  call.extra.match_limit_recursion = MatchRecursionLimit();
-  call.subject = subject;
-  call.length = length;
-  call.start = start;
-  call.offsetVector = offsetVector;
-  call.vectorSize = vectorSize;
+  extra.match_limit = matchLimit > 0 ? std::min(matchLimit, MatchLimit) : MatchLimit;
+  extra.callout_data = nullptr;
+  extra.tables = nullptr;
+  extra.match_limit_recursion = MatchRecursionLimit();
+  extra.mark = nullptr;
+  extra.executable_jit = nullptr;
+  MatchCall call{pattern, extra, subject, length, start, offsetVector, vectorSize, 0};
   ArenaSession session;
   RunInterruptible(RunMatchCall, &call);
   return call.result;

@@ -14,7 +14,8 @@
 struct StopState {
   std::atomic<bool> stopRequested{false};
   // Set only around the call of RunInterruptible, so that the signal handler jumps out of
-  // that call and of nothing else.
+  // that call and of nothing else. Only the thread itself and its signal handler touch it:
+  // relaxed access with signal fences orders it for the handler at no cost per call.
   std::atomic<bool> insideInterruptible{false};
   sigjmp_buf interruptJump;
 
@@ -50,7 +51,8 @@ int StopSignal() { return SIGRTMIN + 4; }
 // any other delivery simply returns and the thread stops at its next stop point.
 void OnStopSignal(int) {
   StopState* state = currentState;
-  if (state && state->insideInterruptible.load() && state->stopRequested.load()) {
+  if (state && state->insideInterruptible.load(std::memory_order_relaxed) &&
+      state->stopRequested.load()) {
     siglongjmp(state->interruptJump, 1);
   }
 }
@@ -162,6 +164,16 @@ SharedChangeScope::~SharedChangeScope() {
   if (--scopeDepth == 0) CurrentState().gate.unlock();
 }
 
+namespace {
+
+void MarkInsideInterruptible(StopState& state, bool inside) {
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  state.insideInterruptible.store(inside, std::memory_order_relaxed);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+}  // namespace
+
 void RunInterruptible(void (*call)(void* context), void* context) {
   SharedChangeScope scope;
   StopState* state = &CurrentState();
@@ -172,14 +184,14 @@ void RunInterruptible(void (*call)(void* context), void* context) {
   // The signal mask is not saved: that costs a system call per match call, and a thread
   // that comes back here through the jump ends at once, whatever its mask.
   if (sigsetjmp(state->interruptJump, 0) == 0) {
-    state->insideInterruptible.store(true);
+    MarkInsideInterruptible(*state, true);
     if (!state->stopRequested.load()) {
       call(context);
-      state->insideInterruptible.store(false);
+      MarkInsideInterruptible(*state, false);
       return;
     }
   }
-  state->insideInterruptible.store(false);
+  MarkInsideInterruptible(*state, false);
   EndStoppedThread();
 }
 

@@ -2,6 +2,9 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "runtime/text_encoding.h"
 
 #include "evaluator_test_support.h"
 #include "state.h"
@@ -114,6 +117,39 @@ TEST_F(WorkerTest, ReferencedFilesAreReadWholeAndTheLastCharacterIsAlwaysDropped
   const std::u16string empty = folder.Write("empty.txt", "");
   Evaluate(u"x", u"<file://" + empty + u">");
   ExpectOneBox(u"ok", u"pattern is valid", MessageIcon::Information);
+}
+
+// A file's bytes go to the engine undecoded unless a sequence is broken; either way the
+// rows and records are those of the text decoded, here with broken sequences on both
+// sides of the first check slice and more matches than a batch holds.
+TEST_F(WorkerTest, AFileGivesTheRowsOfItsDecodedTextBrokenSequencesIncluded) {
+  const std::u16string r = u"\uFFFD";
+  std::string bytes;
+  std::vector<RecordTexts> expected;
+  for (int i = 0; i < 700; ++i) {
+    const std::u16string number = Utf8ToUtf16(std::to_string(i));
+    const std::u16string accent = i % 3 ? u"\u00e9" : u"";
+    bytes += "x" + std::to_string(i) + (i % 3 ? "\xC3\xA9 " : " ");
+    expected.push_back({u"x" + number + accent, {number, accent}});
+    if (i % 100 == 7) {
+      // An encoded surrogate; an overlong form and a value above U+10FFFF; a cut-off one.
+      bytes += "x\xED\xA0\x80 x\xC0\xAF\xF4\x90\x80\x80 x\xE2\x82 ";
+      for (const std::u16string& broken : {r + r + r, r + r + r + r + r + r, r}) {
+        expected.push_back({u"x" + broken, {u"", broken}});
+      }
+    }
+    if (i == 350) bytes += std::string(300000, '-') + " ";
+  }
+  std::vector<std::u16string> rows;
+  for (const RecordTexts& record : expected) {
+    rows.push_back(record.m);
+    rows.insert(rows.end(), record.g.begin(), record.g.end());
+  }
+  TemporaryFolder folder;
+  Evaluate(u"x(\\d*)(\\S*)", u"<file://" + folder.Write("broken.txt", bytes) + u">");
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(ResultRecords(), expected);
+  EXPECT_EQ(TreeRows(), rows);
 }
 
 TEST_F(WorkerTest, AFileThatCannotBeOpenedIsReportedByTheWorker) {

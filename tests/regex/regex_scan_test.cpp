@@ -176,6 +176,23 @@ TEST(RegexLineEnds, MultilineStartsAfterEveryNewline) {
 
 }  // namespace
 
+// A search given up for its length changes nothing: the one after it finds what an
+// unlimited search would have found, at the same place.
+TEST(RegexScan, ASearchGivenUpLeavesTheScanWhereItWas) {
+  const std::u16string subject = u"c" + std::u16string(18, u'a') + u"c";
+  ASSERT_NE(RegexCreate(0, u"(a+)+b|c", 0), 0);
+  ASSERT_EQ(RegexExamine(0, subject.c_str()), 1);
+  ASSERT_EQ(RegexTryNextMatch(0, 1000), 1);  // the first c takes a few steps
+  EXPECT_EQ(MatchText(0).view(), u"c");
+  EXPECT_EQ(RegexTryNextMatch(0, 1000), -1);  // the a's take 2^18
+  EXPECT_EQ(MatchText(0).view(), u"");
+  EXPECT_EQ(RegexLastError(0), 0);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(MatchText(0).view(), u"c");
+  EXPECT_EQ(RegexMatchPosition(0), 20);
+  EXPECT_EQ(RegexTryNextMatch(0, 1000), 0);
+}
+
 // Study adds start-up optimisations that can skip the positions where a backtracking verb
 // would have ended the search. A pattern with a verb stays unstudied and reports what PCRE
 // reports without study: the (*COMMIT) at the subject's start ends the whole search.

@@ -80,6 +80,36 @@ TEST(TextEncoding, DecodingStopsAtTheEndOfItsRange) {
   }
 }
 
+// A text checked or repaired in place must read as the one decoded and encoded again, also
+// when it is cut into slices where Utf8SliceEnd says.
+TEST(TextEncoding, RepairingUtf8EqualsDecodingAndEncodingIt) {
+  const std::vector<std::string> texts = {
+      MixedUtf8, "\xEF\xBF\xBD", "plain", "a\xC3" "A", "\xE2\x82", "\xF0\x9F\x98", "\xC0\xAF",
+      "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\xFF", "\x80\x80\x80\x80\x80z",
+      "\xF0\x90\x80" "A", "\xF4\x8F\xBF\xBF"};
+  for (const std::string& text : texts) {
+    const std::string expected = Utf16ToUtf8(Decoded(text));
+    EXPECT_EQ(IsValidUtf8(text.data(), text.size()), expected == text) << text;
+    std::string repaired(3 * text.size(), '\0');
+    repaired.resize(RepairUtf8(text.data(), text.size(), repaired.data()));
+    EXPECT_EQ(repaired, expected) << text;
+  }
+  std::string joined;
+  for (const std::string& text : texts) joined += text;
+  for (std::size_t slice = 5; slice <= 12; ++slice) {
+    std::string repaired;
+    for (std::size_t start = 0; start < joined.size();) {
+      const std::size_t end = Utf8SliceEnd(joined.data(), start, joined.size(), slice);
+      ASSERT_GT(end, start);
+      std::string part(3 * (end - start), '\0');
+      part.resize(RepairUtf8(joined.data() + start, end - start, part.data()));
+      repaired += part;
+      start = end;
+    }
+    EXPECT_EQ(repaired, Utf16ToUtf8(Decoded(joined))) << slice;
+  }
+}
+
 TEST(TextEncoding, AnsiIsLatin1WithQuestionMarks) {
   EXPECT_EQ(Utf16ToAnsi(u"caf\u00e9"), "caf\xE9");
   EXPECT_EQ(Utf16ToAnsi(u"\u20ac\u00ff"), "?\xFF");

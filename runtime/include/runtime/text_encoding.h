@@ -50,8 +50,8 @@ bool IsValidUtf8(const char* bytes, std::size_t length);
 // bytes with every sequence that DecodeUtf8 replaces written as U+FFFD (EF BF BD), so that
 // the result is what encoding the decoded text gives; out holds 3 * length bytes.
 std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out);
-// Where a slice of bytes that starts at start and takes at most sliceBytes may end so that
-// no sequence is cut: before a byte that is no continuation. Slices cut there validate,
+// Where a slice of bytes that starts at start and takes at most sliceBytes (5 or more) may
+// end so that no sequence is cut: before a byte that is no continuation. Slices cut there validate,
 // decode and repair exactly as the whole text does.
 std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t length,
                          std::size_t sliceBytes);
