@@ -11,6 +11,7 @@
 #include "state.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
+#include "worker.h"
 
 namespace evaluator {
 namespace {
@@ -78,7 +79,7 @@ void OpenInputFile() {
 void AbortEvaluation() {
   ApplicationState& state = State();
   if (!ThreadIsRunning(state.workerThread)) return;
-  ThreadKill(state.workerThread);
+  StopWorker();
   UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
 }
 

@@ -1,6 +1,7 @@
 // The evaluator's application state, owned by the main program for the whole run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,8 @@ struct ApplicationState {
   std::mutex textLock;
 
   std::int64_t workerThread = 0;
+  // The worker's result store thread (see ResultStore), set by the worker: 0 for none.
+  std::atomic<std::int64_t> storeThread{0};
   std::u16string eventMessageText;
   ObjectNumber mainPanel = 0;
 

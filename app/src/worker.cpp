@@ -100,6 +100,9 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
 void StopWorker() {
   ApplicationState& state = State();
   if (ThreadIsRunning(state.workerThread)) ThreadKill(state.workerThread);
+  // After the worker, which hands over no batch once it is stopped.
+  const std::int64_t store = state.storeThread.load();
+  if (store != 0 && ThreadIsRunning(store)) ThreadKill(store);
 }
 
 }  // namespace evaluator

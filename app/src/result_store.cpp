@@ -1,0 +1,179 @@
+#include "result_store.h"
+
+#include <chrono>
+#include <new>
+
+#include "app/evaluator.h"
+#include "records/match_record.h"
+#include "runtime/thread_stop.h"
+#include "state.h"
+#include "threads/threads.h"
+
+namespace evaluator {
+namespace {
+
+// Batches in flight: enough that neither thread waits for the other while both have
+// work, few enough that the texts waiting take little memory.
+constexpr int BatchesInFlight = 4;
+constexpr auto WaitStep = std::chrono::milliseconds(20);
+
+// Keeps one text in variable and asks for its row.
+void KeepText(StringVar& variable, std::u16string_view text, std::int64_t level,
+              std::vector<UiTreeItem>& rows) {
+  AssignStringRange(variable, text.data(), static_cast<std::int64_t>(text.size()));
+  rows.push_back({variable, static_cast<std::int64_t>(text.size()), level});
+}
+
+// One match's record, with the rows for its texts appended to rows; false when memory ran
+// out (the rows of what was stored are in rows then).
+bool StoreMatch(const FoundBatch& batch, std::int64_t match, std::vector<UiTreeItem>& rows) {
+  auto* record = static_cast<MatchRecord*>(ListInsert(State().resultList));
+  if (!record) return false;
+  std::int64_t text = 0;
+  if (batch.KeepsMatches()) KeepText(record->m, batch.Text(match, text++), 0, rows);
+  if (batch.GroupsKept() == 0) return true;
+  RecordList* groups = MatchGroupList(*record);
+  if (!groups) return false;
+  for (std::int64_t group = 1; group <= batch.GroupsKept(); ++group) {
+    auto* groupText = static_cast<StringVar*>(ListInsert(groups));
+    if (!groupText) return false;
+    const std::u16string_view found = batch.Text(match, text++);
+    // An empty group row is a root row; non-empty ones hang under the last root row.
+    KeepText(*groupText, found, found.empty() ? 0 : 1, rows);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StoreBatch(const FoundBatch& batch, std::vector<UiTreeItem>& rows) {
+  ApplicationState& state = State();
+  SharedChangeScope change;
+  std::lock_guard guard(state.resultListLock);
+  // Appending at the end whatever a reader's walk did to the cursor keeps match order.
+  ListLast(state.resultList);
+  rows.clear();
+  bool stored = true;
+  for (std::int64_t match = 0; stored && match < batch.Matches(); ++match) {
+    stored = StoreMatch(batch, match, rows);
+  }
+  const auto count = static_cast<std::int64_t>(rows.size());
+  return UiAddItems(ResultsTree, rows.data(), count) == count && stored;
+}
+
+ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
+  for (int i = 0; i < BatchesInFlight; ++i) {
+    batches_.push_back(std::make_unique<FoundBatch>(mode, groupCount));
+    if (!batches_.back()->Reserve(MatchesPerBatch)) throw std::bad_alloc();
+    empty_.push_back(batches_.back().get());
+  }
+  rows_.reserve(static_cast<std::size_t>(MatchesPerBatch * batches_.front()->TextsPerMatch()));
+}
+
+std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t groupCount) {
+  std::shared_ptr<ResultStore> store;
+  std::unique_ptr<std::shared_ptr<ResultStore>> threadShare;
+  try {
+    store = std::make_shared<ResultStore>(mode, groupCount);
+    threadShare = std::make_unique<std::shared_ptr<ResultStore>>(store);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  // Inside a change, so that a StopWorker that stops the worker meanwhile finds the store
+  // thread's id once the worker is stopped, and stops it too.
+  SharedChangeScope change;
+  const std::int64_t thread =
+      ThreadCreate(StoreThread, reinterpret_cast<std::int64_t>(threadShare.get()));
+  if (thread == 0) {
+    store->storesInline_ = true;  // no thread to be had: the worker stores as it goes
+  } else {
+    threadShare.release();  // the thread's now
+  }
+  State().storeThread.store(thread);
+  return store;
+}
+
+std::int64_t ResultStore::StoreThread(std::int64_t store) {
+  const std::unique_ptr<std::shared_ptr<ResultStore>> share(
+      reinterpret_cast<std::shared_ptr<ResultStore>*>(store));
+  (*share)->StoreUntilFinished();
+  return 0;
+}
+
+template <typename Ready>
+void ResultStore::WaitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
+  while (!changed_.wait_for(lock, WaitStep, ready)) {
+    lock.unlock();
+    StopPoint();
+    lock.lock();
+  }
+}
+
+FoundBatch* ResultStore::NextFullBatch() {
+  std::unique_lock lock(lock_);
+  WaitUntil(lock, [this] { return !full_.empty() || finished_; });
+  if (full_.empty()) return nullptr;
+  FoundBatch* batch = full_.front();
+  full_.pop_front();
+  return batch;
+}
+
+void ResultStore::StoreUntilFinished() {
+  while (FoundBatch* batch = NextFullBatch()) {
+    bool storing = false;
+    {
+      std::lock_guard guard(lock_);
+      storing = !failed_ && !abandoned_;
+    }
+    const bool stored = !storing || StoreBatch(*batch, rows_);
+    std::lock_guard guard(lock_);
+    failed_ = failed_ || !stored;
+    // Only a worker that found no empty batch waits for one.
+    if (empty_.empty() || failed_) changed_.notify_all();
+    empty_.push_back(batch);
+  }
+  std::lock_guard guard(lock_);
+  done_ = true;
+  changed_.notify_all();
+}
+
+FoundBatch* ResultStore::EmptyBatch() {
+  std::unique_lock lock(lock_);
+  WaitUntil(lock, [this] { return !empty_.empty() || failed_; });
+  if (failed_) return nullptr;
+  FoundBatch* batch = empty_.front();
+  empty_.pop_front();
+  return batch;
+}
+
+void ResultStore::HandOver(FoundBatch* batch) {
+  if (storesInline_) {
+    const bool stored = StoreBatch(*batch, rows_);
+    std::lock_guard guard(lock_);
+    failed_ = failed_ || !stored;
+    empty_.push_back(batch);
+    return;
+  }
+  std::lock_guard guard(lock_);
+  // Only a store thread that found no full batch waits for one.
+  if (full_.empty()) changed_.notify_all();
+  full_.push_back(batch);
+}
+
+void ResultStore::Abandon() {
+  std::lock_guard guard(lock_);
+  finished_ = true;
+  abandoned_ = true;
+  changed_.notify_all();
+}
+
+bool ResultStore::Finish() {
+  std::unique_lock lock(lock_);
+  if (storesInline_) return !failed_;
+  finished_ = true;
+  changed_.notify_all();
+  WaitUntil(lock, [this] { return done_; });
+  return !failed_;
+}
+
+}  // namespace evaluator

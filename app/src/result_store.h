@@ -1,0 +1,69 @@
+// The result store: a thread of its own that turns the batches the worker finds into
+// records in the result list and rows in the result tree while the worker searches on, so
+// that a large result takes the engine's time or the storing's, whichever is longer, and
+// not both one after the other.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "found_batch.h"
+#include "ui/ui.h"
+
+namespace evaluator {
+
+// The batch's records and rows, stored together under the result list's lock so that a
+// reader never sees one without the other; rows is the room for the batch's rows. False
+// when memory ran out. Runs on whichever thread stores.
+bool StoreBatch(const FoundBatch& batch, std::vector<UiTreeItem>& rows);
+
+class ResultStore {
+ public:
+  // On the worker: starts the store thread for batches made by mode and groupCount, with
+  // its id in the state so that StopWorker stops it with the worker; null when the thread
+  // or the memory for the batches could not be had.
+  static std::shared_ptr<ResultStore> Start(std::int64_t mode, std::int64_t groupCount);
+
+  ResultStore(std::int64_t mode, std::int64_t groupCount);
+  ResultStore(const ResultStore&) = delete;
+  ResultStore& operator=(const ResultStore&) = delete;
+
+  // On the worker: a batch to fill, once one is free; null when storing ran out of memory.
+  FoundBatch* EmptyBatch();
+  // On the worker: hands a filled and sealed batch over to be stored.
+  void HandOver(FoundBatch* batch);
+  // On the worker: waits until every batch handed over is stored; false when memory ran
+  // out. No batch may be handed over afterwards.
+  bool Finish();
+  // On the worker, when it ends without Finish (stopped, or by an exception): the store
+  // thread stores nothing more and ends.
+  void Abandon();
+
+ private:
+  static std::int64_t StoreThread(std::int64_t store);
+  void StoreUntilFinished();
+  FoundBatch* NextFullBatch();
+  // Waits until ready() holds, with a stop point every few milliseconds so that a stopped
+  // thread ends while it waits; lock is held whenever ready() runs.
+  template <typename Ready>
+  void WaitUntil(std::unique_lock<std::mutex>& lock, Ready ready);
+
+  std::vector<std::unique_ptr<FoundBatch>> batches_;
+  std::vector<UiTreeItem> rows_;  // the storing thread's room for one batch's rows
+  bool storesInline_ = false;     // set before the worker fills a batch
+
+  std::mutex lock_;  // guards what follows
+  std::condition_variable changed_;
+  std::deque<FoundBatch*> empty_;
+  std::deque<FoundBatch*> full_;
+  bool finished_ = false;  // the worker hands over no more
+  bool failed_ = false;    // memory ran out while storing
+  bool abandoned_ = false;  // the worker went without Finish
+  bool done_ = false;      // the store thread has stored all it will store
+};
+
+}  // namespace evaluator
