@@ -62,15 +62,7 @@ std::int64_t StepLength(const unsigned char* text, std::int64_t i, std::int64_t 
 
 // A large text is written once, front to back, right after its allocation, so its first
 // touch of every page is most of the cost; on huge pages that touch is almost free.
-constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
-
-char* AllocateTextBytes(std::size_t size) {
-  if (size < 2 * HugePageBytes) return static_cast<char*>(std::malloc(size));
-  std::size_t rounded = (size + HugePageBytes - 1) / HugePageBytes * HugePageBytes;
-  void* bytes = std::aligned_alloc(HugePageBytes, rounded);
-  AdviseHugePages(bytes, static_cast<std::int64_t>(rounded));
-  return static_cast<char*>(bytes);
-}
+char* AllocateTextBytes(std::size_t size) { return static_cast<char*>(AllocateLargeBlock(size)); }
 
 bool IsValidInSlices(const char* bytes, std::size_t length) {
   for (std::size_t start = 0; start < length;) {

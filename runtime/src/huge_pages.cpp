@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 // A block this large is a mapping of its own, which the heap grows in place by remapping
 // it. Advising only the whole pages inside the block would split the mapping in three, and
@@ -19,4 +20,15 @@ void AdviseHugePages(void* block, std::int64_t bytes) {
   const auto end = (address + static_cast<std::uintptr_t>(bytes) + PageMask) & ~PageMask;
   // Only a hint: without it the block works the same, just more slowly.
   ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+void* AllocateLargeBlock(std::size_t bytes) {
+  constexpr std::size_t HugePageBytes = std::size_t{2} << 20;
+  if (bytes < HugePageBytes) return std::malloc(bytes);
+  const std::size_t rounded = (bytes + HugePageBytes - 1) / HugePageBytes * HugePageBytes;
+  void* block = std::aligned_alloc(HugePageBytes, rounded);
+  // The whole block is advised, so the mapping behind it is not split (see above); it is
+  // never grown in place, being aligned.
+  if (block) ::madvise(block, rounded, MADV_HUGEPAGE);
+  return block;
 }

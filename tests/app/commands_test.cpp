@@ -203,6 +203,10 @@ TEST_F(CommandTest, EscAbortsAnEvaluationInsideALongMatchAndTheNextStartsAtOnce)
   EXPECT_EQ(Modal().boxes[0].text, u"Evaluation aborted");
   EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Information);
   EXPECT_FALSE(ThreadIsRunning(killed));
+  // The thread that stores what the worker finds was stopped with it.
+  const std::int64_t store = evaluator::State().storeThread.load();
+  EXPECT_NE(store, 0);
+  EXPECT_FALSE(ThreadIsRunning(store));
 
   // Rows found so far stay, the tab stays, and no event of that worker arrives later.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
