@@ -8,6 +8,7 @@
 #include "result_store.h"
 #include "runtime/file_stream.h"
 #include "runtime/thread_stop.h"
+#include "state.h"
 #include "worker.h"
 
 namespace evaluator {
@@ -25,6 +26,27 @@ constexpr std::int64_t StepsWhileMatchesWait = 250'000;
 bool MemoryLeftForResults() {
   const std::int64_t available = AvailableSystemMemory();
   return available < 0 || available >= LeastMemoryForResults;
+}
+
+// A scan that finds few matches in the text it goes through spends its time in the engine,
+// and a helper searching the second half of what is left shortens it; one that finds many
+// is held up by storing them, which a third busy thread would only slow down. The worker
+// decides once it has gone through this much text.
+constexpr std::int64_t CharactersBeforeSearchAhead = std::int64_t{1} << 20;
+constexpr std::int64_t MostMatchesPerMillionToSearchAhead = 50'000;
+constexpr double SearchAheadFrom = 0.5;
+
+// Once: starts the helper when the scan so far asks for one.
+void DecideOnSearchAhead(std::int64_t found, bool& decided) {
+  if (decided) return;
+  const std::int64_t scanned = RegexMatchPosition(RegexNumber);  // 0: no current match
+  if (scanned < CharactersBeforeSearchAhead) return;
+  decided = true;
+  if (found * 1'000'000 / scanned > MostMatchesPerMillionToSearchAhead) return;
+  // Inside a change, so that a StopWorker that stops the worker meanwhile finds the
+  // helper's id once the worker is stopped, and stops it too.
+  SharedChangeScope change;
+  State().searchThread.store(RegexSearchAhead(RegexNumber, SearchAheadFrom));
 }
 
 enum class ScanState { MatchCurrent, SearchPending, Ended };
@@ -65,6 +87,8 @@ std::int64_t AddMatches(std::int64_t mode) {
   if (!store) return RegexErrorNoMemory;
   const AbandonAtExit abandon(*store);
   std::int64_t sinceMemoryCheck = MatchesPerMemoryCheck;
+  std::int64_t found = 0;
+  bool searchAheadDecided = false;
   bool memoryShort = false;
   for (ScanState scan = ScanState::MatchCurrent; scan != ScanState::Ended && !memoryShort;) {
     if (sinceMemoryCheck >= MatchesPerMemoryCheck) {
@@ -77,6 +101,8 @@ std::int64_t AddMatches(std::int64_t mode) {
     memoryShort = !batch->Seal();
     if (!memoryShort) store->HandOver(batch);
     sinceMemoryCheck += batch->Matches();
+    found += batch->Matches();
+    if (scan == ScanState::MatchCurrent) DecideOnSearchAhead(found, searchAheadDecided);
   }
   // A store that ran out of memory gives no batch back, which also ends the loop.
   const bool stored = store->Finish();

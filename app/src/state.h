@@ -21,6 +21,8 @@ struct ApplicationState {
   std::int64_t workerThread = 0;
   // The worker's result store thread (see ResultStore), set by the worker: 0 for none.
   std::atomic<std::int64_t> storeThread{0};
+  // The worker's helper searching ahead in a large input (see RegexSearchAhead): 0 for none.
+  std::atomic<std::int64_t> searchThread{0};
   std::u16string eventMessageText;
   ObjectNumber mainPanel = 0;
 

@@ -45,7 +45,9 @@ void Scan(std::int64_t mode, const SharedUtf8& input) {
     }
     return;
   }
-  if (const std::int64_t error = AddMatches(mode); error != 0) {
+  const std::int64_t error = AddMatches(mode);
+  RegexExamine(RegexNumber, nullptr);  // gives the subject and the helper up
+  if (error != 0) {
     PostUserMessage(u"incomplete", u"The results are incomplete: the scan stopped early because " +
                                        ReasonFor(error) + u".", IconWarning);
   }
@@ -100,9 +102,10 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
 void StopWorker() {
   ApplicationState& state = State();
   if (ThreadIsRunning(state.workerThread)) ThreadKill(state.workerThread);
-  // After the worker, which hands over no batch once it is stopped.
-  const std::int64_t store = state.storeThread.load();
-  if (store != 0 && ThreadIsRunning(store)) ThreadKill(store);
+  // After the worker, which starts no other thread and hands over no batch once stopped.
+  for (const std::int64_t helper : {state.storeThread.load(), state.searchThread.load()}) {
+    if (helper != 0 && ThreadIsRunning(helper)) ThreadKill(helper);
+  }
 }
 
 }  // namespace evaluator

@@ -10,6 +10,8 @@
 
 #include "runtime/object_registry.h"
 
+class SearchAhead;
+
 // Lives in the regex ObjectTable, which hands it out zero-filled and zero-fills it again on
 // release, so it holds only raw words; RegexFree gives back what the pointers own.
 struct RegexObject {
@@ -30,10 +32,20 @@ struct RegexObject {
   pcre_extra* studyData;
   // Owned: the share of the subject's memory that keeps it alive while it is scanned.
   std::shared_ptr<const char>* subjectOwner;
+  // Owned: the helper searching the far part of the subject ahead of the scan, or null.
+  std::shared_ptr<SearchAhead>* ahead;
 };
 
-// Gives up the object's share of its subject.
+// Gives up the object's share of its subject, and the search ahead in it.
 void ReleaseSubject(RegexObject& object);
+void ReleaseSearchAhead(RegexObject& object);
+
+// Where the search after a match (offsets, from a search that started at scanPosition)
+// starts: the match's end, one whole character further for an empty match. A match that
+// \K in an assertion made end at or before the scan position moves on from there, so that
+// a scan never stands still.
+std::int32_t NextScanPosition(const char* subject, const std::int32_t* offsets,
+                              std::int32_t scanPosition);
 
 static_assert(std::is_trivially_copyable_v<RegexObject> &&
               std::is_standard_layout_v<RegexObject>);

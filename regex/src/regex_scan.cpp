@@ -11,6 +11,7 @@
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
+#include "search_ahead.h"
 #include "utf8_text.h"
 
 namespace {
@@ -23,17 +24,6 @@ std::int32_t FailureReason(int result) { return result == PCRE_ERROR_NOMATCH ? 0
 // ASCII, or the terminator at the end of the subject, is one byte.
 std::int32_t CharacterBytesAt(const char* subject, std::int32_t offset) {
   return std::max(1, Utf8LengthAnnounced(static_cast<unsigned char>(subject[offset])));
-}
-
-// Where the search after the current match starts: the match's end, one whole character
-// further for an empty match. A match that \K in an assertion made end at or before the
-// scan position moves on from there, so that a scan never stands still.
-std::int32_t PositionAfterMatch(const RegexObject& object) {
-  std::int32_t start = object.offsetVector[0];
-  std::int32_t end = object.offsetVector[1];
-  std::int32_t next = end > start ? end : end + CharacterBytesAt(object.subject, end);
-  if (next > object.scanPosition) return next;
-  return object.scanPosition + CharacterBytesAt(object.subject, object.scanPosition);
 }
 
 void ResetScan(RegexObject& object, std::int32_t subjectLength) {
@@ -133,23 +123,36 @@ std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
   object->matchValid = 0;
   object->lastError = 0;
   if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
-  const int result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
-                                  object->subjectLength, object->scanPosition,
-                                  object->offsetVector, OffsetVectorSize(object->groupCount),
-                                  matchLimit);
+  int result = 0;
+  if (!TakeFindingAhead(*object, result)) {
+    result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
+                          object->subjectLength, object->scanPosition, object->offsetVector,
+                          OffsetVectorSize(object->groupCount), matchLimit);
+  }
   if (matchLimit > 0 && result == PCRE_ERROR_MATCHLIMIT) return -1;
   if (result <= 0) {
     object->lastError = FailureReason(result);
     return 0;
   }
-  object->scanPosition = PositionAfterMatch(*object);
+  object->scanPosition = NextScanPosition(object->subject, object->offsetVector,
+                                          object->scanPosition);
   object->matchValid = 1;
   return 1;
 }
 
 }  // namespace
 
+std::int32_t NextScanPosition(const char* subject, const std::int32_t* offsets,
+                              std::int32_t scanPosition) {
+  const std::int32_t start = offsets[0];
+  const std::int32_t end = offsets[1];
+  const std::int32_t next = end > start ? end : end + CharacterBytesAt(subject, end);
+  if (next > scanPosition) return next;
+  return scanPosition + CharacterBytesAt(subject, scanPosition);
+}
+
 void ReleaseSubject(RegexObject& object) {
+  ReleaseSearchAhead(object);
   std::unique_ptr<std::shared_ptr<const char>> owner(object.subjectOwner);
   object.subjectOwner = nullptr;
   object.subject = nullptr;

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "regex_object.h"
 #include "regex_test_support.h"
+#include "threads/threads.h"
 
 namespace {
 
@@ -191,6 +195,58 @@ TEST(RegexScan, ASearchGivenUpLeavesTheScanWhereItWas) {
   EXPECT_EQ(MatchText(0).view(), u"c");
   EXPECT_EQ(RegexMatchPosition(0), 20);
   EXPECT_EQ(RegexTryNextMatch(0, 1000), 0);
+}
+
+struct ScanEnd {
+  std::vector<Found> found;
+  std::int64_t error = 0;
+  bool operator==(const ScanEnd&) const = default;
+};
+
+// The whole scan of subject; with a fraction, a helper searches ahead from there and,
+// unless it is stopped at once, has finished before the scan starts.
+ScanEnd ScanWhole(const char16_t* pattern, const std::u16string& subject, double fraction = -1,
+                  bool stopHelper = false) {
+  ScanEnd end;
+  EXPECT_NE(RegexCreate(0, pattern, 0), 0);
+  EXPECT_EQ(RegexExamine(0, subject.c_str()), 1);
+  if (fraction >= 0) {
+    const std::int64_t helper = RegexSearchAhead(0, fraction);
+    EXPECT_NE(helper, 0) << fraction;
+    if (stopHelper) ThreadKill(helper);
+    while (ThreadIsRunning(helper)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  while (RegexNextMatch(0) == 1) {
+    end.found.push_back({std::u16string(MatchText(0).view()), RegexMatchPosition(0),
+                         RegexMatchLength(0)});
+  }
+  end.error = RegexLastError(0);
+  return end;
+}
+
+// A scan that takes up what a helper found ahead finds exactly what it finds alone,
+// wherever the helper starts: empty matches, lookbehind, \G, line anchors, characters of
+// every width, a helper stopped at once, and a search that ends the scan with the match
+// limit in the helper's part.
+TEST(RegexScan, SearchingAheadFindsWhatTheScanFindsAlone) {
+  std::u16string subject;
+  for (int line = 0; line < 60; ++line) {
+    subject += u"ab x\u00e9y \U0001F600" + std::u16string(line % 4, u'a') + u"b\n\n x" +
+               std::u16string(line % 3, u'x') + u"y 12\n";
+  }
+  for (const char16_t* pattern : {u"\\w+", u"(?m)^\\w*", u"(?<=a)b*", u"\\Gx|y", u"",
+                                  u"(\\d)(x)?", u"\u00e9|\U0001F600|$"}) {
+    const ScanEnd alone = ScanWhole(pattern, subject);
+    ASSERT_FALSE(alone.found.empty());
+    for (double fraction : {0.0, 0.3, 0.5, 0.97}) {
+      EXPECT_EQ(ScanWhole(pattern, subject, fraction), alone) << fraction;
+    }
+    EXPECT_EQ(ScanWhole(pattern, subject, 0.5, true), alone);
+  }
+  const std::u16string limited = u"c\nc\n" + std::u16string(25, u'a') + u"c";
+  const ScanEnd alone = ScanWhole(u"(a+)+b|c", limited);
+  EXPECT_EQ(alone.error, RegexErrorMatchLimit);
+  EXPECT_EQ(ScanWhole(u"(a+)+b|c", limited, 0.1), alone);
 }
 
 // Study adds start-up optimisations that can skip the positions where a backtracking verb

@@ -53,6 +53,15 @@ std::int64_t RegexExamine(ObjectNumber number, const char16_t* text);
 // outside any SharedChangeScope: a long text is checked in slices with stop points.
 std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text);
 
+// Lets a thread of its own search the current scan's subject from the first line start at
+// or after the point fraction of the way from the scan's position to the subject's end,
+// while the scan works through the part before; the scan takes up
+// what the helper found once it gets there, and finds exactly what it would have found
+// alone. The helper's thread id (see ThreadCreate), 0 when none was started. The helper
+// ends by itself when it is done or the scan's subject is released; ThreadKill ends it at
+// once.
+std::int64_t RegexSearchAhead(ObjectNumber number, double fraction);
+
 // 1 when a further match was found and is now current; 0 ends the scan.
 std::int64_t RegexNextMatch(ObjectNumber number);
 // The same search, given up once it has taken more than steps of the engine's match work

@@ -1,0 +1,173 @@
+#include "search_ahead.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "match_call.h"
+#include "regex/regex.h"
+#include "regex_object.h"
+#include "runtime/thread_stop.h"
+#include "threads/threads.h"
+
+namespace {
+
+// Findings the helper may keep ahead of the scan, in values: 32 MiB.
+constexpr std::size_t MostValuesAhead = std::size_t{8} << 20;
+constexpr auto WaitStep = std::chrono::milliseconds(20);
+constexpr std::int32_t HeaderValues = 2;  // from, result
+
+// A copy of size bytes at source, or null when memory ran out.
+std::unique_ptr<unsigned char[]> CopyOf(const void* source, std::size_t size) {
+  std::unique_ptr<unsigned char[]> copy(new (std::nothrow) unsigned char[size]);
+  if (copy) std::memcpy(copy.get(), source, size);
+  return copy;
+}
+
+// Where the helper starts: the first line start at or after the point fraction of the way
+// from the scan's position to the subject's end.
+std::int32_t LineStartFrom(const char* subject, std::int32_t position, std::int32_t length,
+                           double fraction) {
+  const auto from = position + static_cast<std::int32_t>(std::clamp(fraction, 0.0, 1.0) *
+                                                         (length - position));
+  const void* newline = std::memchr(subject + from, '\n', static_cast<std::size_t>(length - from));
+  return newline ? static_cast<std::int32_t>(static_cast<const char*>(newline) - subject) + 1
+                 : length;
+}
+
+std::int64_t SearchAheadThread(std::int64_t share) {
+  const std::unique_ptr<std::shared_ptr<SearchAhead>> ahead(
+      reinterpret_cast<std::shared_ptr<SearchAhead>*>(share));
+  (*ahead)->Run();
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double fraction) {
+  if (!object.subject || !object.subjectOwner || !object.compiledPattern) return nullptr;
+  const std::int32_t start =
+      LineStartFrom(object.subject, object.scanPosition, object.subjectLength, fraction);
+  if (start >= object.subjectLength) return nullptr;
+  std::shared_ptr<SearchAhead> ahead(new (std::nothrow) SearchAhead());
+  if (!ahead) return nullptr;
+  std::size_t size = 0;
+  pcre_fullinfo(object.compiledPattern, nullptr, PCRE_INFO_SIZE, &size);
+  ahead->pattern_ = CopyOf(object.compiledPattern, size);
+  if (!ahead->pattern_) return nullptr;
+  if (object.studyData && (object.studyData->flags & PCRE_EXTRA_STUDY_DATA)) {
+    std::size_t studySize = 0;
+    pcre_fullinfo(object.compiledPattern, object.studyData, PCRE_INFO_STUDYSIZE, &studySize);
+    ahead->study_ = CopyOf(object.studyData->study_data, studySize);
+    if (!ahead->study_) return nullptr;
+    ahead->extra_.flags = PCRE_EXTRA_STUDY_DATA;
+    ahead->extra_.study_data = ahead->study_.get();
+  }
+  ahead->subject_ = *object.subjectOwner;
+  ahead->length_ = object.subjectLength;
+  ahead->start_ = start;
+  ahead->stride_ = HeaderValues + 2 * (object.groupCount + 1);
+  return ahead;
+}
+
+SearchAhead::~SearchAhead() = default;
+
+bool SearchAhead::WaitForRoom() {
+  std::unique_lock lock(lock_);
+  const auto room = [this] {
+    return abandoned_ || findings_.size() + static_cast<std::size_t>(stride_) <= MostValuesAhead;
+  };
+  while (!taken_.wait_for(lock, WaitStep, room)) {
+    lock.unlock();
+    StopPoint();
+    lock.lock();
+  }
+  return !abandoned_;
+}
+
+void SearchAhead::Add(std::int32_t from, const AheadFinding& finding,
+                      const std::int32_t* offsets) {
+  std::lock_guard guard(lock_);
+  findings_.push_back(from);
+  findings_.push_back(finding.result);
+  findings_.insert(findings_.end(), offsets, offsets + stride_ - HeaderValues);
+}
+
+void SearchAhead::Run() {
+  const std::int32_t vectorSize = 3 * (stride_ - HeaderValues) / 2;
+  std::vector<std::int32_t> vector(static_cast<std::size_t>(vectorSize));
+  const pcre* pattern = reinterpret_cast<const pcre*>(pattern_.get());
+  const pcre_extra* study = study_ ? &extra_ : nullptr;
+  // The scan makes no search from the subject's end: nor does the helper.
+  for (std::int32_t position = start_; position < length_;) {
+    if (!WaitForRoom()) return;
+    AheadFinding finding;
+    finding.result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
+                                  vector.data(), vectorSize);
+    if (finding.result > 0) finding.next = NextScanPosition(subject_.get(), vector.data(), position);
+    Add(position, finding, vector.data());
+    if (finding.result <= 0) return;
+    position = finding.next;
+  }
+}
+
+void SearchAhead::Abandon() {
+  std::lock_guard guard(lock_);
+  abandoned_ = true;
+  findings_.clear();
+  taken_.notify_all();
+}
+
+bool SearchAhead::Take(std::int32_t position, AheadFinding& finding, std::int32_t* offsets) {
+  std::lock_guard guard(lock_);
+  const auto stride = static_cast<std::size_t>(stride_);
+  bool dropped = false;
+  // Searches the scan went past on its own are of no use any more.
+  while (!findings_.empty() && findings_.front() < position) {
+    findings_.erase(findings_.begin(), findings_.begin() + static_cast<std::ptrdiff_t>(stride));
+    dropped = true;
+  }
+  const bool found = !findings_.empty() && findings_.front() == position;
+  if (found) {
+    finding.result = findings_[1];
+    std::copy_n(findings_.begin() + HeaderValues, stride - HeaderValues, offsets);
+    findings_.erase(findings_.begin(), findings_.begin() + static_cast<std::ptrdiff_t>(stride));
+  }
+  if (found || dropped) taken_.notify_all();
+  return found;
+}
+
+bool TakeFindingAhead(RegexObject& object, int& result) {
+  if (!object.ahead || object.scanPosition < (*object.ahead)->Start()) return false;
+  AheadFinding finding;
+  if (!(*object.ahead)->Take(object.scanPosition, finding, object.offsetVector)) return false;
+  result = finding.result;
+  return true;
+}
+
+void ReleaseSearchAhead(RegexObject& object) {
+  const std::unique_ptr<std::shared_ptr<SearchAhead>> ahead(object.ahead);
+  object.ahead = nullptr;
+  if (ahead) (*ahead)->Abandon();
+}
+
+std::int64_t RegexSearchAhead(ObjectNumber number, double fraction) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  if (!object) return 0;
+  std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(*object, fraction);
+  if (!ahead) return 0;
+  std::unique_ptr<std::shared_ptr<SearchAhead>> objectShare(
+      new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
+  std::unique_ptr<std::shared_ptr<SearchAhead>> threadShare(
+      new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
+  if (!objectShare || !threadShare) return 0;
+  const std::int64_t thread =
+      ThreadCreate(SearchAheadThread, reinterpret_cast<std::int64_t>(threadShare.get()));
+  if (thread == 0) return 0;
+  threadShare.release();  // the thread's now
+  ReleaseSearchAhead(*object);
+  object->ahead = objectShare.release();
+  return thread;
+}

@@ -1,0 +1,73 @@
+// Searching ahead: a thread of its own scans the far part of a subject while the scan
+// works through the near part, and the scan takes up what it found once it gets there.
+//
+// A scan's next search depends on nothing but the position it starts from, so the helper,
+// scanning on from some position as the scan itself would, makes exactly the searches the
+// scan would make once the scan starts one from a position the helper started one from.
+// Until then the scan searches itself, and skips what the helper found before it.
+#pragma once
+
+#include <pcre.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct RegexObject;
+
+// What the helper found by one search.
+struct AheadFinding {
+  std::int32_t result = 0;  // pcre_exec's result: > 0 a match, else why there is none
+  std::int32_t next = 0;    // with a match: where the search after it starts
+};
+
+class SearchAhead {
+ public:
+  // For the scan of object (examined, with a subject) from the first line start at or after
+  // the point fraction of the way from its scan position to the subject's end; null when
+  // there is nothing to search there or no memory.
+  static std::shared_ptr<SearchAhead> Make(const RegexObject& object, double fraction);
+
+  SearchAhead(const SearchAhead&) = delete;
+  SearchAhead& operator=(const SearchAhead&) = delete;
+  ~SearchAhead();
+
+  std::int32_t Start() const { return start_; }
+
+  // On the helper thread: searches from Start() on until the subject ends, a search fails,
+  // or the scan gives the helper up.
+  void Run();
+  // The scan needs nothing more from the helper.
+  void Abandon();
+
+  // On the scan's thread, for the search from position: true with the helper's finding
+  // (and the match's offsets in offsets, 2 x (groups + 1) entries) when the helper made that
+  // search and has its finding ready; false when the scan has to search itself.
+  bool Take(std::int32_t position, AheadFinding& finding, std::int32_t* offsets);
+
+ private:
+  SearchAhead() = default;
+  // Room for one more finding; false when the scan gave the helper up.
+  bool WaitForRoom();
+  void Add(std::int32_t from, const AheadFinding& finding, const std::int32_t* offsets);
+
+  std::unique_ptr<unsigned char[]> pattern_;  // a copy of the compiled pattern
+  std::unique_ptr<unsigned char[]> study_;    // a copy of its study data, if any
+  pcre_extra extra_{};
+  std::shared_ptr<const char> subject_;
+  std::int32_t length_ = 0;
+  std::int32_t start_ = 0;
+  std::int32_t stride_ = 0;  // values per finding: from, result, next, then the offsets
+
+  std::mutex lock_;  // guards what follows
+  std::condition_variable taken_;
+  std::deque<std::int32_t> findings_;  // not taken yet, oldest first
+  bool abandoned_ = false;
+};
+
+// On the scan's thread: the finding for the search object is about to make, applied to the
+// object as the search itself would have; false when the scan has to search itself.
+bool TakeFindingAhead(RegexObject& object, int& result);
