@@ -72,10 +72,10 @@ ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
 
 std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t groupCount) {
   std::shared_ptr<ResultStore> store;
-  std::unique_ptr<std::shared_ptr<ResultStore>> threadShare;
+  std::unique_ptr<StoreShare> threadShare;
   try {
     store = std::make_shared<ResultStore>(mode, groupCount);
-    threadShare = std::make_unique<std::shared_ptr<ResultStore>>(store);
+    threadShare = std::make_unique<StoreShare>(store);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -83,21 +83,22 @@ std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t 
   // thread's id once the worker is stopped, and stops it too.
   SharedChangeScope change;
   const std::int64_t thread =
-      ThreadCreate(StoreThread, reinterpret_cast<std::int64_t>(threadShare.get()));
-  if (thread == 0) {
-    store->storesInline_ = true;  // no thread to be had: the worker stores as it goes
-  } else {
-    threadShare.release();  // the thread's now
-  }
+      ThreadCreateOwning(StoreThread, reinterpret_cast<std::int64_t>(threadShare.release()),
+                         ReleaseStoreShare);
+  // No thread to be had: the worker stores as it goes.
+  if (thread == 0) store->storesInline_ = true;
   State().storeThread.store(thread);
   return store;
 }
 
 std::int64_t ResultStore::StoreThread(std::int64_t store) {
-  const std::unique_ptr<std::shared_ptr<ResultStore>> share(
-      reinterpret_cast<std::shared_ptr<ResultStore>*>(store));
+  const std::unique_ptr<StoreShare> share(reinterpret_cast<StoreShare*>(store));
   (*share)->StoreUntilFinished();
   return 0;
+}
+
+void ResultStore::ReleaseStoreShare(std::int64_t store) {
+  const std::unique_ptr<StoreShare> share(reinterpret_cast<StoreShare*>(store));
 }
 
 template <typename Ready>

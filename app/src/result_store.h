@@ -44,7 +44,10 @@ class ResultStore {
   void Abandon();
 
  private:
+  // The store thread's share of the store, passed as its value.
+  using StoreShare = std::shared_ptr<ResultStore>;
   static std::int64_t StoreThread(std::int64_t store);
+  static void ReleaseStoreShare(std::int64_t store);
   void StoreUntilFinished();
   FoundBatch* NextFullBatch();
   // Waits until ready() holds, with a stop point every few milliseconds so that a stopped

@@ -36,9 +36,14 @@ std::int32_t LineStartFrom(const char* subject, std::int32_t position, std::int3
                  : length;
 }
 
+using AheadShare = std::shared_ptr<SearchAhead>;
+
+void ReleaseAheadShare(std::int64_t share) {
+  const std::unique_ptr<AheadShare> owned(reinterpret_cast<AheadShare*>(share));
+}
+
 std::int64_t SearchAheadThread(std::int64_t share) {
-  const std::unique_ptr<std::shared_ptr<SearchAhead>> ahead(
-      reinterpret_cast<std::shared_ptr<SearchAhead>*>(share));
+  const std::unique_ptr<AheadShare> ahead(reinterpret_cast<AheadShare*>(share));
   (*ahead)->Run();
   return 0;
 }
@@ -158,15 +163,13 @@ std::int64_t RegexSearchAhead(ObjectNumber number, double fraction) {
   if (!object) return 0;
   std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(*object, fraction);
   if (!ahead) return 0;
-  std::unique_ptr<std::shared_ptr<SearchAhead>> objectShare(
-      new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
-  std::unique_ptr<std::shared_ptr<SearchAhead>> threadShare(
-      new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
+  std::unique_ptr<AheadShare> objectShare(new (std::nothrow) AheadShare(ahead));
+  std::unique_ptr<AheadShare> threadShare(new (std::nothrow) AheadShare(ahead));
   if (!objectShare || !threadShare) return 0;
   const std::int64_t thread =
-      ThreadCreate(SearchAheadThread, reinterpret_cast<std::int64_t>(threadShare.get()));
+      ThreadCreateOwning(SearchAheadThread, reinterpret_cast<std::int64_t>(threadShare.release()),
+                         ReleaseAheadShare);
   if (thread == 0) return 0;
-  threadShare.release();  // the thread's now
   ReleaseSearchAhead(*object);
   object->ahead = objectShare.release();
   return thread;

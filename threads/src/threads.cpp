@@ -20,6 +20,19 @@ struct ThreadStart {
   ThreadProcedure procedure;
   std::int64_t value;
   std::shared_ptr<StopState> stop;
+  ThreadValueRelease release;  // null: the value owns nothing
+};
+
+// Gives value back unless the procedure was started and took it over.
+struct UnrunValue {
+  UnrunValue(ThreadValueRelease release, std::int64_t value) : release(release), value(value) {}
+  UnrunValue(const UnrunValue&) = delete;
+  UnrunValue& operator=(const UnrunValue&) = delete;
+  ~UnrunValue() {
+    if (release) release(value);
+  }
+  ThreadValueRelease release;
+  std::int64_t value;
 };
 
 // The handle stays joinable while listed: a joined handle is the proof that the thread
@@ -64,9 +77,11 @@ void* RunThread(void* argument) {
   AdoptStopState(start->stop);
   const ThreadProcedure procedure = start->procedure;
   const std::int64_t value = start->value;
+  UnrunValue unrun{start->release, value};
   start.reset();
   ThreadExitMark exitMark;
   StopPoint();  // killed before it got going
+  unrun.release = nullptr;
   RunProcedure(procedure, value);
   return nullptr;
 }
@@ -135,6 +150,26 @@ std::int64_t ListOrStop(pthread_t handle, const std::shared_ptr<StopState>& stop
   }
 }
 
+// With a release, the value goes to the thread or back to release, here when no thread
+// could be started.
+std::int64_t StartOwning(ThreadProcedure procedure, std::int64_t value,
+                         ThreadValueRelease release, std::size_t stackSize) {
+  UnrunValue unstarted{release, value};
+  if (!procedure) return 0;
+  auto stop = NewStopState();
+  if (!stop) return 0;
+  std::unique_ptr<ThreadStart> start;
+  try {
+    start = std::make_unique<ThreadStart>(ThreadStart{procedure, value, stop, release});
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  pthread_t handle;
+  if (!StartThread(handle, start, stackSize)) return 0;
+  unstarted.release = nullptr;  // the thread's now, even if it is stopped at once
+  return ListOrStop(handle, stop);
+}
+
 }  // namespace
 
 void ThreadInit() {
@@ -149,19 +184,14 @@ std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value) {
 
 std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
                                    std::size_t stackSize) {
-  if (!procedure) return 0;
-  auto stop = NewStopState();
-  if (!stop) return 0;
-  std::unique_ptr<ThreadStart> start;
-  try {
-    start = std::make_unique<ThreadStart>(ThreadStart{procedure, value, stop});
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  pthread_t handle;
-  if (!StartThread(handle, start, stackSize)) return 0;
-  return ListOrStop(handle, stop);
+  return StartOwning(procedure, value, nullptr, stackSize);
 }
+
+std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
+                                ThreadValueRelease release) {
+  return StartOwning(procedure, value, release, WorkerStackSize);
+}
+
 
 int ThreadIsRunning(std::int64_t id) {
   std::lock_guard lock(threadListLock);

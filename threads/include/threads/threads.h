@@ -22,6 +22,13 @@ void ThreadInit();
 // (no id is used up then).
 std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value);
 
+// ThreadCreate for a value that owns what it points to: the value always goes either to
+// procedure, which takes it over, or to release, which runs when the thread was stopped
+// before it got to run procedure or (before this returns 0) when no thread was started.
+using ThreadValueRelease = void (*)(std::int64_t value);
+std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
+                                ThreadValueRelease release);
+
 // ThreadCreate with a chosen stack size (WorkerStackSize for every real worker).
 std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
                                    std::size_t stackSize);
