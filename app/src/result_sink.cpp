@@ -36,13 +36,19 @@ constexpr std::int64_t CharactersBeforeSearchAhead = std::int64_t{1} << 20;
 constexpr std::int64_t MostMatchesPerMillionToSearchAhead = 50'000;
 constexpr double SearchAheadFrom = 0.5;
 
-// Once: starts the helper when the scan so far asks for one.
-void DecideOnSearchAhead(std::int64_t found, bool& decided) {
-  if (decided) return;
-  const std::int64_t scanned = RegexMatchPosition(RegexNumber);  // 0: no current match
-  if (scanned < CharactersBeforeSearchAhead) return;
-  decided = true;
-  if (found * 1'000'000 / scanned > MostMatchesPerMillionToSearchAhead) return;
+// What the scan has seen, for deciding on a helper: the matches found and the character
+// position of the last one; decided once the decision is made.
+struct ScanSoFar {
+  std::int64_t found = 0;
+  std::int64_t lastPosition = 0;
+  bool decided = false;
+};
+
+// Once the scan has gone far enough: starts the helper when the scan so far asks for one.
+void DecideOnSearchAhead(ScanSoFar& scan) {
+  if (scan.decided || scan.lastPosition < CharactersBeforeSearchAhead) return;
+  scan.decided = true;
+  if (scan.found * 1'000'000 / scan.lastPosition > MostMatchesPerMillionToSearchAhead) return;
   // Inside a change, so that a StopWorker that stops the worker meanwhile finds the
   // helper's id once the worker is stopped, and stops it too.
   SharedChangeScope change;
@@ -54,12 +60,15 @@ enum class ScanState { MatchCurrent, SearchPending, Ended };
 // Fills batch from the current match on (after the search left pending before), up to a
 // batch or to a search that takes long. A stop ends the worker within one match, as a
 // match call is interrupted at once and the next one is not started.
-ScanState FindBatch(FoundBatch& batch, ScanState scan) {
+ScanState FindBatch(FoundBatch& batch, ScanState scan, ScanSoFar& soFar) {
   SharedChangeScope change;  // pays the stop check once per batch
   batch.Clear();
   if (scan == ScanState::SearchPending && RegexNextMatch(RegexNumber) != 1) return ScanState::Ended;
   for (;;) {
     batch.AddCurrentMatch();
+    ++soFar.found;
+    // Counted on from the match before: the positions cost one pass over the text.
+    if (!soFar.decided) soFar.lastPosition = RegexMatchPosition(RegexNumber);
     const std::int64_t next = RegexTryNextMatch(RegexNumber, StepsWhileMatchesWait);
     if (next == 0) return ScanState::Ended;
     if (next < 0) return ScanState::SearchPending;
@@ -87,8 +96,7 @@ std::int64_t AddMatches(std::int64_t mode) {
   if (!store) return RegexErrorNoMemory;
   const AbandonAtExit abandon(*store);
   std::int64_t sinceMemoryCheck = MatchesPerMemoryCheck;
-  std::int64_t found = 0;
-  bool searchAheadDecided = false;
+  ScanSoFar soFar;
   bool memoryShort = false;
   for (ScanState scan = ScanState::MatchCurrent; scan != ScanState::Ended && !memoryShort;) {
     if (sinceMemoryCheck >= MatchesPerMemoryCheck) {
@@ -97,12 +105,11 @@ std::int64_t AddMatches(std::int64_t mode) {
     }
     FoundBatch* batch = memoryShort ? nullptr : store->EmptyBatch();
     if (!batch) break;
-    scan = FindBatch(*batch, scan);
+    scan = FindBatch(*batch, scan, soFar);
     memoryShort = !batch->Seal();
     if (!memoryShort) store->HandOver(batch);
     sinceMemoryCheck += batch->Matches();
-    found += batch->Matches();
-    if (scan == ScanState::MatchCurrent) DecideOnSearchAhead(found, searchAheadDecided);
+    if (scan != ScanState::Ended) DecideOnSearchAhead(soFar);
   }
   // A store that ran out of memory gives no batch back, which also ends the loop.
   const bool stored = store->Finish();

@@ -152,6 +152,25 @@ TEST_F(WorkerTest, AFileGivesTheRowsOfItsDecodedTextBrokenSequencesIncluded) {
   EXPECT_EQ(TreeRows(), rows);
 }
 
+// A large input with few matches has a helper search its far part ahead of the worker:
+// the rows are still every match in order.
+TEST_F(WorkerTest, ALargeInputWithFewMatchesGivesEveryMatchInOrder) {
+  std::string bytes;
+  std::vector<std::u16string> rows;
+  for (int line = 0; line < 120000; ++line) {
+    bytes += "line " + std::to_string(line) + " of the log\n";
+    if (line % 10 == 9 && line > 9) {
+      rows.push_back(Utf8ToUtf16(std::to_string(line)));
+      rows.push_back(Utf8ToUtf16(std::to_string(line / 10)));
+    }
+  }
+  TemporaryFolder folder;
+  Evaluate(u"(\\d+)9\\b", u"<file://" + folder.Write("large.txt", bytes) + u">");
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_NE(evaluator::State().searchThread.load(), 0);
+  EXPECT_EQ(TreeRows(), rows);
+}
+
 TEST_F(WorkerTest, AFileThatCannotBeOpenedIsReportedByTheWorker) {
   Evaluate(u"x", u"<file://");
   ExpectOneBox(u"error", u"can't open ", MessageIcon::Error);
