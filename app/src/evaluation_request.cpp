@@ -58,6 +58,10 @@ void StartEvaluation() {
     if (!state.retiredResults) state.retiredResults = CreateLazyMatchRecordList(nullptr);
     if (!ListMoveAll(state.resultList, state.retiredResults)) ListClear(state.resultList);
   }
+  // The helpers of the evaluation before are done with the results: a search helper still
+  // finishing its last search touches nothing of the next evaluation.
+  state.storeThread.store(0);
+  state.searchThread.store(0);
   state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
 }
 
