@@ -96,8 +96,10 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   text = text.substr(0, std::min(text.size(), TreeTextLimit));
   const std::int64_t textOffset = AddText(text);
   if (textOffset < 0) return NoRow;
-  row.textOffset = static_cast<std::uint64_t>(textOffset);
-  row.textLength = static_cast<std::uint32_t>(text.size());
+  const auto offset = static_cast<std::size_t>(textOffset);
+  row.textChunk = static_cast<std::uint32_t>(offset / TextUnitsPerChunk);
+  row.textStart = static_cast<std::uint32_t>(offset % TextUnitsPerChunk) & 0xFFFFF;
+  row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
   // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
   if (row.parent == NoRow) {
     try {
@@ -148,8 +150,7 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
     return;
   }
   const Row& record = At(row);
-  const std::u16string& chunk = textChunks_[record.textOffset / TextUnitsPerChunk];
-  text.assign(chunk, record.textOffset % TextUnitsPerChunk, record.textLength);
+  text.assign(textChunks_[record.textChunk], record.textStart, record.textLength);
 }
 
 bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
@@ -166,8 +167,7 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
   char16_t* out = text.data() + kept;
   for (std::int64_t row = 0; row < size_; ++row) {
     const Row& record = At(row);
-    const char16_t* from = textChunks_[record.textOffset / TextUnitsPerChunk].data() +
-                           record.textOffset % TextUnitsPerChunk;
+    const char16_t* from = textChunks_[record.textChunk].data() + record.textStart;
     out = std::copy_n(from, record.textLength, out);
     out = std::copy(terminator.begin(), terminator.end(), out);
   }

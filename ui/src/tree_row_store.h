@@ -91,19 +91,25 @@ class TreeRowStore {
  private:
   // 32 bytes a row: ids are 32-bit, which still leaves room for two billion rows.
   struct Row {
-    std::uint64_t textOffset;
-    std::uint32_t textLength;
+    // Where the text lies, in four bytes fewer than an offset and a length would take (a
+    // text never spans two chunks): every byte of a row is a megabyte per million rows.
+    std::uint32_t textChunk;
+    std::uint32_t textStart : 20;
+    std::uint32_t textLength : 12;
     std::int32_t depth;
     std::int32_t parent;
     std::int32_t rowInParent;
     std::int32_t childCount;
     std::int32_t nextSibling;
   };
+  static_assert(sizeof(Row) == 28);
 
   // Rows and texts live in chunks of fixed size: growing never copies what is stored,
   // which for millions of rows would stall every reader for the copy.
   static constexpr std::int64_t RowsPerChunk = 1 << 16;
   static constexpr std::size_t TextUnitsPerChunk = std::size_t{1} << 20;
+  static_assert(TextUnitsPerChunk <= std::size_t{1} << 20 && TreeTextLimit < 1 << 12,
+                "a row's text start and length must fit their bit fields");
 
   // The row that the new row follows as next sibling (NoRow: it becomes the last row's
   // first child, or the first root).
