@@ -21,9 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for tool in "$bin/abort_bench" "$bin/evaluator_bench"; do
-  [[ -x $tool ]] || { echo "missing $tool: build the bench targets first" >&2; exit 1; }
-done
+. "$(dirname "$0")/bench_common.sh"
+require_built "$bin/abort_bench" "$bin/evaluator_bench"
 quiet() { grep -v '^QStandardPaths' || true; }
 echo "load before: $(uptime)"
 

@@ -12,16 +12,12 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR}
 data="$here/data/scan_log.txt"
 
-for tool in "$bin/make_scan_log" "$bin/evaluator_bench"; do
-  [[ -x $tool ]] || { echo "missing $tool: build the bench targets first" >&2; exit 1; }
-done
-if [[ ! -f $data ]]; then
-  mkdir -p "$here/data"
-  "$bin/make_scan_log" "$data" 40
-fi
+require_built "$bin/make_scan_log" "$bin/evaluator_bench"
+ensure_scan_log "$data" "$bin"
 size=$(stat -c %s "$data")
 echo "file: $data ($size bytes)"
 

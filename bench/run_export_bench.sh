@@ -12,16 +12,12 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR [keep]}
 data="$here/data/scan_log.txt"
 
-for tool in "$bin/make_scan_log" "$bin/export_bench"; do
-  [[ -x $tool ]] || { echo "missing $tool: build the bench targets first" >&2; exit 1; }
-done
-if [[ ! -f $data ]]; then
-  mkdir -p "$here/data"
-  "$bin/make_scan_log" "$data" 40
-fi
+require_built "$bin/make_scan_log" "$bin/export_bench"
+ensure_scan_log "$data" "$bin"
 echo "file: $data ($(stat -c %s "$data") bytes)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$bin/export_bench" "$data" '(\d+)\.(\d+)\.(\d+)\.(\d+)' groups ${2:-}

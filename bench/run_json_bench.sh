@@ -9,9 +9,10 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR [RECORDS]}
 records=${2:-400000}
-[[ -x $bin/json_bench ]] || { echo "missing $bin/json_bench: build the bench targets first" >&2; exit 1; }
+require_built "$bin/json_bench"
 
 ours=$("$bin/json_bench" "$records")
 python=$(python3 "$here/json_bench.py" "$records")

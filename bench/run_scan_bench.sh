@@ -9,19 +9,15 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR [RUNS]}
 runs=${2:-3}
 data="$here/data/scan_log.txt"
 patterns=('(\d+)\.(\d+)\.(\d+)\.(\d+)' '\w+')
 
-for tool in "$bin/make_scan_log" "$bin/scan_bench"; do
-  [[ -x $tool ]] || { echo "missing $tool: build the bench targets first" >&2; exit 1; }
-done
+require_built "$bin/make_scan_log" "$bin/scan_bench"
 command -v pcregrep > /dev/null || { echo "pcregrep is not installed" >&2; exit 1; }
-if [[ ! -f $data ]]; then
-  mkdir -p "$here/data"
-  "$bin/make_scan_log" "$data" 40
-fi
+ensure_scan_log "$data" "$bin"
 
 now() { date +%s%N; }
 seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }

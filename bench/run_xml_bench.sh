@@ -8,9 +8,10 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR [RECORDS]}
 records=${2:-400000}
-[[ -x $bin/xml_bench ]] || { echo "missing $bin/xml_bench: build the bench targets first" >&2; exit 1; }
+require_built "$bin/xml_bench"
 
 ours=$("$bin/xml_bench" "$records")
 python=$(python3 "$here/xml_bench.py" "$records")

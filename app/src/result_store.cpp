@@ -1,6 +1,5 @@
 #include "result_store.h"
 
-#include <chrono>
 #include <new>
 
 #include "app/evaluator.h"
@@ -15,7 +14,6 @@ namespace {
 // Batches in flight: enough that neither thread waits for the other while both have
 // work, few enough that the texts waiting take little memory.
 constexpr int BatchesInFlight = 4;
-constexpr auto WaitStep = std::chrono::milliseconds(20);
 
 // Keeps one text in variable and asks for its row.
 void KeepText(StringVar& variable, std::u16string_view text, std::int64_t level,
@@ -72,47 +70,24 @@ ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
 
 std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t groupCount) {
   std::shared_ptr<ResultStore> store;
-  std::unique_ptr<StoreShare> threadShare;
   try {
     store = std::make_shared<ResultStore>(mode, groupCount);
-    threadShare = std::make_unique<StoreShare>(store);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
   // Inside a change, so that a StopWorker that stops the worker meanwhile finds the store
   // thread's id once the worker is stopped, and stops it too.
   SharedChangeScope change;
-  const std::int64_t thread =
-      ThreadCreateOwning(StoreThread, reinterpret_cast<std::int64_t>(threadShare.release()),
-                         ReleaseStoreShare);
+  const std::int64_t thread = ThreadRunShared<&ResultStore::StoreUntilFinished>(store);
   // No thread to be had: the worker stores as it goes.
   if (thread == 0) store->storesInline_ = true;
   State().storeThread.store(thread);
   return store;
 }
 
-std::int64_t ResultStore::StoreThread(std::int64_t store) {
-  const std::unique_ptr<StoreShare> share(reinterpret_cast<StoreShare*>(store));
-  (*share)->StoreUntilFinished();
-  return 0;
-}
-
-void ResultStore::ReleaseStoreShare(std::int64_t store) {
-  const std::unique_ptr<StoreShare> share(reinterpret_cast<StoreShare*>(store));
-}
-
-template <typename Ready>
-void ResultStore::WaitUntil(std::unique_lock<std::mutex>& lock, Ready ready) {
-  while (!changed_.wait_for(lock, WaitStep, ready)) {
-    lock.unlock();
-    StopPoint();
-    lock.lock();
-  }
-}
-
 FoundBatch* ResultStore::NextFullBatch() {
   std::unique_lock lock(lock_);
-  WaitUntil(lock, [this] { return !full_.empty() || finished_; });
+  WaitUntilReadyOrStopped(changed_, lock, [this] { return !full_.empty() || finished_; });
   if (full_.empty()) return nullptr;
   FoundBatch* batch = full_.front();
   full_.pop_front();
@@ -124,13 +99,13 @@ void ResultStore::StoreUntilFinished() {
     bool storing = false;
     {
       std::lock_guard guard(lock_);
-      storing = !failed_ && !abandoned_;
+      storing = !stopped_;
     }
     const bool stored = !storing || StoreBatch(*batch, rows_);
     std::lock_guard guard(lock_);
-    failed_ = failed_ || !stored;
+    stopped_ = stopped_ || !stored;
     // Only a worker that found no empty batch waits for one.
-    if (empty_.empty() || failed_) changed_.notify_all();
+    if (empty_.empty() || stopped_) changed_.notify_all();
     empty_.push_back(batch);
   }
   std::lock_guard guard(lock_);
@@ -140,8 +115,8 @@ void ResultStore::StoreUntilFinished() {
 
 FoundBatch* ResultStore::EmptyBatch() {
   std::unique_lock lock(lock_);
-  WaitUntil(lock, [this] { return !empty_.empty() || failed_; });
-  if (failed_) return nullptr;
+  WaitUntilReadyOrStopped(changed_, lock, [this] { return !empty_.empty() || stopped_; });
+  if (stopped_) return nullptr;
   FoundBatch* batch = empty_.front();
   empty_.pop_front();
   return batch;
@@ -151,7 +126,7 @@ void ResultStore::HandOver(FoundBatch* batch) {
   if (storesInline_) {
     const bool stored = StoreBatch(*batch, rows_);
     std::lock_guard guard(lock_);
-    failed_ = failed_ || !stored;
+    stopped_ = stopped_ || !stored;
     empty_.push_back(batch);
     return;
   }
@@ -164,17 +139,17 @@ void ResultStore::HandOver(FoundBatch* batch) {
 void ResultStore::Abandon() {
   std::lock_guard guard(lock_);
   finished_ = true;
-  abandoned_ = true;
+  stopped_ = true;
   changed_.notify_all();
 }
 
 bool ResultStore::Finish() {
   std::unique_lock lock(lock_);
-  if (storesInline_) return !failed_;
+  if (storesInline_) return !stopped_;
   finished_ = true;
   changed_.notify_all();
-  WaitUntil(lock, [this] { return done_; });
-  return !failed_;
+  WaitUntilReadyOrStopped(changed_, lock, [this] { return done_; });
+  return !stopped_;
 }
 
 }  // namespace evaluator

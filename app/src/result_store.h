@@ -44,16 +44,8 @@ class ResultStore {
   void Abandon();
 
  private:
-  // The store thread's share of the store, passed as its value.
-  using StoreShare = std::shared_ptr<ResultStore>;
-  static std::int64_t StoreThread(std::int64_t store);
-  static void ReleaseStoreShare(std::int64_t store);
-  void StoreUntilFinished();
+  void StoreUntilFinished();  // the store thread
   FoundBatch* NextFullBatch();
-  // Waits until ready() holds, with a stop point every few milliseconds so that a stopped
-  // thread ends while it waits; lock is held whenever ready() runs.
-  template <typename Ready>
-  void WaitUntil(std::unique_lock<std::mutex>& lock, Ready ready);
 
   std::vector<std::unique_ptr<FoundBatch>> batches_;
   std::vector<UiTreeItem> rows_;  // the storing thread's room for one batch's rows
@@ -64,8 +56,9 @@ class ResultStore {
   std::deque<FoundBatch*> empty_;
   std::deque<FoundBatch*> full_;
   bool finished_ = false;  // the worker hands over no more
-  bool failed_ = false;    // memory ran out while storing
-  bool abandoned_ = false;  // the worker went without Finish
+  // Nothing more is stored: memory ran out while storing, or the worker went without
+  // Finish.
+  bool stopped_ = false;
   bool done_ = false;      // the store thread has stored all it will store
 };
 

@@ -30,13 +30,13 @@ std::u16string ReasonFor(std::int64_t error) {
   return std::u16string(reason.view());
 }
 
-// The subject is converted for the engine once: the first search of the scan is also the
+// The engine takes the input once, without a copy: the first search of the scan is also the
 // test whether the pattern matches at all.
 void Scan(std::int64_t mode, const SharedUtf8& input) {
   RegexExamineUtf8(RegexNumber, input);
   if (RegexNextMatch(RegexNumber) != 1) {
     const std::int64_t error = RegexLastError(RegexNumber);
-    RegexExamine(RegexNumber, nullptr);  // gives the subject copy back
+    RegexExamine(RegexNumber, nullptr);  // gives the subject up
     if (error == 0) {
       PostUserMessage(u"error", u"no matches found", IconError);
     } else {

@@ -1,7 +1,6 @@
 #include "search_ahead.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -15,7 +14,6 @@ namespace {
 
 // Findings the helper may keep ahead of the scan, in values: 32 MiB.
 constexpr std::size_t MostValuesAhead = std::size_t{8} << 20;
-constexpr auto WaitStep = std::chrono::milliseconds(20);
 constexpr std::int32_t HeaderValues = 2;  // from, result
 
 // A copy of size bytes at source, or null when memory ran out.
@@ -34,18 +32,6 @@ std::int32_t LineStartFrom(const char* subject, std::int32_t position, std::int3
   const void* newline = std::memchr(subject + from, '\n', static_cast<std::size_t>(length - from));
   return newline ? static_cast<std::int32_t>(static_cast<const char*>(newline) - subject) + 1
                  : length;
-}
-
-using AheadShare = std::shared_ptr<SearchAhead>;
-
-void ReleaseAheadShare(std::int64_t share) {
-  const std::unique_ptr<AheadShare> owned(reinterpret_cast<AheadShare*>(share));
-}
-
-std::int64_t SearchAheadThread(std::int64_t share) {
-  const std::unique_ptr<AheadShare> ahead(reinterpret_cast<AheadShare*>(share));
-  (*ahead)->Run();
-  return 0;
 }
 
 }  // namespace
@@ -83,19 +69,14 @@ bool SearchAhead::WaitForRoom() {
   const auto room = [this] {
     return abandoned_ || findings_.size() + static_cast<std::size_t>(stride_) <= MostValuesAhead;
   };
-  while (!taken_.wait_for(lock, WaitStep, room)) {
-    lock.unlock();
-    StopPoint();
-    lock.lock();
-  }
+  WaitUntilReadyOrStopped(taken_, lock, room);
   return !abandoned_;
 }
 
-void SearchAhead::Add(std::int32_t from, const AheadFinding& finding,
-                      const std::int32_t* offsets) {
+void SearchAhead::Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets) {
   std::lock_guard guard(lock_);
   findings_.push_back(from);
-  findings_.push_back(finding.result);
+  findings_.push_back(result);
   findings_.insert(findings_.end(), offsets, offsets + stride_ - HeaderValues);
 }
 
@@ -107,13 +88,11 @@ void SearchAhead::Run() {
   // The scan makes no search from the subject's end: nor does the helper.
   for (std::int32_t position = start_; position < length_;) {
     if (!WaitForRoom()) return;
-    AheadFinding finding;
-    finding.result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
-                                  vector.data(), vectorSize);
-    if (finding.result > 0) finding.next = NextScanPosition(subject_.get(), vector.data(), position);
-    Add(position, finding, vector.data());
-    if (finding.result <= 0) return;
-    position = finding.next;
+    const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
+                                    vector.data(), vectorSize);
+    Add(position, result, vector.data());
+    if (result <= 0) return;
+    position = NextScanPosition(subject_.get(), vector.data(), position);
   }
 }
 
@@ -124,7 +103,7 @@ void SearchAhead::Abandon() {
   taken_.notify_all();
 }
 
-bool SearchAhead::Take(std::int32_t position, AheadFinding& finding, std::int32_t* offsets) {
+bool SearchAhead::Take(std::int32_t position, int& result, std::int32_t* offsets) {
   std::lock_guard guard(lock_);
   const auto stride = static_cast<std::size_t>(stride_);
   bool dropped = false;
@@ -135,7 +114,7 @@ bool SearchAhead::Take(std::int32_t position, AheadFinding& finding, std::int32_
   }
   const bool found = !findings_.empty() && findings_.front() == position;
   if (found) {
-    finding.result = findings_[1];
+    result = findings_[1];
     std::copy_n(findings_.begin() + HeaderValues, stride - HeaderValues, offsets);
     findings_.erase(findings_.begin(), findings_.begin() + static_cast<std::ptrdiff_t>(stride));
   }
@@ -145,10 +124,7 @@ bool SearchAhead::Take(std::int32_t position, AheadFinding& finding, std::int32_
 
 bool TakeFindingAhead(RegexObject& object, int& result) {
   if (!object.ahead || object.scanPosition < (*object.ahead)->Start()) return false;
-  AheadFinding finding;
-  if (!(*object.ahead)->Take(object.scanPosition, finding, object.offsetVector)) return false;
-  result = finding.result;
-  return true;
+  return (*object.ahead)->Take(object.scanPosition, result, object.offsetVector);
 }
 
 void ReleaseSearchAhead(RegexObject& object) {
@@ -163,12 +139,10 @@ std::int64_t RegexSearchAhead(ObjectNumber number, double fraction) {
   if (!object) return 0;
   std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(*object, fraction);
   if (!ahead) return 0;
-  std::unique_ptr<AheadShare> objectShare(new (std::nothrow) AheadShare(ahead));
-  std::unique_ptr<AheadShare> threadShare(new (std::nothrow) AheadShare(ahead));
-  if (!objectShare || !threadShare) return 0;
-  const std::int64_t thread =
-      ThreadCreateOwning(SearchAheadThread, reinterpret_cast<std::int64_t>(threadShare.release()),
-                         ReleaseAheadShare);
+  std::unique_ptr<std::shared_ptr<SearchAhead>> objectShare(
+      new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
+  if (!objectShare) return 0;
+  const std::int64_t thread = ThreadRunShared<&SearchAhead::Run>(ahead);
   if (thread == 0) return 0;
   ReleaseSearchAhead(*object);
   object->ahead = objectShare.release();

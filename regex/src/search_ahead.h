@@ -18,12 +18,6 @@
 
 struct RegexObject;
 
-// What the helper found by one search.
-struct AheadFinding {
-  std::int32_t result = 0;  // pcre_exec's result: > 0 a match, else why there is none
-  std::int32_t next = 0;    // with a match: where the search after it starts
-};
-
 class SearchAhead {
  public:
   // For the scan of object (examined, with a subject) from the first line start at or after
@@ -43,16 +37,17 @@ class SearchAhead {
   // The scan needs nothing more from the helper.
   void Abandon();
 
-  // On the scan's thread, for the search from position: true with the helper's finding
-  // (and the match's offsets in offsets, 2 x (groups + 1) entries) when the helper made that
-  // search and has its finding ready; false when the scan has to search itself.
-  bool Take(std::int32_t position, AheadFinding& finding, std::int32_t* offsets);
+  // On the scan's thread, for the search from position: true with pcre_exec's result of
+  // that search in result (and a match's offsets in offsets, 2 x (groups + 1) entries)
+  // when the helper made it and has its finding ready; false when the scan has to search
+  // itself.
+  bool Take(std::int32_t position, int& result, std::int32_t* offsets);
 
  private:
   SearchAhead() = default;
   // Room for one more finding; false when the scan gave the helper up.
   bool WaitForRoom();
-  void Add(std::int32_t from, const AheadFinding& finding, const std::int32_t* offsets);
+  void Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
 
   std::unique_ptr<unsigned char[]> pattern_;  // a copy of the compiled pattern
   std::unique_ptr<unsigned char[]> study_;    // a copy of its study data, if any
@@ -60,7 +55,7 @@ class SearchAhead {
   std::shared_ptr<const char> subject_;
   std::int32_t length_ = 0;
   std::int32_t start_ = 0;
-  std::int32_t stride_ = 0;  // values per finding: from, result, next, then the offsets
+  std::int32_t stride_ = 0;  // values per finding: from, result, then the offsets
 
   std::mutex lock_;  // guards what follows
   std::condition_variable taken_;

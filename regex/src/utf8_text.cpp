@@ -64,24 +64,31 @@ std::int64_t StepLength(const unsigned char* text, std::int64_t i, std::int64_t 
 // touch of every page is most of the cost; on huge pages that touch is almost free.
 char* AllocateTextBytes(std::size_t size) { return static_cast<char*>(AllocateLargeBlock(size)); }
 
-bool IsValidInSlices(const char* bytes, std::size_t length) {
+// Runs step(start, end) over bytes in slices that cut no sequence, with a stop point after
+// each, until step returns false; whether every step returned true.
+template <typename Step>
+bool InSlices(const char* bytes, std::size_t length, Step step) {
   for (std::size_t start = 0; start < length;) {
     const std::size_t end = Utf8SliceEnd(bytes, start, length, SliceUnits);
-    if (!IsValidUtf8(bytes + start, end - start)) return false;
+    if (!step(start, end)) return false;
     start = end;
     StopPoint();
   }
   return true;
 }
 
+bool IsValidInSlices(const char* bytes, std::size_t length) {
+  return InSlices(bytes, length, [bytes](std::size_t start, std::size_t end) {
+    return IsValidUtf8(bytes + start, end - start);
+  });
+}
+
 std::size_t RepairInSlices(const char* bytes, std::size_t length, char* out) {
   std::size_t written = 0;
-  for (std::size_t start = 0; start < length;) {
-    const std::size_t end = Utf8SliceEnd(bytes, start, length, SliceUnits);
+  InSlices(bytes, length, [&](std::size_t start, std::size_t end) {
     written += RepairUtf8(bytes + start, end - start, out + written);
-    start = end;
-    StopPoint();
-  }
+    return true;
+  });
   out[written] = 0;
   return written;
 }

@@ -20,7 +20,10 @@
 // the thread changes nothing shared, and it ends at its next stop point.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 struct StopState;
 
@@ -75,3 +78,16 @@ bool AdoptStopState(std::shared_ptr<StopState> state);
 // it again from a destructor or a clean-up would be undefined); a scope still waits for
 // the gate, so RequestThreadStop keeps its promise of a thread outside every scope.
 void BeginThreadExit();
+
+// Waits on changed until ready() holds, outside any SharedChangeScope, with a stop point
+// every few milliseconds so that a thread told to stop ends while it waits; lock (on the
+// mutex that guards what ready reads) is held whenever ready() runs and on return.
+template <typename Ready>
+void WaitUntilReadyOrStopped(std::condition_variable& changed, std::unique_lock<std::mutex>& lock,
+                             Ready ready) {
+  while (!changed.wait_for(lock, std::chrono::milliseconds(20), ready)) {
+    lock.unlock();
+    StopPoint();
+    lock.lock();
+  }
+}

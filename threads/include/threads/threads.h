@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 using ThreadProcedure = std::int64_t (*)(std::int64_t value);
 
@@ -28,6 +30,23 @@ std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value);
 using ThreadValueRelease = void (*)(std::int64_t value);
 std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
                                 ThreadValueRelease release);
+
+// Runs (object->*Run)() on a new thread that holds a share of object until it ends (also
+// when it is killed before it got going); the thread's id, or 0.
+template <auto Run, typename T>
+std::int64_t ThreadRunShared(const std::shared_ptr<T>& object) {
+  using Share = std::shared_ptr<T>;
+  std::unique_ptr<Share> share(new (std::nothrow) Share(object));
+  if (!share) return 0;
+  return ThreadCreateOwning(
+      [](std::int64_t value) -> std::int64_t {
+        const std::unique_ptr<Share> mine(reinterpret_cast<Share*>(value));
+        ((**mine).*Run)();
+        return 0;
+      },
+      reinterpret_cast<std::int64_t>(share.release()),
+      [](std::int64_t value) { const std::unique_ptr<Share> mine(reinterpret_cast<Share*>(value)); });
+}
 
 // ThreadCreate with a chosen stack size (WorkerStackSize for every real worker).
 std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
