@@ -15,20 +15,27 @@ namespace {
 // work, few enough that the texts waiting take little memory.
 constexpr int BatchesInFlight = 4;
 
-// Keeps one text in variable and asks for its row.
+// Where a batch's records keep their texts and their rows are gathered.
+struct StoreRoom {
+  std::vector<UiTreeItem>& rows;
+  TextPool& texts;
+};
+
+// Keeps one text in variable and asks for its row, which shows the record's own copy.
 void KeepText(StringVar& variable, std::u16string_view text, std::int64_t level,
-              std::vector<UiTreeItem>& rows) {
-  AssignStringRange(variable, text.data(), static_cast<std::int64_t>(text.size()));
-  rows.push_back({variable, static_cast<std::int64_t>(text.size()), level});
+              StoreRoom& room) {
+  const auto length = static_cast<std::int64_t>(text.size());
+  room.texts.Assign(variable, text.data(), length);
+  room.rows.push_back({variable, length, level});
 }
 
-// One match's record, with the rows for its texts appended to rows; false when memory ran
-// out (the rows of what was stored are in rows then).
-bool StoreMatch(const FoundBatch& batch, std::int64_t match, std::vector<UiTreeItem>& rows) {
+// One match's record, with the rows for its texts appended to the room's rows; false when
+// memory ran out (the rows of what was stored are there then).
+bool StoreMatch(const FoundBatch& batch, std::int64_t match, StoreRoom& room) {
   auto* record = static_cast<MatchRecord*>(ListInsert(State().resultList));
   if (!record) return false;
   std::int64_t text = 0;
-  if (batch.KeepsMatches()) KeepText(record->m, batch.Text(match, text++), 0, rows);
+  if (batch.KeepsMatches()) KeepText(record->m, batch.Text(match, text++), 0, room);
   if (batch.GroupsKept() == 0) return true;
   RecordList* groups = MatchGroupList(*record);
   if (!groups) return false;
@@ -37,27 +44,31 @@ bool StoreMatch(const FoundBatch& batch, std::int64_t match, std::vector<UiTreeI
     if (!groupText) return false;
     const std::u16string_view found = batch.Text(match, text++);
     // An empty group row is a root row; non-empty ones hang under the last root row.
-    KeepText(*groupText, found, found.empty() ? 0 : 1, rows);
+    KeepText(*groupText, found, found.empty() ? 0 : 1, room);
   }
   return true;
 }
 
-}  // namespace
-
-bool StoreBatch(const FoundBatch& batch, std::vector<UiTreeItem>& rows) {
+// The batch's records and rows, stored together under the result list's lock so that a
+// reader never sees one without the other. False when memory ran out.
+bool StoreBatch(const FoundBatch& batch, StoreRoom room) {
   ApplicationState& state = State();
   SharedChangeScope change;
   std::lock_guard guard(state.resultListLock);
   // Appending at the end whatever a reader's walk did to the cursor keeps match order.
   ListLast(state.resultList);
-  rows.clear();
+  room.rows.clear();
   bool stored = true;
   for (std::int64_t match = 0; stored && match < batch.Matches(); ++match) {
-    stored = StoreMatch(batch, match, rows);
+    stored = StoreMatch(batch, match, room);
   }
-  const auto count = static_cast<std::int64_t>(rows.size());
-  return UiAddItems(ResultsTree, rows.data(), count) == count && stored;
+  const auto count = static_cast<std::int64_t>(room.rows.size());
+  return UiAddItems(ResultsTree, room.rows.data(), count) == count && stored;
 }
+
+}  // namespace
+
+bool ResultStore::Store(const FoundBatch& batch) { return StoreBatch(batch, {rows_, texts_}); }
 
 ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
   for (int i = 0; i < BatchesInFlight; ++i) {
@@ -101,7 +112,7 @@ void ResultStore::StoreUntilFinished() {
       std::lock_guard guard(lock_);
       storing = !stopped_;
     }
-    const bool stored = !storing || StoreBatch(*batch, rows_);
+    const bool stored = !storing || Store(*batch);
     std::lock_guard guard(lock_);
     stopped_ = stopped_ || !stored;
     // Only a worker that found no empty batch waits for one.
@@ -124,7 +135,7 @@ FoundBatch* ResultStore::EmptyBatch() {
 
 void ResultStore::HandOver(FoundBatch* batch) {
   if (storesInline_) {
-    const bool stored = StoreBatch(*batch, rows_);
+    const bool stored = Store(*batch);
     std::lock_guard guard(lock_);
     stopped_ = stopped_ || !stored;
     empty_.push_back(batch);

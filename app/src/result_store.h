@@ -12,14 +12,10 @@
 #include <vector>
 
 #include "found_batch.h"
+#include "runtime/text_pool.h"
 #include "ui/ui.h"
 
 namespace evaluator {
-
-// The batch's records and rows, stored together under the result list's lock so that a
-// reader never sees one without the other; rows is the room for the batch's rows. False
-// when memory ran out. Runs on whichever thread stores.
-bool StoreBatch(const FoundBatch& batch, std::vector<UiTreeItem>& rows);
 
 class ResultStore {
  public:
@@ -46,9 +42,12 @@ class ResultStore {
  private:
   void StoreUntilFinished();  // the store thread
   FoundBatch* NextFullBatch();
+  bool Store(const FoundBatch& batch);
 
   std::vector<std::unique_ptr<FoundBatch>> batches_;
-  std::vector<UiTreeItem> rows_;  // the storing thread's room for one batch's rows
+  // Used by whichever thread stores (the store thread, or the worker storing inline).
+  std::vector<UiTreeItem> rows_;  // room for one batch's rows
+  TextPool texts_;                // the records' texts, which the rows point into
   bool storesInline_ = false;     // set before the worker fills a batch
 
   std::mutex lock_;  // guards what follows

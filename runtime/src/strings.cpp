@@ -14,6 +14,7 @@
 #include <string>
 
 #include "runtime/huge_pages.h"
+#include "runtime/text_pool.h"
 #include "runtime/thread_data.h"
 #include "strings_area.h"
 
@@ -140,6 +141,9 @@ bool PointsIntoText(const char16_t* text, const char16_t* pointer) {
 }
 
 char16_t* ResizeBlock(char16_t* block, std::int64_t textBytes) {
+  // A pooled text can't grow in place (the next text follows it), and the caller
+  // overwrites the whole text anyway: give it back and start a heap block.
+  if (ReleasePooledText(block)) block = nullptr;
   return static_cast<char16_t*>(HeapResize(block, textBytes + VariableSlack));
 }
 
@@ -309,7 +313,9 @@ void CopyStringParameter(StringVar& local, const char16_t* text) {
   local = copy;
 }
 
-void FreeString(char16_t* block) { std::free(block); }
+void FreeString(char16_t* block) {
+  if (!ReleasePooledText(block)) std::free(block);
+}
 
 int StringEquals(const char16_t* a, const char16_t* b) {
   return std::u16string_view(a ? a : u"") == std::u16string_view(b ? b : u"") ? 1 : 0;

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/text_pool.h"
+
 namespace {
 
 void AppendLevels(TreeRowStore& store, const std::vector<std::int64_t>& levels) {
@@ -89,6 +91,47 @@ TEST(TreeRowStoreTexts, AllTextsReadInOneGoEqualTheRowsReadOneByOne) {
   std::u16string all = u"kept";
   ASSERT_TRUE(store.AppendAllTexts(all, u"\r\n"));
   EXPECT_EQ(all, oneByOne);
+}
+
+// Rows showing pooled texts point into them, and still read right once the texts, their
+// pool and whatever else pointed into their blocks are gone.
+TEST(TreeRowStoreTexts, PooledTextsAreSharedAndOutliveTheirOwners) {
+  TreeRowStore store;
+  std::u16string expected;
+  {
+    std::vector<StringVar> texts(150000, nullptr);
+    TextPool pool;
+    for (std::size_t row = 0; row < texts.size(); ++row) {
+      const std::u16string text = u"match " + std::u16string(row % 5, u'0' + row % 10);
+      pool.Assign(texts[row], text.data(), static_cast<std::int64_t>(text.size()));
+      ASSERT_NE(store.Append(texts[row], row % 2), NoRow);
+      expected += text + u"\n";
+      if (row % 1000 == 0) {
+        ASSERT_NE(store.Append(u"own copy", 0), NoRow);
+        expected += u"own copy\n";
+      }
+    }
+    for (StringVar text : texts) FreeString(text);
+  }
+  std::u16string all;
+  ASSERT_TRUE(store.AppendAllTexts(all, u"\n"));
+  EXPECT_EQ(all, expected);
+  EXPECT_EQ(store.Text(store.Count() - 1), u"match 9999");
+  store.Clear();
+  EXPECT_EQ(store.Text(0), u"");
+}
+
+TEST(TreeRowStoreLevels, RowsGoNoDeeperThanTheDepthLimit) {
+  TreeRowStore store;
+  for (std::int64_t level = 0; level <= TreeDepthLimit + 3; ++level) {
+    ASSERT_NE(store.Append(u"deeper", level), NoRow);
+  }
+  const std::int64_t last = store.Count() - 1;
+  EXPECT_EQ(store.Links(last - 3).depth, TreeDepthLimit);
+  EXPECT_EQ(store.Links(last).depth, TreeDepthLimit);
+  EXPECT_EQ(store.Links(last).parent, last - 4);
+  EXPECT_EQ(store.Links(last).rowInParent, 3);
+  EXPECT_EQ(store.Links(last - 4).depth, TreeDepthLimit - 1);
 }
 
 TEST(TreeRowStoreTexts, ClearEmptiesAndTheNextRowIsARootAgain) {

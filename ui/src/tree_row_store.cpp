@@ -11,6 +11,18 @@ constexpr std::int64_t MaximumRows = std::numeric_limits<std::int32_t>::max();
 // The store whose lock the calling thread holds through a Hold.
 thread_local const TreeRowStore* heldStore = nullptr;
 
+// Makes sure one more element can be pushed without failing; false when memory ran out.
+template <class Element>
+bool RoomForOneMore(std::vector<Element>& elements) {
+  if (elements.size() < elements.capacity()) return true;
+  try {
+    elements.reserve(std::max<std::size_t>(16, 2 * elements.size()));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TreeRowStore::Hold::Hold(const TreeRowStore& store)
@@ -57,30 +69,70 @@ bool TreeRowStore::AddRow(const Row& row) {
   return true;
 }
 
-std::int64_t TreeRowStore::AddText(std::u16string_view text) {
-  try {
-    if (textChunks_.empty() || textChunks_.back().size() + text.size() > TextUnitsPerChunk) {
-      textChunks_.emplace_back();
-      try {
-        textChunks_.back().reserve(TextUnitsPerChunk);
-      } catch (const std::bad_alloc&) {
-        textChunks_.pop_back();
-        return -1;
-      }
+TreeRowStore::~TreeRowStore() { ReleaseTexts(); }
+
+TreeRowStore::TextPlace TreeRowStore::AddText(std::u16string_view text) {
+  if (TextPlace borrowed = BorrowText(text); borrowed.source >= 0) return borrowed;
+  return KeepOwnCopy(text);
+}
+
+// A pooled text is shared, not copied; the block being pinned once is enough for every row
+// pointing into it.
+TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text) {
+  const auto at = reinterpret_cast<std::uintptr_t>(text.data());
+  auto block = reinterpret_cast<std::uintptr_t>(pinnedSource_ >= 0 ? pinnedBlocks_.back() : nullptr);
+  if (!block || at - block >= PooledBlockUnits * sizeof(char16_t)) {
+    if (!IsPooledText(text.data()) || !RoomForOneMore(pinnedBlocks_) ||
+        !RoomForTextSource()) {
+      return {};
     }
-  } catch (const std::bad_alloc&) {
-    return -1;
+    const char16_t* pinned = PinTextBlock(text.data());
+    pinnedBlocks_.push_back(pinned);
+    textSources_.push_back(pinned);
+    pinnedSource_ = static_cast<std::int64_t>(textSources_.size()) - 1;
+    block = reinterpret_cast<std::uintptr_t>(pinned);
   }
-  std::u16string& chunk = textChunks_.back();
-  const std::size_t offset = (textChunks_.size() - 1) * TextUnitsPerChunk + chunk.size();
+  return {pinnedSource_, static_cast<std::int64_t>((at - block) / sizeof(char16_t))};
+}
+
+TreeRowStore::TextPlace TreeRowStore::KeepOwnCopy(std::u16string_view text) {
+  if (ownSource_ < 0 || ownTexts_.back().size() + text.size() > TextUnitsPerChunk) {
+    if (!RoomForTextSource() || !RoomForOneMore(ownTexts_)) return {};
+    try {
+      std::u16string chunk;
+      chunk.reserve(TextUnitsPerChunk);
+      ownTexts_.push_back(std::move(chunk));
+    } catch (const std::bad_alloc&) {
+      return {};
+    }
+    textSources_.push_back(ownTexts_.back().data());
+    ownSource_ = static_cast<std::int64_t>(textSources_.size()) - 1;
+  }
+  std::u16string& chunk = ownTexts_.back();
+  const auto start = static_cast<std::int64_t>(chunk.size());
   chunk.append(text);  // within the reserved capacity: never reallocates
-  return static_cast<std::int64_t>(offset);
+  return {ownSource_, start};
+}
+
+bool TreeRowStore::RoomForTextSource() {
+  return static_cast<std::int64_t>(textSources_.size()) < MaximumTextSources &&
+         RoomForOneMore(textSources_);
+}
+
+void TreeRowStore::ReleaseTexts() {
+  for (const char16_t* block : pinnedBlocks_) ReleasePooledText(block);
+  std::vector<const char16_t*>().swap(pinnedBlocks_);
+  std::vector<const char16_t*>().swap(textSources_);
+  std::vector<std::u16string>().swap(ownTexts_);
+  ownSource_ = -1;
+  pinnedSource_ = -1;
+  textUnits_ = 0;
 }
 
 std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) {
   const auto guard = Lock();
   if (size_ >= MaximumRows) return NoRow;
-  level = std::max<std::int64_t>(level, 0);
+  level = std::clamp<std::int64_t>(level, 0, TreeDepthLimit);
   const std::int64_t id = size_;
   const std::int64_t previous = PreviousSiblingFor(level);
   Row row{};
@@ -88,17 +140,16 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   row.nextSibling = NoRow;
   if (previous == NoRow && id > 0) {
     row.parent = static_cast<std::int32_t>(id - 1);
-    row.depth = At(id - 1).depth + 1;
+    row.depth = (At(id - 1).depth + 1) & 0xFFF;
   } else if (previous != NoRow) {
     row.parent = At(previous).parent;
     row.depth = At(previous).depth;
   }
   text = text.substr(0, std::min(text.size(), TreeTextLimit));
-  const std::int64_t textOffset = AddText(text);
-  if (textOffset < 0) return NoRow;
-  const auto offset = static_cast<std::size_t>(textOffset);
-  row.textChunk = static_cast<std::uint32_t>(offset / TextUnitsPerChunk);
-  row.textStart = static_cast<std::uint32_t>(offset % TextUnitsPerChunk) & 0xFFFFF;
+  const TextPlace place = AddText(text);
+  if (place.source < 0) return NoRow;
+  row.textSource = static_cast<std::uint32_t>(place.source) & 0xFFFFF;
+  row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
   row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
   // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
   if (row.parent == NoRow) {
@@ -115,6 +166,7 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
     if (row.parent == NoRow) roots_.pop_back();
     return NoRow;
   }
+  textUnits_ += text.size();
   if (row.parent != NoRow) ++At(row.parent).childCount;
   if (previous != NoRow) At(previous).nextSibling = static_cast<std::int32_t>(id);
   return id;
@@ -124,7 +176,7 @@ void TreeRowStore::Clear() {
   const auto guard = Lock();
   // Swapping with empty containers gives the memory of a big tree back at once.
   std::vector<std::unique_ptr<Row[]>>().swap(rowChunks_);
-  std::vector<std::u16string>().swap(textChunks_);
+  ReleaseTexts();
   std::vector<std::int32_t>().swap(roots_);
   size_ = 0;
   walkParent_ = NoRow;
@@ -150,25 +202,21 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
     return;
   }
   const Row& record = At(row);
-  text.assign(textChunks_[record.textChunk], record.textStart, record.textLength);
+  text.assign(TextOf(record), record.textLength);
 }
 
 bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
   const auto guard = Lock();
-  std::size_t units = 0;
-  for (const std::u16string& chunk : textChunks_) units += chunk.size();
   const std::size_t kept = text.size();
   try {
-    text.resize(kept + units + static_cast<std::size_t>(size_) * terminator.size());
+    text.resize(kept + textUnits_ + static_cast<std::size_t>(size_) * terminator.size());
   } catch (const std::bad_alloc&) {
     return false;
   }
-  // Every stored text belongs to a row, so the units of all chunks are enough room.
   char16_t* out = text.data() + kept;
   for (std::int64_t row = 0; row < size_; ++row) {
     const Row& record = At(row);
-    const char16_t* from = textChunks_[record.textChunk].data() + record.textStart;
-    out = std::copy_n(from, record.textLength, out);
+    out = std::copy_n(TextOf(record), record.textLength, out);
     out = std::copy(terminator.begin(), terminator.end(), out);
   }
   text.resize(static_cast<std::size_t>(out - text.data()));

@@ -1,5 +1,6 @@
-// The rows of a tree gadget, kept apart from any view: one UTF-16 text pool and one small
-// record per row, so that millions of rows cost a few dozen bytes each. Rows are only ever
+// The rows of a tree gadget, kept apart from any view: one small record per row and its
+// text, so that millions of rows cost a few dozen bytes each. A pooled text (see
+// runtime/text_pool.h) is not copied: the row points into it and the store pins its block. Rows are only ever
 // appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
 // contiguous run of ids after it, and only the rows on the path from the root to the last
 // row (the "spine") can still gain children.
@@ -14,10 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/text_pool.h"
+
 // Texts are read back through a buffer of 4096 units, so nothing past this is ever seen.
 inline constexpr std::size_t TreeTextLimit = 4095;
 
 inline constexpr std::int64_t NoRow = -1;
+
+// Rows go no deeper than this: a deeper level places a row at this depth.
+inline constexpr std::int64_t TreeDepthLimit = 4095;
 
 struct TreeRowLinks {
   std::int64_t parent = NoRow;  // NoRow for a root row
@@ -69,6 +75,11 @@ class TreeRowStore {
   std::int64_t Append(std::u16string_view text, std::int64_t level);
   void Clear();
 
+  TreeRowStore() = default;
+  ~TreeRowStore();
+  TreeRowStore(const TreeRowStore&) = delete;
+  TreeRowStore& operator=(const TreeRowStore&) = delete;
+
   std::int64_t Count() const;
   // The row's text (at most TreeTextLimit units); empty for an id out of range.
   std::u16string Text(std::int64_t row) const;
@@ -89,27 +100,29 @@ class TreeRowStore {
   TreeVisibleSpine VisibleSpine(std::int64_t bound) const;
 
  private:
-  // 32 bytes a row: ids are 32-bit, which still leaves room for two billion rows.
+  // 24 bytes a row: ids are 32-bit, which still leaves room for two billion rows.
   struct Row {
-    // Where the text lies, in four bytes fewer than an offset and a length would take (a
-    // text never spans two chunks): every byte of a row is a megabyte per million rows.
-    std::uint32_t textChunk;
+    // Where the text lies and how deep the row is, in eight bytes (a text never spans two
+    // sources): every byte of a row is a megabyte per million rows.
+    std::uint32_t textSource : 20;
+    std::uint32_t depth : 12;
     std::uint32_t textStart : 20;
     std::uint32_t textLength : 12;
-    std::int32_t depth;
     std::int32_t parent;
     std::int32_t rowInParent;
     std::int32_t childCount;
     std::int32_t nextSibling;
   };
-  static_assert(sizeof(Row) == 28);
+  static_assert(sizeof(Row) == 24);
+  static constexpr std::int64_t MaximumTextSources = std::int64_t{1} << 20;
 
   // Rows and texts live in chunks of fixed size: growing never copies what is stored,
   // which for millions of rows would stall every reader for the copy.
   static constexpr std::int64_t RowsPerChunk = 1 << 16;
   static constexpr std::size_t TextUnitsPerChunk = std::size_t{1} << 20;
-  static_assert(TextUnitsPerChunk <= std::size_t{1} << 20 && TreeTextLimit < 1 << 12,
-                "a row's text start and length must fit their bit fields");
+  static_assert(TextUnitsPerChunk <= std::size_t{1} << 20 && PooledBlockUnits <= 1 << 20 &&
+                    TreeTextLimit < 1 << 12 && TreeDepthLimit < 1 << 12,
+                "a row's text start, text length and depth must fit their bit fields");
 
   // The row that the new row follows as next sibling (NoRow: it becomes the last row's
   // first child, or the first root).
@@ -121,15 +134,31 @@ class TreeRowStore {
     return rowChunks_[static_cast<std::size_t>(row / RowsPerChunk)][row % RowsPerChunk];
   }
   bool AddRow(const Row& row);
-  // Where text was stored (its global offset), or -1 when memory ran out.
-  std::int64_t AddText(std::u16string_view text);
+  // Where a row's text lies: a text source (a chunk of the store's own or a pinned block)
+  // and the offset in it. Source -1 when memory ran out.
+  struct TextPlace {
+    std::int64_t source = -1;
+    std::int64_t start = 0;
+  };
+  TextPlace AddText(std::u16string_view text);
+  TextPlace BorrowText(std::u16string_view text);
+  TextPlace KeepOwnCopy(std::u16string_view text);
+  const char16_t* TextOf(const Row& row) const { return textSources_[row.textSource] + row.textStart; }
+  bool RoomForTextSource();
+  void ReleaseTexts();
 
   std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<Row[]>> rowChunks_;
   std::int64_t size_ = 0;
-  std::vector<std::u16string> textChunks_;
+  // Row.textSource indexes textSources_: the start of one of ownTexts_ or of a pinned block.
+  std::vector<const char16_t*> textSources_;
+  std::vector<std::u16string> ownTexts_;
+  std::vector<const char16_t*> pinnedBlocks_;
+  std::int64_t ownSource_ = -1;  // the source of ownTexts_.back()
+  std::int64_t pinnedSource_ = -1;  // the source of pinnedBlocks_.back()
+  std::size_t textUnits_ = 0;   // of all rows' texts
   std::vector<std::int32_t> roots_;
   // Sibling walks are linear, so remember where the last one ended: views read children
   // in order.

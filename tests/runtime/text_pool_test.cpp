@@ -1,0 +1,105 @@
+#include "runtime/text_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::u16string_view View(const char16_t* text) { return text ? text : u""; }
+
+TEST(TextPool, APooledTextIsAnOrdinaryStringToItsReaders) {
+  TextPool pool;
+  StringVar text = nullptr;
+  StringVar empty = nullptr;
+  pool.Assign(text, u"192.168.0.1 and more", 11);
+  pool.Assign(empty, u"", 0);
+  EXPECT_TRUE(IsPooledText(text));
+  EXPECT_EQ(View(text), u"192.168.0.1");
+  EXPECT_EQ(StringLength(empty), 0);
+  ASSERT_NE(empty, nullptr);
+
+  // Assigning to it leaves the pool: the text after it must not be overwritten.
+  AssignString(empty, u"a text longer than the two units the empty one took");
+  EXPECT_FALSE(IsPooledText(empty));
+  EXPECT_EQ(View(text), u"192.168.0.1");
+  AssignStringRange(text, text + 4, 3);
+  EXPECT_FALSE(IsPooledText(text));
+  EXPECT_EQ(View(text), u"168");
+  FreeString(text);
+  FreeString(empty);
+
+  StringVar heap = nullptr;
+  AssignString(heap, u"heap");
+  EXPECT_FALSE(IsPooledText(heap));
+  EXPECT_FALSE(ReleasePooledText(heap));
+  FreeString(heap);
+  EXPECT_FALSE(IsPooledText(nullptr));
+}
+
+TEST(TextPool, ATextTooLongForABlockGoesToTheHeap) {
+  TextPool pool;
+  const std::u16string huge(PooledBlockUnits, u'x');
+  StringVar text = nullptr;
+  pool.Assign(text, huge.data(), static_cast<std::int64_t>(huge.size()));
+  EXPECT_FALSE(IsPooledText(text));
+  EXPECT_EQ(View(text), huge);
+  FreeString(text);
+}
+
+TEST(TextPool, ABlockLastsUntilItsPoolItsTextsAndItsPinsLetGo) {
+  StringVar first = nullptr;
+  StringVar second = nullptr;
+  const char16_t* block = nullptr;
+  {
+    TextPool pool;
+    pool.Assign(first, u"first", 5);
+    pool.Assign(second, u"second", 6);
+    block = PinTextBlock(second);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(PinTextBlock(u"not pooled"), nullptr);
+  }
+  FreeString(first);
+  FreeString(second);
+  EXPECT_TRUE(IsPooledText(block));  // the pin still holds it
+  EXPECT_TRUE(ReleasePooledText(block));
+  EXPECT_FALSE(IsPooledText(block));
+}
+
+// Texts of several blocks, freed from two threads at once while the pool is gone: every
+// block goes back exactly when its last text does.
+TEST(TextPool, TextsOfManyBlocksFreedFromTwoThreadsReleaseEveryBlock) {
+  std::vector<StringVar> texts(300000, nullptr);
+  {
+    TextPool pool;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      const std::u16string text = u"text " + std::u16string(i % 7, u'w');
+      pool.Assign(texts[i], text.data(), static_cast<std::int64_t>(text.size()));
+    }
+  }
+  std::vector<const char16_t*> blocks;
+  for (StringVar text : texts) {
+    const char16_t* block = PinTextBlock(text);
+    if (blocks.empty() || blocks.back() != block) {
+      blocks.push_back(block);
+    } else {
+      ReleasePooledText(block);
+    }
+  }
+  ASSERT_GT(blocks.size(), 2u);
+  EXPECT_EQ(View(texts[299998]), u"text wwwwww");  // 299998 % 7 == 6
+  std::thread other([&] {
+    for (std::size_t i = 0; i < texts.size(); i += 2) FreeString(texts[i]);
+  });
+  for (std::size_t i = 1; i < texts.size(); i += 2) FreeString(texts[i]);
+  other.join();
+  for (const char16_t* block : blocks) {
+    EXPECT_TRUE(IsPooledText(block));
+    ReleasePooledText(block);
+    EXPECT_FALSE(IsPooledText(block));
+  }
+}
+
+}  // namespace
