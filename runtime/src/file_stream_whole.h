@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
+#include <thread>
 
 #include "runtime/file_stream.h"
 
@@ -22,9 +24,18 @@ class ByteArea {
   bool Reserve(std::size_t bytes);
   char* data() const noexcept { return data_; }
 
+  // Faults in the pages of [from, to) on a thread of its own while the caller fills the
+  // bytes before from: where fresh memory is slow to come by, a large read then takes the
+  // time of half its pages. Does nothing while a range is being faulted in.
+  void FaultInAhead(std::size_t from, std::size_t to);
+  // Waits (a few milliseconds at most) until no page is being faulted in.
+  void StopFaultingIn();
+
  private:
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
+  std::thread faulter_;
+  std::atomic<bool> stopFaulting_{false};
 };
 
 // The raw units of a text, before decoding.

@@ -147,6 +147,22 @@ TEST_F(FileStreamTest, LargeFilesReadWholeAcrossChunks) {
   EXPECT_EQ(ReadText(0, 0), u"y");
 }
 
+// A read large enough that a second thread faults in its far half while the near half is
+// read: the bytes are the file's, and so is the UTF-16 text of a plain whole read.
+TEST_F(FileStreamTest, AReadFaultedInAheadHoldsTheFilesBytes) {
+  std::string bytes;
+  for (int i = 0; bytes.size() < (std::size_t{17} << 20); ++i) {
+    bytes += "row " + std::to_string(i) + " \xE2\x82\xAC \xF0\x9F\x98\x80\n";
+  }
+  const std::u16string path = WriteFile("faulted-in.txt", bytes);
+  ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
+  const WholeText whole = StreamReadWholeUtf8(0, 0, {});
+  ASSERT_EQ(whole.end, WholeReadEnd::Complete);
+  ASSERT_EQ(whole.utf8.length, static_cast<std::int64_t>(bytes.size()));
+  EXPECT_TRUE(std::string_view(whole.utf8.bytes.get(), bytes.size()) == bytes);
+  CloseFileStream(0);
+}
+
 // The whole text of a multi-MiB file is decoded in slices: none may split a sequence.
 TEST_F(FileStreamTest, WholeReadsTellWhyTheTextEnded) {
   std::string bytes;
