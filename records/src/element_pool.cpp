@@ -5,6 +5,7 @@
 #include <new>
 
 #include "runtime/object_registry.h"
+#include "runtime/page_warmer.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ std::int64_t ElementPool::NextBlockSlots() const {
   return std::clamp(slots, minimumBlockSlots_, maximumBlockSlots_);
 }
 
-// Carves a new block into free slots, each one stamped with the block it belongs to.
+// A new block whose slots are carved as they are taken.
 bool ElementPool::AddBlock(std::int64_t slots) {
   if (slots <= 0 || slots > PTRDIFF_MAX / slotSize_) return false;
   // Room for the new block's entry first, so that keeping it cannot fail once it exists;
@@ -61,16 +62,12 @@ bool ElementPool::AddBlock(std::int64_t slots) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  std::unique_ptr<std::byte[]> block(new (std::nothrow) std::byte[slots * slotSize_]);
+  const auto bytes = static_cast<std::size_t>(slots * slotSize_);
+  std::unique_ptr<std::byte[]> block(new (std::nothrow) std::byte[bytes]);
   if (!block) return false;
-  std::byte* base = block.get();
-  for (std::int64_t i = slots - 1; i >= 0; --i) {
-    std::byte* slot = base + i * slotSize_;
-    *reinterpret_cast<std::byte**>(slot) = base;
-    auto* element = reinterpret_cast<FreeSlot*>(slot + kBlockReferenceSize);
-    element->next = free_;
-    free_ = element;
-  }
+  uncarved_ = block.get();
+  blockEnd_ = uncarved_ + bytes;
+  WarmPagesAhead(uncarved_, bytes);
   blocks_.push_back(std::move(block));
   slotsAllocated_ += slots;
   return true;
@@ -78,11 +75,20 @@ bool ElementPool::AddBlock(std::int64_t slots) {
 
 void* ElementPool::Take() {
   std::lock_guard guard(lock_);
-  if (!free_ && !AddBlock(NextBlockSlots()) && !AddBlock(1)) return nullptr;
-  FreeSlot* element = free_;
-  free_ = element->next;
   ++slotsInUse_;
-  return element;
+  if (FreeSlot* element = free_) {
+    free_ = element->next;
+    return element;
+  }
+  if (uncarved_ == blockEnd_ && !AddBlock(NextBlockSlots()) && !AddBlock(1)) {
+    --slotsInUse_;
+    return nullptr;
+  }
+  // Each slot starts with a reference to the block it belongs to.
+  std::byte* slot = uncarved_;
+  *reinterpret_cast<std::byte**>(slot) = blocks_.back().get();
+  uncarved_ += slotSize_;
+  return slot + kBlockReferenceSize;
 }
 
 void ElementPool::Give(void* element) {
@@ -119,6 +125,8 @@ void ElementPool::ReleaseBlocksIfUnused() {
   if (slotsInUse_ != 0 || slotsAllocated_ <= maximumBlockSlots_) return;
   std::vector<std::unique_ptr<std::byte[]>>().swap(blocks_);
   free_ = nullptr;
+  uncarved_ = nullptr;
+  blockEnd_ = nullptr;
   slotsAllocated_ = 0;
 }
 

@@ -1,5 +1,7 @@
 #include "search_ahead.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -34,7 +36,66 @@ std::int32_t LineStartFrom(const char* subject, std::int32_t position, std::int3
                  : length;
 }
 
+constexpr std::size_t FindingBlockBytes = std::size_t{1} << 20;
+
 }  // namespace
+
+void FindingQueue::Unmap::operator()(std::int32_t* values) const { ::munmap(values, bytes); }
+
+void FindingQueue::SetStride(std::size_t stride) {
+  Clear();
+  stride_ = std::max<std::size_t>(stride, 1);
+  perBlock_ = std::max<std::size_t>(FindingBlockBytes / (stride_ * sizeof(std::int32_t)), 1);
+}
+
+bool FindingQueue::Push(std::int32_t from, std::int32_t result, const std::int32_t* offsets) {
+  if (blocks_.empty() || backCount_ == perBlock_) {
+    const std::size_t bytes = perBlock_ * stride_ * sizeof(std::int32_t);
+    void* mapped =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return false;
+    Block block(static_cast<std::int32_t*>(mapped), Unmap{bytes});
+    try {
+      blocks_.push_back(std::move(block));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    backCount_ = 0;
+  }
+  std::int32_t* finding = blocks_.back().get() + backCount_ * stride_;
+  finding[0] = from;
+  finding[1] = result;
+  std::copy_n(offsets, stride_ - HeaderValues, finding + HeaderValues);
+  ++backCount_;
+  ++count_;
+  return true;
+}
+
+const std::int32_t* FindingQueue::Front() const {
+  return count_ == 0 ? nullptr : blocks_.front().get() + frontIndex_ * stride_;
+}
+
+void FindingQueue::PopFront() {
+  if (count_ == 0) return;
+  --count_;
+  ++frontIndex_;
+  if (blocks_.size() == 1 && frontIndex_ == backCount_) {
+    // Emptied: the block is kept for what comes next, so that a scan taking each finding
+    // as soon as it comes maps no block per finding.
+    frontIndex_ = 0;
+    backCount_ = 0;
+  } else if (frontIndex_ == perBlock_) {
+    blocks_.pop_front();
+    frontIndex_ = 0;
+  }
+}
+
+void FindingQueue::Clear() {
+  blocks_.clear();
+  frontIndex_ = 0;
+  backCount_ = 0;
+  count_ = 0;
+}
 
 std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double fraction) {
   if (!object.subject || !object.subjectOwner || !object.compiledPattern) return nullptr;
@@ -59,6 +120,7 @@ std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double
   ahead->length_ = object.subjectLength;
   ahead->start_ = start;
   ahead->stride_ = HeaderValues + 2 * (object.groupCount + 1);
+  ahead->findings_.SetStride(static_cast<std::size_t>(ahead->stride_));
   return ahead;
 }
 
@@ -67,17 +129,15 @@ SearchAhead::~SearchAhead() = default;
 bool SearchAhead::WaitForRoom() {
   std::unique_lock lock(lock_);
   const auto room = [this] {
-    return abandoned_ || findings_.size() + static_cast<std::size_t>(stride_) <= MostValuesAhead;
+    return abandoned_ || findings_.Values() + static_cast<std::size_t>(stride_) <= MostValuesAhead;
   };
   WaitUntilReadyOrStopped(taken_, lock, room);
   return !abandoned_;
 }
 
-void SearchAhead::Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets) {
+bool SearchAhead::Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets) {
   std::lock_guard guard(lock_);
-  findings_.push_back(from);
-  findings_.push_back(result);
-  findings_.insert(findings_.end(), offsets, offsets + stride_ - HeaderValues);
+  return findings_.Push(from, result, offsets);
 }
 
 void SearchAhead::Run() {
@@ -90,8 +150,7 @@ void SearchAhead::Run() {
     if (!WaitForRoom()) return;
     const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
                                     vector.data(), vectorSize);
-    Add(position, result, vector.data());
-    if (result <= 0) return;
+    if (!Add(position, result, vector.data()) || result <= 0) return;
     position = NextScanPosition(subject_.get(), vector.data(), position);
   }
 }
@@ -99,24 +158,24 @@ void SearchAhead::Run() {
 void SearchAhead::Abandon() {
   std::lock_guard guard(lock_);
   abandoned_ = true;
-  findings_.clear();
+  findings_.Clear();
   taken_.notify_all();
 }
 
 bool SearchAhead::Take(std::int32_t position, int& result, std::int32_t* offsets) {
   std::lock_guard guard(lock_);
-  const auto stride = static_cast<std::size_t>(stride_);
   bool dropped = false;
   // Searches the scan went past on its own are of no use any more.
-  while (!findings_.empty() && findings_.front() < position) {
-    findings_.erase(findings_.begin(), findings_.begin() + static_cast<std::ptrdiff_t>(stride));
+  while (findings_.Front() && findings_.Front()[0] < position) {
+    findings_.PopFront();
     dropped = true;
   }
-  const bool found = !findings_.empty() && findings_.front() == position;
+  const std::int32_t* finding = findings_.Front();
+  const bool found = finding && finding[0] == position;
   if (found) {
-    result = findings_[1];
-    std::copy_n(findings_.begin() + HeaderValues, stride - HeaderValues, offsets);
-    findings_.erase(findings_.begin(), findings_.begin() + static_cast<std::ptrdiff_t>(stride));
+    result = finding[1];
+    std::copy_n(finding + HeaderValues, stride_ - HeaderValues, offsets);
+    findings_.PopFront();
   }
   if (found || dropped) taken_.notify_all();
   return found;

@@ -18,6 +18,34 @@
 
 struct RegexObject;
 
+// Findings in order, each stride values, in blocks mapped on their own: the memory of the
+// findings the scan has taken goes back to the system at once, instead of staying with the
+// helper's heap while the scan's results grow.
+class FindingQueue {
+ public:
+  void SetStride(std::size_t stride);
+  // Appends from, result and stride - 2 offsets; false when memory ran out.
+  bool Push(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
+  const std::int32_t* Front() const;  // the oldest finding, or null
+  void PopFront();
+  void Clear();
+  std::size_t Values() const { return count_ * stride_; }
+
+ private:
+  struct Unmap {
+    std::size_t bytes;
+    void operator()(std::int32_t* values) const;
+  };
+  using Block = std::unique_ptr<std::int32_t[], Unmap>;
+
+  std::deque<Block> blocks_;
+  std::size_t stride_ = 1;
+  std::size_t perBlock_ = 1;   // findings a block holds
+  std::size_t frontIndex_ = 0;  // of the oldest finding in blocks_.front()
+  std::size_t backCount_ = 0;   // findings in blocks_.back()
+  std::size_t count_ = 0;
+};
+
 class SearchAhead {
  public:
   // For the scan of object (examined, with a subject) from the first line start at or after
@@ -47,7 +75,7 @@ class SearchAhead {
   SearchAhead() = default;
   // Room for one more finding; false when the scan gave the helper up.
   bool WaitForRoom();
-  void Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
+  bool Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
 
   std::unique_ptr<unsigned char[]> pattern_;  // a copy of the compiled pattern
   std::unique_ptr<unsigned char[]> study_;    // a copy of its study data, if any
@@ -59,7 +87,7 @@ class SearchAhead {
 
   std::mutex lock_;  // guards what follows
   std::condition_variable taken_;
-  std::deque<std::int32_t> findings_;  // not taken yet, oldest first
+  FindingQueue findings_;  // not taken yet
   bool abandoned_ = false;
 };
 

@@ -22,10 +22,10 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <system_error>
 
 #include "file_stream_record.h"
 #include "runtime/huge_pages.h"
+#include "runtime/page_warmer.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
 #include "strings_area.h"
@@ -36,9 +36,8 @@ namespace {
 
 constexpr std::size_t ChunkBytes = std::size_t{4} << 20;
 constexpr std::size_t FirstAreaBytes = std::size_t{64} << 20;  // address space only
-constexpr std::size_t FaultStepBytes = std::size_t{2} << 20;
-// Below this a read is over before a second thread would help it.
-constexpr std::int64_t FaultAheadFrom = std::int64_t{16} << 20;
+// Below this a read is over before another thread would help it.
+constexpr std::int64_t WarmAheadFrom = std::int64_t{16} << 20;
 constexpr int WaitStepMilliseconds = 20;
 constexpr std::uint64_t HighBits = 0x8080808080808080ull;
 constexpr std::uint64_t LowBits = 0x0101010101010101ull;
@@ -223,6 +222,7 @@ void EndAtZeroUnit(RawText& raw, const ChunkScan& scan, int descriptor) {
 void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits& limits,
                   RawText& raw) {
   ChunkScan scan;
+  bool warmed = false;
   for (;;) {
     ScanChunk(raw, scan);
     const auto length = static_cast<std::int64_t>(raw.length);
@@ -235,10 +235,12 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
         !raw.bytes.Reserve(static_cast<std::size_t>(total) + ChunkBytes)) {
       return Finish(raw, WholeReadEnd::OutOfMemory, length);
     }
-    if (bytesLeft >= FaultAheadFrom) {
+    if (!warmed && bytesLeft >= WarmAheadFrom) {
       // The reads fault in the first half meanwhile.
-      const auto half = static_cast<std::size_t>(total / 2) & ~(FaultStepBytes - 1);
-      raw.bytes.FaultInAhead(std::max(half, raw.length), static_cast<std::size_t>(total));
+      const auto half = static_cast<std::size_t>(total / 2);
+      const std::size_t end = std::min(static_cast<std::size_t>(total), raw.bytes.capacity());
+      if (end > half) WarmPagesAhead(raw.bytes.data() + half, end - half);
+      warmed = true;
     }
     const ssize_t got = ReadWhenReady(descriptor, raw.bytes.data() + raw.length, ChunkBytes);
     if (got < 0) {
@@ -297,40 +299,11 @@ void Decode(const RawText& raw, std::u16string& text) {
 }  // namespace
 
 ByteArea::~ByteArea() {
-  StopFaultingIn();
   if (data_) ::munmap(data_, capacity_);
-}
-
-void ByteArea::FaultInAhead(std::size_t from, std::size_t to) {
-  to = std::min(to, capacity_);
-  if (faulter_.joinable() || from >= to) return;
-  stopFaulting_.store(false, std::memory_order_relaxed);
-  char* const start = data_ + from;
-  const std::size_t bytes = to - from;
-  try {
-    faulter_ = std::thread([this, start, bytes] {
-      // In steps, so that a stop never waits long; a system without the advice just
-      // leaves the pages to the writes.
-      for (std::size_t done = 0; done < bytes && !stopFaulting_.load(std::memory_order_relaxed);
-           done += FaultStepBytes) {
-        const std::size_t step = std::min(FaultStepBytes, bytes - done);
-        if (::madvise(start + done, step, MADV_POPULATE_WRITE) != 0) return;
-      }
-    });
-  } catch (const std::system_error&) {
-    // No thread to be had: the reads fault the pages in themselves.
-  }
-}
-
-void ByteArea::StopFaultingIn() {
-  if (!faulter_.joinable()) return;
-  stopFaulting_.store(true, std::memory_order_relaxed);
-  faulter_.join();
 }
 
 bool ByteArea::Reserve(std::size_t bytes) {
   if (bytes <= capacity_) return true;
-  StopFaultingIn();  // the range may move
   // Doubling the address range costs nothing: pages are used only once written.
   const std::size_t size = PageRounded(std::max({bytes, 2 * capacity_, FirstAreaBytes}));
   void* block = data_ ? ::mremap(data_, capacity_, size, MREMAP_MAYMOVE)
@@ -358,7 +331,6 @@ void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits
   std::memcpy(raw.bytes.data(), source.readAhead, static_cast<std::size_t>(source.readAheadCount));
   raw.length = static_cast<std::size_t>(source.readAheadCount);
   ReadUntilEnd(descriptor.Get(), bytesLeft, limits, raw);
-  raw.bytes.StopFaultingIn();
 }
 
 }  // namespace file_stream_detail

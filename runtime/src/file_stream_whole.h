@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
-#include <thread>
 
 #include "runtime/file_stream.h"
 
@@ -23,19 +21,11 @@ class ByteArea {
   // Room for at least bytes in all; false when the address space ran out.
   bool Reserve(std::size_t bytes);
   char* data() const noexcept { return data_; }
-
-  // Faults in the pages of [from, to) on a thread of its own while the caller fills the
-  // bytes before from: where fresh memory is slow to come by, a large read then takes the
-  // time of half its pages. Does nothing while a range is being faulted in.
-  void FaultInAhead(std::size_t from, std::size_t to);
-  // Waits (a few milliseconds at most) until no page is being faulted in.
-  void StopFaultingIn();
+  std::size_t capacity() const noexcept { return capacity_; }
 
  private:
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
-  std::thread faulter_;
-  std::atomic<bool> stopFaulting_{false};
 };
 
 // The raw units of a text, before decoding.

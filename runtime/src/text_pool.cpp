@@ -9,6 +9,8 @@
 #include <mutex>
 #include <new>
 
+#include "runtime/page_warmer.h"
+
 namespace {
 
 constexpr int BlockShift = 20;
@@ -133,6 +135,7 @@ bool TextPool::StartBlock() {
   LetGoOfBlock();
   block_ = MapBlock();
   if (!block_) return false;
+  WarmPagesAhead(block_ + BlockBytes / 2, BlockBytes / 2);  // this pool fills the first half
   new (block_) BlockHeader{PoolCredit};
   used_ = HeaderBytes;
   handedOut_ = 0;

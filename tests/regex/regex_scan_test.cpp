@@ -7,6 +7,7 @@
 
 #include "regex_object.h"
 #include "regex_test_support.h"
+#include "search_ahead.h"
 #include "threads/threads.h"
 
 namespace {
@@ -222,6 +223,46 @@ ScanEnd ScanWhole(const char16_t* pattern, const std::u16string& subject, double
   }
   end.error = RegexLastError(0);
   return end;
+}
+
+// Findings of a stride that leaves room for few in a block, taken while more come and
+// until the queue is empty twice: each comes back once, whole and in order.
+TEST(RegexScan, FindingsComeBackInOrderAcrossBlocks) {
+  FindingQueue queue;
+  const std::size_t stride = 2 + 2 * 20000;  // 160 KB a finding: six in a block
+  queue.SetStride(stride);
+  std::vector<std::int32_t> offsets(stride - 2);
+  std::int32_t pushed = 0;
+  std::int32_t taken = 0;
+  const auto push = [&](int count) {
+    for (int i = 0; i < count; ++i, ++pushed) {
+      offsets.front() = pushed * 3;
+      offsets.back() = -pushed;
+      ASSERT_TRUE(queue.Push(pushed, pushed % 5, offsets.data()));
+    }
+  };
+  const auto take = [&](int count) {
+    for (int i = 0; i < count; ++i, ++taken) {
+      const std::int32_t* finding = queue.Front();
+      ASSERT_NE(finding, nullptr);
+      EXPECT_EQ(finding[0], taken);
+      EXPECT_EQ(finding[1], taken % 5);
+      EXPECT_EQ(finding[2], taken * 3);
+      EXPECT_EQ(finding[stride - 1], -taken);
+      queue.PopFront();
+    }
+  };
+  push(14);
+  take(9);
+  push(3);
+  take(8);
+  EXPECT_EQ(queue.Front(), nullptr);
+  EXPECT_EQ(queue.Values(), 0u);
+  push(7);
+  take(2);
+  EXPECT_EQ(queue.Values(), 5 * stride);
+  take(5);
+  EXPECT_EQ(queue.Front(), nullptr);
 }
 
 // A scan that takes up what a helper found ahead finds exactly what it finds alone,

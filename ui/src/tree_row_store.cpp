@@ -4,6 +4,8 @@
 #include <limits>
 #include <new>
 
+#include "runtime/page_warmer.h"
+
 namespace {
 
 constexpr std::int64_t MaximumRows = std::numeric_limits<std::int32_t>::max();
@@ -59,6 +61,7 @@ bool TreeRowStore::AddRow(const Row& row) {
   if (size_ == static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk) {
     auto chunk = std::unique_ptr<Row[]>(new (std::nothrow) Row[RowsPerChunk]);
     if (!chunk) return false;
+    WarmPagesAhead(chunk.get(), sizeof(Row) * RowsPerChunk);
     try {
       rowChunks_.push_back(std::move(chunk));
     } catch (const std::bad_alloc&) {

@@ -62,6 +62,10 @@ class ElementPool {
   std::mutex lock_;
   std::vector<std::unique_ptr<std::byte[]>> blocks_;
   FreeSlot* free_ = nullptr;
+  // The newest block's slots not handed out yet: carved one by one as they are taken, so
+  // that its pages are first touched when used (or by the page warmer ahead of that).
+  std::byte* uncarved_ = nullptr;
+  std::byte* blockEnd_ = nullptr;
   std::int64_t slotsAllocated_ = 0;
   std::int64_t slotsInUse_ = 0;
   std::int64_t users_ = 0;  // guarded by the lock over the set of shared pools
