@@ -1,10 +1,12 @@
 #include "runtime/page_warmer.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -17,6 +19,7 @@ namespace {
 constexpr std::size_t SmallestWarmedBlock = std::size_t{256} << 10;
 constexpr std::size_t StepBytes = std::size_t{2} << 20;
 constexpr std::size_t MostWaiting = 64;
+const std::uintptr_t PageBytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
 
 struct Range {
   char* start;
@@ -79,6 +82,12 @@ bool StartWarmer(Warmer& warmer) {
 
 void WarmPagesAhead(void* block, std::size_t bytes) {
   if (!block || bytes < SmallestWarmedBlock) return;
+  // Only whole pages can be advised; a page shared with memory before or after the block
+  // is left to whoever writes it first.
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + PageBytes - 1) & ~(PageBytes - 1);
+  const std::uintptr_t end = (start + bytes) & ~(PageBytes - 1);
+  if (end <= first) return;
   Warmer& warmer = TheWarmer();
   std::lock_guard guard(warmer.lock);
   if (warmer.unavailable || warmer.waiting.size() >= MostWaiting) return;
@@ -90,7 +99,7 @@ void WarmPagesAhead(void* block, std::size_t bytes) {
     }
   }
   try {
-    warmer.waiting.push_back({static_cast<char*>(block), bytes});
+    warmer.waiting.push_back({reinterpret_cast<char*>(first), end - first});
   } catch (const std::bad_alloc&) {
     return;
   }
