@@ -18,7 +18,9 @@ bool ModeKeepsGroups(std::int64_t mode) { return mode == GroupsOnly || mode == M
 }  // namespace
 
 FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount)
-    : keepsMatches_(ModeKeepsMatches(mode)), groupsKept_(ModeKeepsGroups(mode) ? groupCount : 0) {}
+    : keepsMatches_(ModeKeepsMatches(mode)),
+      groupsKept_(ModeKeepsGroups(mode) ? groupCount : 0),
+      ends_(static_cast<std::size_t>(TextsPerMatch())) {}
 
 bool FoundBatch::Reserve(std::int64_t matches) {
   try {
@@ -35,17 +37,12 @@ void FoundBatch::Clear() {
   matches_ = 0;
 }
 
-template <typename Produce>
-void FoundBatch::AddText(Produce produce) {
-  const std::int64_t at = TempPosition();
-  produce(at);
-  spans_.push_back({at - base_, TempPosition() - base_});
-}
-
 void FoundBatch::AddCurrentMatch() {
-  if (keepsMatches_) AddText([](std::int64_t at) { RegexMatchText(RegexNumber, at); });
-  for (std::int64_t group = 1; group <= groupsKept_; ++group) {
-    AddText([group](std::int64_t at) { RegexGroupText(RegexNumber, group, at); });
+  std::int64_t start = TempPosition();
+  RegexCurrentTexts(RegexNumber, keepsMatches_, groupsKept_, start, ends_.data());
+  for (const std::int64_t end : ends_) {
+    spans_.push_back({start - base_, end - base_});
+    start = end;
   }
   ++matches_;
 }

@@ -48,11 +48,9 @@ class FoundBatch {
     std::int64_t end;
   };
 
-  template <typename Produce>
-  void AddText(Produce produce);
-
   const bool keepsMatches_;
   const std::int64_t groupsKept_;
+  std::vector<std::int64_t> ends_;  // room for where each text of a match ends
   std::int64_t base_ = 0;  // where the fill started in the temporary area
   std::vector<TextSpan> spans_;
   std::u16string texts_;

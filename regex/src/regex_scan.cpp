@@ -228,6 +228,39 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
   return GroupText(CurrentMatch(number), n, at);
 }
 
+std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                               std::int64_t at, std::int64_t* ends) {
+  SharedChangeScope scope;
+  const RegexObject* object = CurrentMatch(number);
+  const std::int64_t first = withMatch ? 0 : 1;
+  lastGroup = std::max<std::int64_t>(lastGroup, first - 1);
+  // Byte ranges of the subject, empty for a group that took no part or doesn't exist.
+  const auto range = [&](std::int64_t n) -> std::pair<std::int32_t, std::int32_t> {
+    const std::int32_t* entries = n == 0 ? object->offsetVector : GroupEntries(object, n);
+    if (!entries || entries[0] < 0 || entries[1] <= entries[0]) return {0, 0};
+    return {entries[0], entries[1]};
+  };
+  std::int64_t bytes = 0;
+  for (std::int64_t n = first; object && n <= lastGroup; ++n) {
+    bytes += range(n).second - range(n).first;
+  }
+  if (at < 0) at = TempPosition();
+  // A UTF-8 sequence never takes fewer bytes than the UTF-16 units it decodes to.
+  char16_t* out = ReserveTemp(bytes, at);
+  std::int64_t units = 0;
+  for (std::int64_t n = first; n <= lastGroup; ++n) {
+    if (object) {
+      const auto [start, end] = range(n);
+      units += static_cast<std::int64_t>(
+          DecodeUtf8(object->subject + start, static_cast<std::size_t>(end - start), out + units));
+    }
+    ends[n - first] = at + 2 * units;
+  }
+  out[units] = 0;
+  GiveBackTemp(bytes - units);
+  return lastGroup - first + 1;
+}
+
 std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n) {
   SharedChangeScope scope;
   return GroupPosition(CurrentMatch(number), n);

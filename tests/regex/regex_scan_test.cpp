@@ -152,6 +152,53 @@ TEST(RegexGroups, GroupTextsWithWideCharacters) {
   EXPECT_EQ(RegexMatchLength(0), 5);
 }
 
+// The texts of a match read in one call are those read one by one, and end where those do;
+// also with unset, trailing unset and nonexistent groups, or no current match at all.
+TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
+  const auto oneByOne = [](bool withMatch, std::int64_t lastGroup) {
+    std::vector<std::u16string> texts;
+    if (withMatch) texts.emplace_back(MatchText(0).view());
+    for (std::int64_t n = 1; n <= lastGroup; ++n) texts.emplace_back(GroupText(0, n).view());
+    return texts;
+  };
+  const auto inOneCall = [](bool withMatch, std::int64_t lastGroup) {
+    std::vector<std::int64_t> ends(static_cast<std::size_t>(lastGroup + 1), -1);
+    const std::int64_t at = TempPosition();
+    const std::int64_t count = RegexCurrentTexts(0, withMatch, lastGroup, at, ends.data());
+    EXPECT_EQ(count, lastGroup + (withMatch ? 1 : 0));
+    std::vector<std::u16string> texts;
+    std::int64_t start = at;
+    for (std::int64_t i = 0; i < count; ++i) {
+      texts.emplace_back(TempAt(start), static_cast<std::size_t>(ends[i] - start) / 2);
+      start = ends[i];
+    }
+    EXPECT_EQ(TempPosition(), start);
+    SetTempPosition(at);
+    return texts;
+  };
+  const struct {
+    const char16_t* pattern;
+    const char16_t* subject;
+  } cases[] = {
+      {u"(a)|(b)", u"b"}, {u"(x)(y)?(z)?", u"x"}, {u"(\\S+) (\\S+)", u"€ é\U0001F600ü x"}, {u"", u"q"}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(&test - cases);
+    ASSERT_NE(RegexCreate(0, test.pattern, 0), 0);
+    ASSERT_EQ(RegexExamine(0, test.subject), 1);
+    ASSERT_EQ(RegexNextMatch(0), 1);
+    const std::int64_t groups = RegexGroupCount(0);
+    for (bool withMatch : {true, false}) {
+      for (std::int64_t lastGroup : {groups, groups + 2}) {
+        EXPECT_EQ(inOneCall(withMatch, lastGroup), oneByOne(withMatch, lastGroup))
+            << withMatch << " " << lastGroup;
+      }
+    }
+  }
+  while (RegexNextMatch(0) == 1) {
+  }
+  EXPECT_EQ(inOneCall(true, 1), oneByOne(true, 1));
+}
+
 TEST(RegexGroups, NamedGroups) {
   ASSERT_NE(RegexCreate(0, u"(?<year>\\d{4})-(?<mois>\\d\\d)", 0), 0);
   ASSERT_EQ(RegexExamine(0, u"on 2024-05"), 1);

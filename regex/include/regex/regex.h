@@ -102,6 +102,12 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at);
 std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n);
 std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n);
 
+// What RegexMatchText (when withMatch) and RegexGroupText for groups 1 to lastGroup give,
+// in one call: the texts one after the other from at, with no terminator between them,
+// and in ends where each one ends (a position, as at). The number of texts.
+std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                               std::int64_t at, std::int64_t* ends);
+
 // The same for a named group; an unknown or null name reads as "" or 0.
 char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
 std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name);
