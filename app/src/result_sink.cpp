@@ -31,11 +31,12 @@ bool MemoryLeftForResults() {
 // A scan that finds few matches in the text it goes through spends its time in the engine,
 // and a helper searching the far part of what is left shortens it; one that finds many is
 // held up by storing them, which a third busy thread would only slow down. The worker
-// decides once it has gone through this much text. Its own part is the smaller one, as it
-// also takes every match's texts and the helper's findings.
+// decides once it has gone through this much text. Its own part is the larger one: taking
+// every match's texts and the helper's findings costs it less than the search it leaves
+// to the helper (on the IP-address pattern a split at 55 % beat one at 40 % or 67 %).
 constexpr std::int64_t CharactersBeforeSearchAhead = std::int64_t{1} << 20;
 constexpr std::int64_t MostMatchesPerMillionToSearchAhead = 50'000;
-constexpr double SearchAheadFrom = 0.4;
+constexpr double SearchAheadFrom = 0.55;
 
 // What the scan has seen, for deciding on a helper: the matches found and the character
 // position of the last one; decided once the decision is made.
