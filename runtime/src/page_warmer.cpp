@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -19,7 +20,11 @@ namespace {
 constexpr std::size_t SmallestWarmedBlock = std::size_t{256} << 10;
 constexpr std::size_t StepBytes = std::size_t{2} << 20;
 constexpr std::size_t MostWaiting = 64;
-const std::uintptr_t PageBytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+
+std::uintptr_t PageBytes() {
+  static const auto bytes = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  return bytes;
+}
 
 struct Range {
   char* start;
@@ -85,8 +90,9 @@ void WarmPagesAhead(void* block, std::size_t bytes) {
   // Only whole pages can be advised; a page shared with memory before or after the block
   // is left to whoever writes it first.
   const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + PageBytes - 1) & ~(PageBytes - 1);
-  const std::uintptr_t end = (start + bytes) & ~(PageBytes - 1);
+  const std::uintptr_t page = PageBytes();
+  const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t end = (start + bytes) & ~(page - 1);
   if (end <= first) return;
   Warmer& warmer = TheWarmer();
   std::lock_guard guard(warmer.lock);

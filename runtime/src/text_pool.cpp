@@ -62,8 +62,9 @@ std::atomic<bool>* EntryFor(std::uintptr_t index, bool make) {
     std::lock_guard guard(leafLock);
     leaf = leaves[top].load(std::memory_order_acquire);
     if (!leaf) {
-      leaf = static_cast<Leaf*>(std::calloc(1, sizeof(Leaf)));
-      if (!leaf) return nullptr;
+      void* memory = std::malloc(sizeof(Leaf));
+      if (!memory) return nullptr;
+      leaf = ::new (memory) Leaf();
       leaves[top].store(leaf, std::memory_order_release);
     }
   }

@@ -180,7 +180,10 @@ TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
     const char16_t* pattern;
     const char16_t* subject;
   } cases[] = {
-      {u"(a)|(b)", u"b"}, {u"(x)(y)?(z)?", u"x"}, {u"(\\S+) (\\S+)", u"€ é\U0001F600ü x"}, {u"", u"q"}};
+      {u"(a)|(b)", u"b"},
+      {u"(x)(y)?(z)?", u"x"},
+      {u"(\\S+) (\\S+)", u"€ é\U0001F600ü x"},
+      {u"", u"q"}};
   for (const auto& test : cases) {
     SCOPED_TRACE(&test - cases);
     ASSERT_NE(RegexCreate(0, test.pattern, 0), 0);

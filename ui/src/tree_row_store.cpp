@@ -83,13 +83,14 @@ TreeRowStore::TextPlace TreeRowStore::AddText(std::u16string_view text) {
 // pointing into it.
 TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text) {
   const auto at = reinterpret_cast<std::uintptr_t>(text.data());
-  auto block = reinterpret_cast<std::uintptr_t>(pinnedSource_ >= 0 ? pinnedBlocks_.back() : nullptr);
+  const char16_t* pinned = pinnedSource_ >= 0 ? pinnedBlocks_.back() : nullptr;
+  auto block = reinterpret_cast<std::uintptr_t>(pinned);
   if (!block || at - block >= PooledBlockUnits * sizeof(char16_t)) {
     if (!IsPooledText(text.data()) || !RoomForOneMore(pinnedBlocks_) ||
         !RoomForTextSource()) {
       return {};
     }
-    const char16_t* pinned = PinTextBlock(text.data());
+    pinned = PinTextBlock(text.data());
     pinnedBlocks_.push_back(pinned);
     textSources_.push_back(pinned);
     pinnedSource_ = static_cast<std::int64_t>(textSources_.size()) - 1;

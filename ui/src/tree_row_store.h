@@ -1,7 +1,7 @@
 // The rows of a tree gadget, kept apart from any view: one small record per row and its
 // text, so that millions of rows cost a few dozen bytes each. A pooled text (see
-// runtime/text_pool.h) is not copied: the row points into it and the store pins its block. Rows are only ever
-// appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
+// runtime/text_pool.h) is not copied: the row points into it and the store pins its
+// block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
 // contiguous run of ids after it, and only the rows on the path from the root to the last
 // row (the "spine") can still gain children.
 //
@@ -143,7 +143,9 @@ class TreeRowStore {
   TextPlace AddText(std::u16string_view text);
   TextPlace BorrowText(std::u16string_view text);
   TextPlace KeepOwnCopy(std::u16string_view text);
-  const char16_t* TextOf(const Row& row) const { return textSources_[row.textSource] + row.textStart; }
+  const char16_t* TextOf(const Row& row) const {
+    return textSources_[row.textSource] + row.textStart;
+  }
   bool RoomForTextSource();
   void ReleaseTexts();
 
