@@ -66,6 +66,12 @@ const std::int32_t* GroupEntries(const RegexObject* object, std::int64_t n) {
   return object->offsetVector + 2 * n;
 }
 
+char16_t* MatchText(const RegexObject* object, std::int64_t at) {
+  if (!object) return ReturnEmptyTemp(at);
+  return Utf8RangeToString(object->subject, object->offsetVector[0], object->offsetVector[1],
+                           at);
+}
+
 char16_t* GroupText(const RegexObject* object, std::int64_t n, std::int64_t at) {
   const std::int32_t* entries = GroupEntries(object, n);
   if (!entries) return ReturnEmptyTemp(at);
@@ -204,10 +210,7 @@ std::int64_t RegexLastError(ObjectNumber number) {
 
 char16_t* RegexMatchText(ObjectNumber number, std::int64_t at) {
   SharedChangeScope scope;
-  RegexObject* object = CurrentMatch(number);
-  if (!object) return ReturnEmptyTemp(at);
-  return Utf8RangeToString(object->subject, object->offsetVector[0], object->offsetVector[1],
-                           at);
+  return MatchText(CurrentMatch(number), at);
 }
 
 std::int64_t RegexMatchPosition(ObjectNumber number) {
@@ -232,33 +235,19 @@ std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t
                                std::int64_t at, std::int64_t* ends) {
   SharedChangeScope scope;
   const RegexObject* object = CurrentMatch(number);
-  const std::int64_t first = withMatch ? 0 : 1;
-  lastGroup = std::max<std::int64_t>(lastGroup, first - 1);
-  // Byte ranges of the subject, empty for a group that took no part or doesn't exist.
-  const auto range = [&](std::int64_t n) -> std::pair<std::int32_t, std::int32_t> {
-    const std::int32_t* entries = n == 0 ? object->offsetVector : GroupEntries(object, n);
-    if (!entries || entries[0] < 0 || entries[1] <= entries[0]) return {0, 0};
-    return {entries[0], entries[1]};
-  };
-  std::int64_t bytes = 0;
-  for (std::int64_t n = first; object && n <= lastGroup; ++n) {
-    bytes += range(n).second - range(n).first;
-  }
   if (at < 0) at = TempPosition();
-  // A UTF-8 sequence never takes fewer bytes than the UTF-16 units it decodes to.
-  char16_t* out = ReserveTemp(bytes, at);
-  std::int64_t units = 0;
-  for (std::int64_t n = first; n <= lastGroup; ++n) {
-    if (object) {
-      const auto [start, end] = range(n);
-      units += static_cast<std::int64_t>(
-          DecodeUtf8(object->subject + start, static_cast<std::size_t>(end - start), out + units));
+  std::int64_t count = 0;
+  for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n) {
+    // Each text starts where the one before ended, over that one's terminator.
+    if (n == 0) {
+      MatchText(object, at);
+    } else {
+      GroupText(object, n, at);
     }
-    ends[n - first] = at + 2 * units;
+    at = TempPosition();
+    ends[count++] = at;
   }
-  out[units] = 0;
-  GiveBackTemp(bytes - units);
-  return lastGroup - first + 1;
+  return count;
 }
 
 std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n) {

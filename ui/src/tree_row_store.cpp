@@ -86,11 +86,9 @@ TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text) {
   const char16_t* pinned = pinnedSource_ >= 0 ? pinnedBlocks_.back() : nullptr;
   auto block = reinterpret_cast<std::uintptr_t>(pinned);
   if (!block || at - block >= PooledBlockUnits * sizeof(char16_t)) {
-    if (!IsPooledText(text.data()) || !RoomForOneMore(pinnedBlocks_) ||
-        !RoomForTextSource()) {
-      return {};
-    }
+    if (!RoomForOneMore(pinnedBlocks_) || !RoomForTextSource()) return {};
     pinned = PinTextBlock(text.data());
+    if (!pinned) return {};  // not a pooled text
     pinnedBlocks_.push_back(pinned);
     textSources_.push_back(pinned);
     pinnedSource_ = static_cast<std::int64_t>(textSources_.size()) - 1;
