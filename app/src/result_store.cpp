@@ -38,13 +38,12 @@ bool StoreMatch(const FoundBatch& batch, std::int64_t match, StoreRoom& room) {
   if (batch.KeepsMatches()) KeepText(record->m, batch.Text(match, text++), 0, room);
   if (batch.GroupsKept() == 0) return true;
   RecordList* groups = MatchGroupList(*record);
-  if (!groups) return false;
-  for (std::int64_t group = 1; group <= batch.GroupsKept(); ++group) {
-    auto* groupText = static_cast<StringVar*>(ListInsert(groups));
-    if (!groupText) return false;
+  void* groupText = groups ? ListInsertSeveral(groups, batch.GroupsKept()) : nullptr;
+  if (!groupText) return false;
+  for (ListElement* element = ElementOf(groupText); element; element = element->next) {
     const std::u16string_view found = batch.Text(match, text++);
     // An empty group row is a root row; non-empty ones hang under the last root row.
-    KeepText(*groupText, found, found.empty() ? 0 : 1, room);
+    KeepText(*static_cast<StringVar*>(RecordOf(element)), found, found.empty() ? 0 : 1, room);
   }
   return true;
 }

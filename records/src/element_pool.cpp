@@ -75,6 +75,31 @@ bool ElementPool::AddBlock(std::int64_t slots) {
 
 void* ElementPool::Take() {
   std::lock_guard guard(lock_);
+  return TakeLocked();
+}
+
+void* ElementPool::TakeChain(std::int64_t count) {
+  std::lock_guard guard(lock_);
+  FreeSlot* first = nullptr;
+  FreeSlot* last = nullptr;
+  for (std::int64_t taken = 0; taken < count; ++taken) {
+    auto* slot = static_cast<FreeSlot*>(TakeLocked());
+    if (!slot) {
+      while (first) {
+        FreeSlot* next = first->next;
+        GiveLocked(first);
+        first = next;
+      }
+      return nullptr;
+    }
+    slot->next = nullptr;
+    (last ? last->next : first) = slot;
+    last = slot;
+  }
+  return first;
+}
+
+void* ElementPool::TakeLocked() {
   ++slotsInUse_;
   if (FreeSlot* element = free_) {
     free_ = element->next;
@@ -94,6 +119,10 @@ void* ElementPool::Take() {
 void ElementPool::Give(void* element) {
   if (!element) return;
   std::lock_guard guard(lock_);
+  GiveLocked(element);
+}
+
+void ElementPool::GiveLocked(void* element) {
   auto* slot = static_cast<FreeSlot*>(element);
   slot->next = free_;
   free_ = slot;

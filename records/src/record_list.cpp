@@ -206,6 +206,45 @@ void* ListInsert(RecordList* list) {
   return record;
 }
 
+namespace {
+
+// Zeroes (and initialises) the records of a chain of new elements, keeping the chain's
+// links; false, with the records made so far released again, when memory ran out.
+bool PrepareChain(const RecordList& list, ListElement* first) {
+  for (ListElement* element = first; element;) {
+    ListElement* next = element->next;
+    std::memset(element, 0, static_cast<std::size_t>(list.elementSize));
+    element->next = next;
+    if (list.needsInitialise && !InitialiseOrUndo(RecordOf(element), list.layoutMap)) {
+      for (ListElement* made = first; made != element; made = made->next) {
+        ReleaseRecord(RecordOf(made), list.layoutMap);
+      }
+      return false;
+    }
+    element = next;
+  }
+  return true;
+}
+
+}  // namespace
+
+void* ListInsertSeveral(RecordList* list, std::int64_t count) {
+  if (!list || count <= 0) return nullptr;
+  SharedChangeScope scope;
+  auto* first = static_cast<ListElement*>(list->pool->TakeChain(count));
+  if (!first) return nullptr;
+  if (!PrepareChain(*list, first)) {
+    list->pool->GiveChain(first);
+    return nullptr;
+  }
+  for (ListElement* element = first; element;) {
+    ListElement* next = element->next;
+    LinkAfterCursor(*list, element);
+    element = next;
+  }
+  return RecordOf(first);
+}
+
 std::int64_t ListCount(const RecordList* list) { return list ? list->count : -1; }
 
 void* ListLast(RecordList* list) {

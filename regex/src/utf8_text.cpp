@@ -144,7 +144,7 @@ SharedUtf8 ShareConverted(Utf8Text converted) {
 }
 
 SharedUtf8 ValidUtf8(const SharedUtf8& text) {
-  if (!text.bytes || text.length <= 0) return text;
+  if (!text.bytes || text.length <= 0 || text.knownValid) return text;
   const auto length = static_cast<std::size_t>(text.length);
   if (IsValidInSlices(text.bytes.get(), length)) return text;
   Utf8Text repaired;

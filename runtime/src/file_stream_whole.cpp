@@ -54,6 +54,7 @@ struct ChunkScan {
   bool zeroFound = false;
   std::size_t textEnd = 0;      // with zeroFound: where the text ends
   std::size_t consumedEnd = 0;  // with zeroFound: the bytes the read has consumed
+  bool invalidUtf8 = false;     // a UTF-8 sequence that decoding would replace was seen
 };
 
 bool HasHighOrZeroByte(std::uint64_t word) {
@@ -92,8 +93,13 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
       continue;
     }
     if (i + length > n) break;
-    const void* zero = std::memchr(s + i + 1, 0, length - 1);
-    if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s, 1);
+    // The same pass tells whether the bytes are valid UTF-8, which spares the pattern engine
+    // another pass over them; only an invalid sequence can hold a zero byte.
+    if (!IsValidUtf8Sequence(bytes + i, length)) {
+      scan.invalidUtf8 = true;
+      const void* zero = std::memchr(s + i + 1, 0, length - 1);
+      if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s, 1);
+    }
     i += length;
   }
   scan.scanned = i;
@@ -114,7 +120,11 @@ void ScanUtf16(const char* bytes, std::size_t n, ChunkScan& scan) {
 }
 
 void ScanChunk(RawText& raw, ChunkScan& scan) {
-  if (raw.format == FormatUtf8) return ScanUtf8(raw.bytes.data(), raw.length, scan);
+  if (raw.format == FormatUtf8) {
+    ScanUtf8(raw.bytes.data(), raw.length, scan);
+    raw.knownValidUtf8 = !scan.invalidUtf8;
+    return;
+  }
   if (raw.format == FormatUtf16) return ScanUtf16(raw.bytes.data(), raw.length, scan);
   ScanAnsi(raw.bytes.data(), raw.length, scan);
 }
@@ -380,7 +390,7 @@ WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
   raw->bytes.data()[raw->length] = 0;
   // The text's bytes stay where the read put them, held by whoever holds the pointer.
   result.utf8 = {std::shared_ptr<const char>(raw, raw->bytes.data()),
-                 static_cast<std::int64_t>(raw->length)};
+                 static_cast<std::int64_t>(raw->length), raw->knownValidUtf8};
   return result;
 }
 

@@ -34,6 +34,8 @@ struct RawText {
   ByteArea bytes;
   std::size_t length = 0;  // bytes[0, length) are whole units of the text
   std::int32_t format = FormatUtf8;
+  // UTF-8 whose every sequence the scan found valid (bytes that can't start one are '?').
+  bool knownValidUtf8 = false;
 };
 
 // Collects the rest of stream number outside any SharedChangeScope (see StreamReadWhole).

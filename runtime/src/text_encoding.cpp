@@ -183,6 +183,12 @@ bool IsValidUtf8(const char* bytes, std::size_t length) {
   return true;
 }
 
+bool IsValidUtf8Sequence(const char* bytes, std::size_t length) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  char32_t code = 0;
+  return length > 0 && DecodeSequence(s, length, code) == length && !WasReplaced(s, length, code);
+}
+
 std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes);
   auto* o = reinterpret_cast<unsigned char*>(out);

@@ -102,6 +102,51 @@ TEST_F(NumberList, InsertAfterANextGoesIntoTheMiddle) {
   EXPECT_EQ(static_cast<Number*>(ListNext(list))->value, 2);
 }
 
+// Several at once land where as many single inserts would, zeroed even in reused slots.
+TEST_F(NumberList, SeveralInsertsGoInOrderAfterTheCursor) {
+  for (std::int64_t v = 1; v <= 3; ++v) Insert(v);
+  ListRewind(list);
+  ListNext(list);
+  const auto fill = [this](std::int64_t count, std::int64_t from) {
+    void* first = ListInsertSeveral(list, count);
+    EXPECT_NE(first, nullptr);
+    for (ListElement* e = ElementOf(first); e && count-- > 0; e = e->next) {
+      auto* number = static_cast<Number*>(RecordOf(e));
+      EXPECT_EQ(number->value, 0);
+      number->value = from++;
+    }
+  };
+  fill(3, 10);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 10, 11, 12, 2, 3}));
+  EXPECT_EQ(CurrentValue(), 12);
+  EXPECT_EQ(list->index, 3);
+  ListClear(list);
+  fill(2, 20);  // into an empty list, from slots given back dirty
+  ListRewind(list);
+  fill(1, 30);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{30, 20, 21}));
+  EXPECT_EQ(list->index, 0);
+  EXPECT_EQ(ListInsertSeveral(list, 0), nullptr);
+  EXPECT_EQ(ListInsertSeveral(nullptr, 2), nullptr);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{30, 20, 21}));
+}
+
+TEST(RecordListInit, SeveralRecordsEachGetTheirNestedLists) {
+  ListSlot slot{};
+  RecordList* list = CreateMatchRecordList(&slot);
+  ASSERT_NE(list, nullptr);
+  void* first = ListInsertSeveral(list, 3);
+  ASSERT_NE(first, nullptr);
+  int records = 0;
+  for (ListElement* e = ElementOf(first); e; e = e->next, ++records) {
+    const auto* record = static_cast<MatchRecord*>(RecordOf(e));
+    EXPECT_NE(record->g.list, nullptr);
+    EXPECT_EQ(record->m, nullptr);
+  }
+  EXPECT_EQ(records, 3);
+  ListDestroy(list);
+}
+
 TEST_F(NumberList, LastMovesTheCursorSoThatInsertAppends) {
   EXPECT_EQ(ListNext(list), nullptr);
   EXPECT_EQ(ListLast(list), nullptr);
@@ -236,6 +281,7 @@ TEST(RecordListLifetime, InsertWithoutMemoryWritesNothing) {
   RecordList* list = ListCreate(std::int64_t{1} << 44, &slot, nullptr, 0);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(ListInsert(list), nullptr);
+  EXPECT_EQ(ListInsertSeveral(list, 2), nullptr);
   EXPECT_EQ(ListCount(list), 0);
   EXPECT_TRUE(!list->first && !list->current && list->beforeFirst == 1);
   EXPECT_EQ(list->pool->SlotsInUse(), 0);

@@ -160,7 +160,33 @@ TEST_F(FileStreamTest, AReadFaultedInAheadHoldsTheFilesBytes) {
   ASSERT_EQ(whole.end, WholeReadEnd::Complete);
   ASSERT_EQ(whole.utf8.length, static_cast<std::int64_t>(bytes.size()));
   EXPECT_TRUE(std::string_view(whole.utf8.bytes.get(), bytes.size()) == bytes);
+  EXPECT_TRUE(whole.utf8.knownValid);
   CloseFileStream(0);
+}
+
+// The read's scan vouches for valid UTF-8 only: a byte that can't start a sequence becomes
+// "?", which is valid, but a sequence with a bad continuation leaves the check to the user,
+// and a zero inside such a sequence still ends the text.
+TEST_F(FileStreamTest, AWholeUtf8ReadTellsWhetherItsBytesAreValid) {
+  const auto read = [this](const std::string& name, const std::string& bytes) {
+    const std::u16string path = WriteFile(name, bytes);
+    EXPECT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
+    WholeText whole = StreamReadWholeUtf8(0, 0, {});
+    CloseFileStream(0);
+    EXPECT_EQ(whole.end, WholeReadEnd::Complete);
+    return whole.utf8;
+  };
+  SharedUtf8 text = read("stray.txt", "a\xBF" "b\xFF \xC3\xA9");
+  EXPECT_EQ(std::string(text.bytes.get()), "a?b? \xC3\xA9");
+  EXPECT_TRUE(text.knownValid);
+  for (const std::string bad : {"\xE2\x41\x41", "\xED\xA0\x80", "\xC0\x80", "\xF4\x90\x80\x80"}) {
+    text = read("bad.txt", "x" + bad + "y");
+    EXPECT_EQ(text.length, 2 + static_cast<std::int64_t>(bad.size()));
+    EXPECT_FALSE(text.knownValid) << bad.size();
+  }
+  text = read("zero.txt", std::string("ab\xE2\x00\x82" "cd", 7));
+  EXPECT_EQ(text.length, 3);
+  EXPECT_FALSE(text.knownValid);
 }
 
 // The whole text of a multi-MiB file is decoded in slices: none may split a sequence.

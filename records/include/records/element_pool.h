@@ -29,6 +29,9 @@ class ElementPool {
   // The address of an unused element of slotSize - 8 bytes (its contents are undefined),
   // or null when the heap refuses both a new block and a single slot.
   void* Take();
+  // count elements under one take of the lock, chained through their first word in the
+  // order taken (null ends the chain); null, with nothing taken, when memory ran out.
+  void* TakeChain(std::int64_t count);
   // Gives one element back; it is the next one Take hands out.
   void Give(void* element);
   // Gives back a chain of elements linked through their first word (null ends the chain).
@@ -53,6 +56,8 @@ class ElementPool {
     FreeSlot* next;
   };
 
+  void* TakeLocked();
+  void GiveLocked(void* element);
   std::int64_t NextBlockSlots() const;
   bool AddBlock(std::int64_t slots);
 

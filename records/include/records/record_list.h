@@ -38,6 +38,12 @@ inline void* RecordOf(ListElement* element) {
   return element ? reinterpret_cast<std::byte*>(element) + sizeof(ListElement) : nullptr;
 }
 
+inline ListElement* ElementOf(void* record) {
+  return record ? reinterpret_cast<ListElement*>(static_cast<std::byte*>(record) -
+                                                 sizeof(ListElement))
+                : nullptr;
+}
+
 struct RecordList;
 
 // The storage of a list variable or of a list field inside a record. The list rewrites
@@ -107,6 +113,13 @@ void* ListNext(RecordList* list);
 // the cursor is before the first element; it becomes the cursor. Null, with the list
 // unchanged, when no memory is left.
 void* ListInsert(RecordList* list);
+
+// count new zeroed (and initialised) records directly after the cursor, or at the front
+// while the cursor is before the first element, in order, taken from the pool at once; the
+// last one becomes the cursor. The first new record, or null, with the list unchanged, when
+// count is not positive or no memory is left. The records follow one another through
+// their elements' next links.
+void* ListInsertSeveral(RecordList* list, std::int64_t count);
 
 // The element count, or -1 for a null list.
 std::int64_t ListCount(const RecordList* list);

@@ -47,6 +47,8 @@ std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out);  /
 
 // Whether DecodeUtf8 takes bytes as they are, without a single replacement.
 bool IsValidUtf8(const char* bytes, std::size_t length);
+// The same for exactly one sequence of length bytes that starts with a byte above 0x7F.
+bool IsValidUtf8Sequence(const char* bytes, std::size_t length);
 // bytes with every sequence that DecodeUtf8 replaces written as U+FFFD (EF BF BD), so that
 // the result is what encoding the decoded text gives; out holds 3 * length bytes.
 std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out);
@@ -60,6 +62,7 @@ std::size_t Utf8SliceEnd(const char* bytes, std::size_t start, std::size_t lengt
 struct SharedUtf8 {
   std::shared_ptr<const char> bytes;
   std::int64_t length = 0;  // without the terminator
+  bool knownValid = false;  // checked already: IsValidUtf8 holds for the bytes
 };
 SharedUtf8 ShareUtf8(std::string text);
 
