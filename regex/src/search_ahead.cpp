@@ -97,7 +97,8 @@ void FindingQueue::Clear() {
   count_ = 0;
 }
 
-std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double fraction) {
+std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double fraction,
+                                               std::int32_t leastTakenOver) {
   if (!object.subject || !object.subjectOwner || !object.compiledPattern) return nullptr;
   const std::int32_t start =
       LineStartFrom(object.subject, object.scanPosition, object.subjectLength, fraction);
@@ -118,72 +119,146 @@ std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double
   }
   ahead->subject_ = *object.subjectOwner;
   ahead->length_ = object.subjectLength;
-  ahead->start_ = start;
   ahead->stride_ = HeaderValues + 2 * (object.groupCount + 1);
-  ahead->findings_.SetStride(static_cast<std::size_t>(ahead->stride_));
+  ahead->leastTakenOver_ = std::max<std::int32_t>(leastTakenOver, 1);
+  ahead->scanPosition_.store(object.scanPosition);
+  if (!ahead->AddPart(start, object.subjectLength)) return nullptr;
   return ahead;
 }
 
 SearchAhead::~SearchAhead() = default;
 
+SearchAhead::Part* SearchAhead::AddPart(std::int32_t start, std::int32_t end) {
+  try {
+    auto part = std::make_unique<Part>(start, end, start);
+    part->findings.SetStride(static_cast<std::size_t>(stride_));
+    const auto later = std::find_if(parts_.begin(), parts_.end(),
+                                    [start](const auto& other) { return other->start > start; });
+    Part* added = parts_.insert(later, std::move(part))->get();
+    earliestStart_.store(parts_.front()->start, std::memory_order_relaxed);
+    return added;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+SearchAhead::Part* SearchAhead::PartAt(std::int32_t position) {
+  Part* found = nullptr;
+  for (const auto& part : parts_) {
+    if (part->start > position) break;
+    found = part.get();
+  }
+  return found;
+}
+
 bool SearchAhead::WaitForRoom() {
   std::unique_lock lock(lock_);
   const auto room = [this] {
-    return abandoned_ || findings_.Values() + static_cast<std::size_t>(stride_) <= MostValuesAhead;
+    return abandoned_ || valuesHeld_ + static_cast<std::size_t>(stride_) <= MostValuesAhead;
   };
   WaitUntilReadyOrStopped(taken_, lock, room);
   return !abandoned_;
 }
 
-bool SearchAhead::Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets) {
+bool SearchAhead::Add(Part& part, std::int32_t from, std::int32_t result,
+                      const std::int32_t* offsets, std::int32_t next) {
   std::lock_guard guard(lock_);
-  return findings_.Push(from, result, offsets);
+  if (abandoned_ || !part.findings.Push(from, result, offsets)) return false;
+  valuesHeld_ += static_cast<std::size_t>(stride_);
+  part.reached = next;
+  return true;
 }
 
-void SearchAhead::Run() {
+bool SearchAhead::SearchPart(Part& part) {
   const std::int32_t vectorSize = 3 * (stride_ - HeaderValues) / 2;
   std::vector<std::int32_t> vector(static_cast<std::size_t>(vectorSize));
   const pcre* pattern = reinterpret_cast<const pcre*>(pattern_.get());
   const pcre_extra* study = study_ ? &extra_ : nullptr;
   // The scan makes no search from the subject's end: nor does the helper.
-  for (std::int32_t position = start_; position < length_;) {
-    if (!WaitForRoom()) return;
+  for (std::int32_t position = part.start; position < part.end && position < length_;) {
+    // Past this point the scan has searched on its own: what comes next is behind it.
+    if (scanPosition_.load(std::memory_order_relaxed) > position) return true;
+    if (!WaitForRoom()) return false;
     const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
                                     vector.data(), vectorSize);
-    if (!Add(position, result, vector.data()) || result <= 0) return;
-    position = NextScanPosition(subject_.get(), vector.data(), position);
+    // A failed search tells the scan all there is from here to the end.
+    const std::int32_t next =
+        result > 0 ? NextScanPosition(subject_.get(), vector.data(), position) : length_;
+    if (!Add(part, position, result, vector.data(), next)) return false;
+    position = next;
   }
+  return true;
+}
+
+SearchAhead::Part* SearchAhead::TakeOverNext() {
+  std::lock_guard guard(lock_);
+  if (abandoned_) return nullptr;
+  // The first stretch from the scan's position on that no part has findings for.
+  std::int32_t from = scanPosition_.load(std::memory_order_relaxed);
+  std::int32_t to = length_;
+  for (const auto& part : parts_) {
+    if (part->start > from) {
+      to = part->start;
+      break;
+    }
+    from = std::max(from, part->reached);
+  }
+  if (to - from < leastTakenOver_) return nullptr;
+  const std::int32_t start = LineStartFrom(subject_.get(), from, to, 0.5);
+  return start < to ? AddPart(start, to) : nullptr;
+}
+
+void SearchAhead::Run() {
+  Part* part = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    part = parts_.front().get();
+  }
+  while (part && SearchPart(*part)) part = TakeOverNext();
 }
 
 void SearchAhead::Abandon() {
   std::lock_guard guard(lock_);
   abandoned_ = true;
-  findings_.Clear();
+  for (const auto& part : parts_) part->findings.Clear();
+  valuesHeld_ = 0;
   taken_.notify_all();
 }
 
 bool SearchAhead::Take(std::int32_t position, int& result, std::int32_t* offsets) {
   std::lock_guard guard(lock_);
-  bool dropped = false;
-  // Searches the scan went past on its own are of no use any more.
-  while (findings_.Front() && findings_.Front()[0] < position) {
-    findings_.PopFront();
-    dropped = true;
+  Part* part = PartAt(position);
+  if (!part) return false;
+  const std::size_t heldBefore = valuesHeld_;
+  // Findings of searches the scan went past on its own are of no use any more, nor are
+  // those of parts it has left behind.
+  for (const auto& earlier : parts_) {
+    if (earlier.get() == part) break;
+    valuesHeld_ -= earlier->findings.Values();
+    earlier->findings.Clear();
   }
-  const std::int32_t* finding = findings_.Front();
+  while (part->findings.Front() && part->findings.Front()[0] < position) {
+    part->findings.PopFront();
+    valuesHeld_ -= static_cast<std::size_t>(stride_);
+  }
+  const std::int32_t* finding = part->findings.Front();
   const bool found = finding && finding[0] == position;
   if (found) {
     result = finding[1];
     std::copy_n(finding + HeaderValues, stride_ - HeaderValues, offsets);
-    findings_.PopFront();
+    part->findings.PopFront();
+    valuesHeld_ -= static_cast<std::size_t>(stride_);
   }
-  if (found || dropped) taken_.notify_all();
+  if (valuesHeld_ != heldBefore) taken_.notify_all();
   return found;
 }
 
 bool TakeFindingAhead(RegexObject& object, int& result) {
-  if (!object.ahead || object.scanPosition < (*object.ahead)->Start()) return false;
-  return (*object.ahead)->Take(object.scanPosition, result, object.offsetVector);
+  if (!object.ahead) return false;
+  SearchAhead& ahead = **object.ahead;
+  ahead.NoteScanPosition(object.scanPosition);
+  if (object.scanPosition < ahead.Start()) return false;
+  return ahead.Take(object.scanPosition, result, object.offsetVector);
 }
 
 void ReleaseSearchAhead(RegexObject& object) {
@@ -192,11 +267,13 @@ void ReleaseSearchAhead(RegexObject& object) {
   if (ahead) (*ahead)->Abandon();
 }
 
-std::int64_t RegexSearchAhead(ObjectNumber number, double fraction) {
+std::int64_t RegexSearchAhead(ObjectNumber number, double fraction,
+                              std::int64_t leastTakenOver) {
   SharedChangeScope scope;
   RegexObject* object = FindRegex(number);
   if (!object) return 0;
-  std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(*object, fraction);
+  std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(
+      *object, fraction, static_cast<std::int32_t>(std::min<std::int64_t>(leastTakenOver, INT32_MAX)));
   if (!ahead) return 0;
   std::unique_ptr<std::shared_ptr<SearchAhead>> objectShare(
       new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));

@@ -9,6 +9,7 @@
 
 #include <pcre.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -50,21 +51,29 @@ class SearchAhead {
  public:
   // For the scan of object (examined, with a subject) from the first line start at or after
   // the point fraction of the way from its scan position to the subject's end; null when
-  // there is nothing to search there or no memory.
-  static std::shared_ptr<SearchAhead> Make(const RegexObject& object, double fraction);
+  // there is nothing to search there or no memory. Once done, the helper takes over the
+  // later half of what the scan still has to search itself, while that is at least
+  // leastTakenOver bytes.
+  static std::shared_ptr<SearchAhead> Make(const RegexObject& object, double fraction,
+                                           std::int32_t leastTakenOver);
 
   SearchAhead(const SearchAhead&) = delete;
   SearchAhead& operator=(const SearchAhead&) = delete;
   ~SearchAhead();
 
-  std::int32_t Start() const { return start_; }
+  // Where the earliest part the helper searches starts.
+  std::int32_t Start() const { return earliestStart_.load(std::memory_order_relaxed); }
 
-  // On the helper thread: searches from Start() on until the subject ends, a search fails,
-  // or the scan gives the helper up.
+  // On the helper thread: searches its parts until the subject ends, a search fails, no part
+  // is worth taking over, or the scan gives the helper up.
   void Run();
   // The scan needs nothing more from the helper.
   void Abandon();
 
+  // On the scan's thread, before each search: where the scan is.
+  void NoteScanPosition(std::int32_t position) {
+    scanPosition_.store(position, std::memory_order_relaxed);
+  }
   // On the scan's thread, for the search from position: true with pcre_exec's result of
   // that search in result (and a match's offsets in offsets, 2 x (groups + 1) entries)
   // when the helper made it and has its finding ready; false when the scan has to search
@@ -72,22 +81,42 @@ class SearchAhead {
   bool Take(std::int32_t position, int& result, std::int32_t* offsets);
 
  private:
+  // A stretch of the subject the helper searches: from start until a search starts at or
+  // after end, or the scan overtakes it. Its findings are in order.
+  struct Part {
+    std::int32_t start;
+    std::int32_t end;
+    std::int32_t reached;  // the next search the helper would make here
+    FindingQueue findings;
+  };
+
   SearchAhead() = default;
+  // Searches part; false when the helper is done for good (given up, or no memory).
+  bool SearchPart(Part& part);
+  // The part to search next: the later half of the first stretch that the scan has to
+  // search itself; null when none is worth it.
+  Part* TakeOverNext();
+  Part* AddPart(std::int32_t start, std::int32_t end);  // under the lock
+  Part* PartAt(std::int32_t position);                  // under the lock
   // Room for one more finding; false when the scan gave the helper up.
   bool WaitForRoom();
-  bool Add(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
+  bool Add(Part& part, std::int32_t from, std::int32_t result, const std::int32_t* offsets,
+           std::int32_t next);
 
   std::unique_ptr<unsigned char[]> pattern_;  // a copy of the compiled pattern
   std::unique_ptr<unsigned char[]> study_;    // a copy of its study data, if any
   pcre_extra extra_{};
   std::shared_ptr<const char> subject_;
   std::int32_t length_ = 0;
-  std::int32_t start_ = 0;
   std::int32_t stride_ = 0;  // values per finding: from, result, then the offsets
+  std::int32_t leastTakenOver_ = 0;
+  std::atomic<std::int32_t> earliestStart_{0};
+  std::atomic<std::int32_t> scanPosition_{0};
 
   std::mutex lock_;  // guards what follows
   std::condition_variable taken_;
-  FindingQueue findings_;  // not taken yet
+  std::vector<std::unique_ptr<Part>> parts_;  // by start; a part stays until the end
+  std::size_t valuesHeld_ = 0;                // in all parts' findings
   bool abandoned_ = false;
 };
 

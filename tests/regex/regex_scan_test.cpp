@@ -254,18 +254,23 @@ struct ScanEnd {
   bool operator==(const ScanEnd&) const = default;
 };
 
-// The whole scan of subject; with a fraction, a helper searches ahead from there and,
-// unless it is stopped at once, has finished before the scan starts.
+enum class Helper { Finishes, IsStopped, Races };
+
+// The whole scan of subject; with a fraction, a helper searches ahead from there, taking
+// over parts of at least leastTakenOver bytes once done, and finishes, is stopped, or races
+// the scan.
 ScanEnd ScanWhole(const char16_t* pattern, const std::u16string& subject, double fraction = -1,
-                  bool stopHelper = false) {
+                  Helper helper = Helper::Finishes, std::int64_t leastTakenOver = 1 << 20) {
   ScanEnd end;
   EXPECT_NE(RegexCreate(0, pattern, 0), 0);
   EXPECT_EQ(RegexExamine(0, subject.c_str()), 1);
   if (fraction >= 0) {
-    const std::int64_t helper = RegexSearchAhead(0, fraction);
-    EXPECT_NE(helper, 0) << fraction;
-    if (stopHelper) ThreadKill(helper);
-    while (ThreadIsRunning(helper)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::int64_t thread = RegexSearchAhead(0, fraction, leastTakenOver);
+    EXPECT_NE(thread, 0) << fraction;
+    if (helper == Helper::IsStopped) ThreadKill(thread);
+    while (helper != Helper::Races && ThreadIsRunning(thread)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   while (RegexNextMatch(0) == 1) {
     end.found.push_back({std::u16string(MatchText(0).view()), RegexMatchPosition(0),
@@ -317,8 +322,8 @@ TEST(RegexScan, FindingsComeBackInOrderAcrossBlocks) {
 
 // A scan that takes up what a helper found ahead finds exactly what it finds alone,
 // wherever the helper starts: empty matches, lookbehind, \G, line anchors, characters of
-// every width, a helper stopped at once, and a search that ends the scan with the match
-// limit in the helper's part.
+// every width, a helper stopped at once or taking over parts of the scan's own, and a
+// search that ends the scan with the match limit in the helper's part.
 TEST(RegexScan, SearchingAheadFindsWhatTheScanFindsAlone) {
   std::u16string subject;
   for (int line = 0; line < 60; ++line) {
@@ -332,7 +337,12 @@ TEST(RegexScan, SearchingAheadFindsWhatTheScanFindsAlone) {
     for (double fraction : {0.0, 0.3, 0.5, 0.97}) {
       EXPECT_EQ(ScanWhole(pattern, subject, fraction), alone) << fraction;
     }
-    EXPECT_EQ(ScanWhole(pattern, subject, 0.5, true), alone);
+    EXPECT_EQ(ScanWhole(pattern, subject, 0.5, Helper::IsStopped), alone);
+    // Done before the scan starts, the helper takes over ever smaller parts before its own.
+    EXPECT_EQ(ScanWhole(pattern, subject, 0.5, Helper::Finishes, 8), alone);
+    for (int round = 0; round < 20; ++round) {
+      EXPECT_EQ(ScanWhole(pattern, subject, 0.6, Helper::Races, 8), alone) << round;
+    }
   }
   const std::u16string limited = u"c\nc\n" + std::u16string(25, u'a') + u"c";
   const ScanEnd alone = ScanWhole(u"(a+)+b|c", limited);

@@ -59,8 +59,11 @@ std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text);
 // what the helper found once it gets there, and finds exactly what it would have found
 // alone. The helper's thread id (see ThreadCreate), 0 when none was started. The helper
 // ends by itself when it is done or the scan's subject is released; ThreadKill ends it at
-// once.
-std::int64_t RegexSearchAhead(ObjectNumber number, double fraction);
+// once. A helper done with its part takes over the later half of what the scan still has
+// to search itself, again and again, while that holds at least leastTakenOver bytes of
+// UTF-8, so that neither thread idles while the other still searches.
+std::int64_t RegexSearchAhead(ObjectNumber number, double fraction,
+                              std::int64_t leastTakenOver = std::int64_t{1} << 20);
 
 // 1 when a further match was found and is now current; 0 ends the scan.
 std::int64_t RegexNextMatch(ObjectNumber number);
