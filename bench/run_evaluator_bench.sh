@@ -5,7 +5,7 @@
 # finished result (see evaluator_bench.cpp). The machine's load is printed with each run:
 # figures taken while other work runs are not comparable.
 #
-#   bench/run_evaluator_bench.sh BINARY_DIR
+#   bench/run_evaluator_bench.sh BINARY_DIR [ROUNDS]
 #
 # BINARY_DIR holds the built make_scan_log and evaluator_bench (for example build/bench);
 # this script builds nothing. The log is generated into bench/data/ when it is missing.
@@ -13,7 +13,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/bench_common.sh"
-bin=${1:?usage: $0 BINARY_DIR}
+bin=${1:?usage: $0 BINARY_DIR [ROUNDS]}
+rounds=${2:-5}
 data="$here/data/scan_log.txt"
 
 require_built "$bin/make_scan_log" "$bin/evaluator_bench"
@@ -21,23 +22,47 @@ ensure_scan_log "$data" "$bin"
 size=$(stat -c %s "$data")
 echo "file: $data ($size bytes)"
 
+# Seconds that the command given takes, to the millisecond.
+seconds_of() {
+  local start=$(date +%s%N)
+  "$@" > /dev/null
+  awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
+}
+
+# The median and the range of the numbers given, one per line.
+median_and_range() {
+  sort -n | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.3f (%.3f-%.3f)", m, v[1], v[NR] }'
+}
+
+# This machine's speed changes from one second to the next, so pcregrep and the evaluator
+# run by turns, ROUNDS times each, and the ratio is that of their medians. The user
+# actions are measured in the last round.
 run_pattern() {  # pattern, "groups" or ""
-  local pattern=$1 groups=$2 start grep_seconds report
-  start=$(date +%s%N)
-  pcregrep -u -o "$pattern" "$data" > /dev/null
-  grep_seconds=$(awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')
-  report=$("$bin/evaluator_bench" "$data" "$pattern" $groups actions)
+  local pattern=$1 groups=$2 round actions="" report greps="" walls="" per_match=""
+  for ((round = 1; round <= rounds; ++round)); do
+    greps+="$(seconds_of pcregrep -u -o "$pattern" "$data")"$'\n'
+    ((round == rounds)) && actions=actions
+    report=$("$bin/evaluator_bench" "$data" "$pattern" $groups $actions)
+    walls+="$(awk '/^wall/ { print $2 }' <<< "$report")"$'\n'
+    per_match+="$(awk -v size="$size" '/^matches/ { m = $2 } /^added_rss/ { a = $2 * 1024 }
+      END { printf "%.0f", (a - 2 * size) / m }' <<< "$report")"$'\n'
+  done
+  local grep_median wall_median
+  grep_median=$(sed '/^$/d' <<< "$greps" | median_and_range)
+  wall_median=$(sed '/^$/d' <<< "$walls" | median_and_range)
   echo
-  echo "pattern $pattern ${groups:+(groups ticked)}"
+  echo "pattern $pattern${groups:+ (groups ticked)}: $rounds rounds by turns"
   echo "  load: $(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "  pcregrep -u -o: $grep_seconds s"
-  sed 's/^/  evaluator /' <<< "$report"
-  awk -v grep="$grep_seconds" -v size="$size" '
-    /^wall/ { wall = $2 } /^matches/ { matches = $2 } /^added_rss/ { added = $2 * 1024 }
-    END {
-      printf "  ratio evaluator / pcregrep: %.2f\n", wall / grep
-      printf "  memory beyond twice the input: %.0f bytes per match\n", (added - 2 * size) / matches
-    }' <<< "$report"
+  echo "  pcregrep -u -o: median $grep_median s"
+  echo "  evaluator wall: median $wall_median s"
+  echo "  ratio of the medians, evaluator / pcregrep: $(awk -v w="${wall_median%% *}" \
+    -v g="${grep_median%% *}" 'BEGIN { printf "%.2f", w / g }')"
+  echo "  memory beyond twice the input: median $(sed '/^$/d' <<< "$per_match" |
+    median_and_range | sed 's/\.000//g') bytes per match"
+  echo "  last round:"
+  sed 's/^/    evaluator /' <<< "$report"
 }
 
 run_pattern '(\d+)\.(\d+)\.(\d+)\.(\d+)' groups
