@@ -151,18 +151,14 @@ SearchAhead::Part* SearchAhead::PartAt(std::int32_t position) {
   return found;
 }
 
-bool SearchAhead::WaitForRoom() {
+// Waits for room first, so that the findings ahead of the scan stay within bounds.
+bool SearchAhead::Add(Part& part, std::int32_t from, std::int32_t result,
+                      const std::int32_t* offsets, std::int32_t next) {
   std::unique_lock lock(lock_);
   const auto room = [this] {
     return abandoned_ || valuesHeld_ + static_cast<std::size_t>(stride_) <= MostValuesAhead;
   };
   WaitUntilReadyOrStopped(taken_, lock, room);
-  return !abandoned_;
-}
-
-bool SearchAhead::Add(Part& part, std::int32_t from, std::int32_t result,
-                      const std::int32_t* offsets, std::int32_t next) {
-  std::lock_guard guard(lock_);
   if (abandoned_ || !part.findings.Push(from, result, offsets)) return false;
   valuesHeld_ += static_cast<std::size_t>(stride_);
   part.reached = next;
@@ -178,7 +174,6 @@ bool SearchAhead::SearchPart(Part& part) {
   for (std::int32_t position = part.start; position < part.end && position < length_;) {
     // Past this point the scan has searched on its own: what comes next is behind it.
     if (scanPosition_.load(std::memory_order_relaxed) > position) return true;
-    if (!WaitForRoom()) return false;
     const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
                                     vector.data(), vectorSize);
     // A failed search tells the scan all there is from here to the end.
@@ -232,10 +227,13 @@ bool SearchAhead::Take(std::int32_t position, int& result, std::int32_t* offsets
   const std::size_t heldBefore = valuesHeld_;
   // Findings of searches the scan went past on its own are of no use any more, nor are
   // those of parts it has left behind.
-  for (const auto& earlier : parts_) {
-    if (earlier.get() == part) break;
-    valuesHeld_ -= earlier->findings.Values();
-    earlier->findings.Clear();
+  if (part != takingFrom_) {
+    takingFrom_ = part;
+    for (const auto& earlier : parts_) {
+      if (earlier.get() == part) break;
+      valuesHeld_ -= earlier->findings.Values();
+      earlier->findings.Clear();
+    }
   }
   while (part->findings.Front() && part->findings.Front()[0] < position) {
     part->findings.PopFront();

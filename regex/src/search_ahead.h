@@ -98,8 +98,8 @@ class SearchAhead {
   Part* TakeOverNext();
   Part* AddPart(std::int32_t start, std::int32_t end);  // under the lock
   Part* PartAt(std::int32_t position);                  // under the lock
-  // Room for one more finding; false when the scan gave the helper up.
-  bool WaitForRoom();
+  // Adds a finding to part once there is room for it; false when the scan gave the helper
+  // up or memory ran out.
   bool Add(Part& part, std::int32_t from, std::int32_t result, const std::int32_t* offsets,
            std::int32_t next);
 
@@ -117,6 +117,7 @@ class SearchAhead {
   std::condition_variable taken_;
   std::vector<std::unique_ptr<Part>> parts_;  // by start; a part stays until the end
   std::size_t valuesHeld_ = 0;                // in all parts' findings
+  Part* takingFrom_ = nullptr;                // the part the scan took from last
   bool abandoned_ = false;
 };
 
