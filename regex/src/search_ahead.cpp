@@ -270,8 +270,8 @@ std::int64_t RegexSearchAhead(ObjectNumber number, double fraction,
   SharedChangeScope scope;
   RegexObject* object = FindRegex(number);
   if (!object) return 0;
-  std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(
-      *object, fraction, static_cast<std::int32_t>(std::min<std::int64_t>(leastTakenOver, INT32_MAX)));
+  const auto least = static_cast<std::int32_t>(std::min<std::int64_t>(leastTakenOver, INT32_MAX));
+  std::shared_ptr<SearchAhead> ahead = SearchAhead::Make(*object, fraction, least);
   if (!ahead) return 0;
   std::unique_ptr<std::shared_ptr<SearchAhead>> objectShare(
       new (std::nothrow) std::shared_ptr<SearchAhead>(ahead));
