@@ -42,6 +42,24 @@ void LinkAfterCursor(RecordList& list, ListElement* element) {
   MoveCursor(list, element);
 }
 
+// Zeroes (and initialises) the records of a chain of new elements, keeping the chain's
+// links; false, with the records made so far released again, when memory ran out.
+bool PrepareChain(const RecordList& list, ListElement* first) {
+  for (ListElement* element = first; element;) {
+    ListElement* next = element->next;
+    std::memset(element, 0, static_cast<std::size_t>(list.elementSize));
+    element->next = next;
+    if (list.needsInitialise && !InitialiseOrUndo(RecordOf(element), list.layoutMap)) {
+      for (ListElement* made = first; made != element; made = made->next) {
+        ReleaseRecord(RecordOf(made), list.layoutMap);
+      }
+      return false;
+    }
+    element = next;
+  }
+  return true;
+}
+
 void FreeSpareBlocks(void* chain) {
   while (chain) {
     void* next = *static_cast<void**>(chain);
@@ -191,42 +209,7 @@ void* ListNext(RecordList* list) {
   return RecordOf(list->current);
 }
 
-void* ListInsert(RecordList* list) {
-  if (!list) return nullptr;
-  SharedChangeScope scope;
-  auto* element = static_cast<ListElement*>(list->pool->Take());
-  if (!element) return nullptr;
-  std::memset(element, 0, static_cast<std::size_t>(list->elementSize));
-  void* record = RecordOf(element);
-  if (list->needsInitialise && !InitialiseOrUndo(record, list->layoutMap)) {
-    list->pool->Give(element);
-    return nullptr;
-  }
-  LinkAfterCursor(*list, element);
-  return record;
-}
-
-namespace {
-
-// Zeroes (and initialises) the records of a chain of new elements, keeping the chain's
-// links; false, with the records made so far released again, when memory ran out.
-bool PrepareChain(const RecordList& list, ListElement* first) {
-  for (ListElement* element = first; element;) {
-    ListElement* next = element->next;
-    std::memset(element, 0, static_cast<std::size_t>(list.elementSize));
-    element->next = next;
-    if (list.needsInitialise && !InitialiseOrUndo(RecordOf(element), list.layoutMap)) {
-      for (ListElement* made = first; made != element; made = made->next) {
-        ReleaseRecord(RecordOf(made), list.layoutMap);
-      }
-      return false;
-    }
-    element = next;
-  }
-  return true;
-}
-
-}  // namespace
+void* ListInsert(RecordList* list) { return ListInsertSeveral(list, 1); }
 
 void* ListInsertSeveral(RecordList* list, std::int64_t count) {
   if (!list || count <= 0) return nullptr;

@@ -170,8 +170,9 @@ bool SearchAhead::SearchPart(Part& part) {
   std::vector<std::int32_t> vector(static_cast<std::size_t>(vectorSize));
   const pcre* pattern = reinterpret_cast<const pcre*>(pattern_.get());
   const pcre_extra* study = study_ ? &extra_ : nullptr;
-  // The scan makes no search from the subject's end: nor does the helper.
-  for (std::int32_t position = part.start; position < part.end && position < length_;) {
+  // The scan makes no search from the subject's end: nor does the helper (no part ends
+  // past it).
+  for (std::int32_t position = part.start; position < part.end;) {
     // Past this point the scan has searched on its own: what comes next is behind it.
     if (scanPosition_.load(std::memory_order_relaxed) > position) return true;
     const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
