@@ -1,7 +1,7 @@
 #include "found_batch.h"
 
-#include <cstring>
 #include <new>
+#include <utility>
 
 #include "app/evaluator.h"
 #include "evaluation_request.h"
@@ -22,16 +22,27 @@ FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount)
       groupsKept_(ModeKeepsGroups(mode) ? groupCount : 0),
       ends_(static_cast<std::size_t>(TextsPerMatch())) {}
 
+FoundBatch::~FoundBatch() { FreeTexts(); }
+
 bool FoundBatch::Reserve(std::int64_t matches) {
   try {
     spans_.reserve(static_cast<std::size_t>(matches * TextsPerMatch()));
+    texts_.reserve(spans_.capacity());
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
 
+void FoundBatch::FreeTexts() {
+  for (StringVar& text : texts_) {
+    if (text) FreeString(text);
+  }
+  texts_.clear();
+}
+
 void FoundBatch::Clear() {
+  FreeTexts();
   base_ = TempPosition();
   spans_.clear();
   matches_ = 0;
@@ -47,23 +58,20 @@ void FoundBatch::AddCurrentMatch() {
   ++matches_;
 }
 
-bool FoundBatch::Seal() {
-  const std::int64_t bytes = TempPosition() - base_;
-  try {
-    texts_.resize(static_cast<std::size_t>(bytes / 2));
-  } catch (const std::bad_alloc&) {
-    SetTempPosition(base_);
-    return false;
+void FoundBatch::Seal(TextPool& pool) {
+  const char16_t* area = TempAt(base_);
+  // Within the capacity reserved for a full batch: never reallocates.
+  texts_.resize(spans_.size(), nullptr);
+  for (std::size_t i = 0; i < spans_.size(); ++i) {
+    pool.Assign(texts_[i], area + spans_[i].start / 2, (spans_[i].end - spans_[i].start) / 2);
   }
-  std::memcpy(texts_.data(), TempAt(base_), static_cast<std::size_t>(bytes));
   SetTempPosition(base_);
-  return true;
 }
 
-std::u16string_view FoundBatch::Text(std::int64_t match, std::int64_t text) const {
-  const TextSpan span = spans_[static_cast<std::size_t>(match * TextsPerMatch() + text)];
-  return std::u16string_view(texts_).substr(static_cast<std::size_t>(span.start / 2),
-                                            static_cast<std::size_t>(span.end - span.start) / 2);
+StringVar FoundBatch::TakeText(std::int64_t match, std::int64_t text, std::int64_t& length) {
+  const auto index = static_cast<std::size_t>(match * TextsPerMatch() + text);
+  length = (spans_[index].end - spans_[index].start) / 2;
+  return std::exchange(texts_[index], nullptr);
 }
 
 }  // namespace evaluator

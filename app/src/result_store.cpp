@@ -15,59 +15,60 @@ namespace {
 // work, few enough that the texts waiting take little memory.
 constexpr int BatchesInFlight = 4;
 
-// Where a batch's records keep their texts and their rows are gathered.
-struct StoreRoom {
-  std::vector<UiTreeItem>& rows;
-  TextPool& texts;
-};
-
-// Keeps one text in variable and asks for its row, which shows the record's own copy.
-void KeepText(StringVar& variable, std::u16string_view text, std::int64_t level,
-              StoreRoom& room) {
-  const auto length = static_cast<std::int64_t>(text.size());
-  room.texts.Assign(variable, text.data(), length);
-  room.rows.push_back({variable, length, level});
+// Gives one text of the batch to variable, which is still empty, and asks for its row,
+// which shows the record's own copy.
+void KeepText(StringVar& variable, FoundBatch& batch, std::int64_t match, std::int64_t text,
+              bool group, std::vector<UiTreeItem>& rows) {
+  std::int64_t length = 0;
+  variable = batch.TakeText(match, text, length);
+  // An empty group row is a root row; non-empty ones hang under the last root row.
+  rows.push_back({variable, length, group && length > 0 ? 1 : 0});
 }
 
-// One match's record, with the rows for its texts appended to the room's rows; false when
-// memory ran out (the rows of what was stored are there then).
-bool StoreMatch(const FoundBatch& batch, std::int64_t match, StoreRoom& room) {
-  auto* record = static_cast<MatchRecord*>(ListInsert(State().resultList));
-  if (!record) return false;
+// Fills one match's record, which is already in the result list and zero-filled, and
+// appends the rows for its texts to rows; false when memory ran out (the rows of what was
+// stored are there then).
+bool StoreMatch(FoundBatch& batch, std::int64_t match, MatchRecord& record,
+                std::vector<UiTreeItem>& rows) {
   std::int64_t text = 0;
-  if (batch.KeepsMatches()) KeepText(record->m, batch.Text(match, text++), 0, room);
+  if (batch.KeepsMatches()) KeepText(record.m, batch, match, text++, false, rows);
   if (batch.GroupsKept() == 0) return true;
-  RecordList* groups = MatchGroupList(*record);
+  RecordList* groups = MatchGroupList(record);
   void* groupText = groups ? ListInsertSeveral(groups, batch.GroupsKept()) : nullptr;
   if (!groupText) return false;
   for (ListElement* element = ElementOf(groupText); element; element = element->next) {
-    const std::u16string_view found = batch.Text(match, text++);
-    // An empty group row is a root row; non-empty ones hang under the last root row.
-    KeepText(*static_cast<StringVar*>(RecordOf(element)), found, found.empty() ? 0 : 1, room);
+    KeepText(*static_cast<StringVar*>(RecordOf(element)), batch, match, text++, true, rows);
   }
   return true;
 }
 
 // The batch's records and rows, stored together under the result list's lock so that a
 // reader never sees one without the other. False when memory ran out.
-bool StoreBatch(const FoundBatch& batch, StoreRoom room) {
+bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
   ApplicationState& state = State();
   SharedChangeScope change;
   std::lock_guard guard(state.resultListLock);
   // Appending at the end whatever a reader's walk did to the cursor keeps match order.
   ListLast(state.resultList);
-  room.rows.clear();
-  bool stored = true;
-  for (std::int64_t match = 0; stored && match < batch.Matches(); ++match) {
-    stored = StoreMatch(batch, match, room);
+  rows.clear();
+  // The batch's records come from the pool at once, so that its lock is taken once per
+  // batch; a batch that finds no memory for them stores nothing.
+  void* first = batch.Matches() > 0 ? ListInsertSeveral(state.resultList, batch.Matches())
+                                    : nullptr;
+  bool stored = first || batch.Matches() == 0;
+  std::int64_t match = 0;
+  for (ListElement* element = ElementOf(first); stored && element; element = element->next) {
+    stored = StoreMatch(batch, match++, *static_cast<MatchRecord*>(RecordOf(element)), rows);
   }
-  const auto count = static_cast<std::int64_t>(room.rows.size());
-  return UiAddItems(ResultsTree, room.rows.data(), count) == count && stored;
+  // Memory ran out part way: the records that got nothing go again, as no rows show them.
+  if (!stored && first) ListReleaseBack(state.resultList, batch.Matches() - match);
+  const auto count = static_cast<std::int64_t>(rows.size());
+  return UiAddItems(ResultsTree, rows.data(), count) == count && stored;
 }
 
 }  // namespace
 
-bool ResultStore::Store(const FoundBatch& batch) { return StoreBatch(batch, {rows_, texts_}); }
+bool ResultStore::Store(FoundBatch& batch) { return StoreBatch(batch, rows_); }
 
 ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
   for (int i = 0; i < BatchesInFlight; ++i) {
@@ -133,6 +134,7 @@ FoundBatch* ResultStore::EmptyBatch() {
 }
 
 void ResultStore::HandOver(FoundBatch* batch) {
+  batch->Seal(texts_);
   if (storesInline_) {
     const bool stored = Store(*batch);
     std::lock_guard guard(lock_);

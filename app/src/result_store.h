@@ -30,7 +30,7 @@ class ResultStore {
 
   // On the worker: a batch to fill, once one is free; null when storing ran out of memory.
   FoundBatch* EmptyBatch();
-  // On the worker: hands a filled and sealed batch over to be stored.
+  // On the worker: seals a filled batch and hands it over to be stored.
   void HandOver(FoundBatch* batch);
   // On the worker: waits until every batch handed over is stored; false when memory ran
   // out. No batch may be handed over afterwards.
@@ -42,12 +42,11 @@ class ResultStore {
  private:
   void StoreUntilFinished();  // the store thread
   FoundBatch* NextFullBatch();
-  bool Store(const FoundBatch& batch);
+  bool Store(FoundBatch& batch);
 
   std::vector<std::unique_ptr<FoundBatch>> batches_;
-  // Used by whichever thread stores (the store thread, or the worker storing inline).
-  std::vector<UiTreeItem> rows_;  // room for one batch's rows
-  TextPool texts_;                // the records' texts, which the rows point into
+  std::vector<UiTreeItem> rows_;  // room for one batch's rows, used by whichever stores
+  TextPool texts_;  // the records' texts, which the rows point into; the worker's own
   bool storesInline_ = false;     // set before the worker fills a batch
 
   std::mutex lock_;  // guards what follows

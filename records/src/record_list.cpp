@@ -159,28 +159,60 @@ bool ListMoveAll(RecordList* from, RecordList* to) {
   return true;
 }
 
+namespace {
+
+// Unlinks at most count elements from one end of the list, releases what their records own
+// and gives them back to the pool. The number released.
+std::int64_t ReleaseAtEnd(RecordList& list, std::int64_t count, bool fromFront) {
+  ListElement*& nearEnd = fromFront ? list.first : list.last;
+  ListElement*& farEnd = fromFront ? list.last : list.first;
+  const auto onward = [fromFront](ListElement* element) -> ListElement*& {
+    return fromFront ? element->next : element->previous;
+  };
+  const auto backward = [fromFront](ListElement* element) -> ListElement*& {
+    return fromFront ? element->previous : element->next;
+  };
+  ListElement* const nearest = nearEnd;
+  ListElement* farthest = nullptr;
+  std::int64_t released = 0;
+  for (ListElement* element = nearest; element && released < count; element = onward(element)) {
+    if (list.layoutMap) ReleaseRecord(RecordOf(element), list.layoutMap);
+    farthest = element;
+    ++released;
+  }
+  if (released == 0) return 0;
+  ListElement* const kept = onward(farthest);
+  nearEnd = kept;
+  if (kept) backward(kept) = nullptr;
+  else farEnd = nullptr;
+  onward(farthest) = nullptr;
+  list.count -= released;
+  // The pool takes the chain in next order, from its earliest element.
+  if (fromFront) list.pool->GiveChain(nearest, farthest, released);
+  else list.pool->GiveChain(farthest, nearest, released);
+  if (list.count == 0) list.pool->ReleaseBlocksIfUnused();
+  return released;
+}
+
+}  // namespace
+
 std::int64_t ListReleaseFront(RecordList* list, std::int64_t count) {
   if (!list) return -1;
   SharedChangeScope scope;
-  ListElement* head = list->first;
-  ListElement* tail = nullptr;
-  std::int64_t released = 0;
-  for (ListElement* element = head; element && released < count; element = element->next) {
-    if (list->layoutMap) ReleaseRecord(RecordOf(element), list->layoutMap);
-    tail = element;
-    ++released;
-  }
-  if (released == 0) return list->count;
-  list->first = tail->next;
-  if (list->first) list->first->previous = nullptr;
-  else list->last = nullptr;
-  tail->next = nullptr;
-  list->count -= released;
+  if (ReleaseAtEnd(*list, count, true) == 0) return list->count;
   list->index = 0;
   list->beforeFirst = 1;
   MoveCursor(*list, nullptr);
-  list->pool->GiveChain(head, tail, released);
-  if (list->count == 0) list->pool->ReleaseBlocksIfUnused();
+  return list->count;
+}
+
+std::int64_t ListReleaseBack(RecordList* list, std::int64_t count) {
+  if (!list) return -1;
+  SharedChangeScope scope;
+  if (ReleaseAtEnd(*list, count, false) == 0) return list->count;
+  MoveCursor(*list, list->last);
+  list->index = list->last ? list->count - 1 : 0;
+  list->beforeFirst = list->last ? 0 : 1;
   return list->count;
 }
 

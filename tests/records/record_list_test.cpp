@@ -215,6 +215,22 @@ TEST_F(NumberList, MoveAllAppendsInOrderAndReleaseFrontTakesTheOldestFirst) {
   EXPECT_EQ(ListReleaseFront(nullptr, 1), -1);
 }
 
+TEST_F(NumberList, ReleaseBackTakesTheNewestAndLeavesTheCursorOnTheLastKept) {
+  for (std::int64_t v = 1; v <= 5; ++v) Insert(v);
+  EXPECT_EQ(ListReleaseBack(list, 2), 3);
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 2, 3}));
+  EXPECT_EQ(CurrentValue(), 3);
+  EXPECT_EQ(list->index, 2);
+  Insert(4);  // goes after the cursor, at the end again
+  EXPECT_EQ(Values(), (std::vector<std::int64_t>{1, 2, 3, 4}));
+  EXPECT_EQ(ListReleaseBack(list, 9), 0);
+  EXPECT_TRUE(!list->first && !list->last && !slot.current && list->beforeFirst == 1);
+  EXPECT_EQ(list->pool->SlotsInUse(), 0);
+  Insert(8);
+  EXPECT_EQ(Values(), std::vector<std::int64_t>{8});
+  EXPECT_EQ(ListReleaseBack(nullptr, 1), -1);
+}
+
 // Under the address sanitizer a text or group list left behind shows as a leak.
 TEST(RecordListRelease, ReleasingInStepsFreesTheTextsAndGroupListsOfMatchRecords) {
   RecordList* result = CreateLazyMatchRecordList(nullptr);

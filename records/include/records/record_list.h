@@ -102,6 +102,11 @@ bool ListMoveAll(RecordList* from, RecordList* to);
 // goes before the first element. The number of elements left; -1 for a null list.
 std::int64_t ListReleaseFront(RecordList* list, std::int64_t count);
 
+// Releases at most count elements from the back, as ListReleaseFront does from the front:
+// what a batch added can be taken back. The cursor goes to the last element left. The
+// number of elements left; -1 for a null list.
+std::int64_t ListReleaseBack(RecordList* list, std::int64_t count);
+
 // Puts the cursor before the first element.
 void ListRewind(RecordList* list);
 
