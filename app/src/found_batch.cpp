@@ -17,17 +17,16 @@ bool ModeKeepsGroups(std::int64_t mode) { return mode == GroupsOnly || mode == M
 
 }  // namespace
 
-FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount)
+FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount, TextPool& texts)
     : keepsMatches_(ModeKeepsMatches(mode)),
       groupsKept_(ModeKeepsGroups(mode) ? groupCount : 0),
-      ends_(static_cast<std::size_t>(TextsPerMatch())) {}
+      pool_(texts) {}
 
 FoundBatch::~FoundBatch() { FreeTexts(); }
 
 bool FoundBatch::Reserve(std::int64_t matches) {
   try {
-    spans_.reserve(static_cast<std::size_t>(matches * TextsPerMatch()));
-    texts_.reserve(spans_.capacity());
+    texts_.reserve(static_cast<std::size_t>(matches * TextsPerMatch()));
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -35,43 +34,33 @@ bool FoundBatch::Reserve(std::int64_t matches) {
 }
 
 void FoundBatch::FreeTexts() {
-  for (StringVar& text : texts_) {
-    if (text) FreeString(text);
+  for (Text& text : texts_) {
+    if (text.value) FreeString(text.value);
   }
   texts_.clear();
 }
 
 void FoundBatch::Clear() {
   FreeTexts();
-  base_ = TempPosition();
-  spans_.clear();
   matches_ = 0;
 }
 
+void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
+  auto& self = *static_cast<FoundBatch*>(batch);
+  // Within the capacity reserved for a full batch: never reallocates.
+  Text& text = self.texts_.emplace_back(Text{nullptr, 0});
+  text.length = self.pool_.AssignUtf8(text.value, bytes, length);
+}
+
 void FoundBatch::AddCurrentMatch() {
-  std::int64_t start = TempPosition();
-  RegexCurrentTexts(RegexNumber, keepsMatches_, groupsKept_, start, ends_.data());
-  for (const std::int64_t end : ends_) {
-    spans_.push_back({start - base_, end - base_});
-    start = end;
-  }
+  RegexTakeCurrentTexts(RegexNumber, keepsMatches_, groupsKept_, KeepText, this);
   ++matches_;
 }
 
-void FoundBatch::Seal(TextPool& pool) {
-  const char16_t* area = TempAt(base_);
-  // Within the capacity reserved for a full batch: never reallocates.
-  texts_.resize(spans_.size(), nullptr);
-  for (std::size_t i = 0; i < spans_.size(); ++i) {
-    pool.Assign(texts_[i], area + spans_[i].start / 2, (spans_[i].end - spans_[i].start) / 2);
-  }
-  SetTempPosition(base_);
-}
-
 StringVar FoundBatch::TakeText(std::int64_t match, std::int64_t text, std::int64_t& length) {
-  const auto index = static_cast<std::size_t>(match * TextsPerMatch() + text);
-  length = (spans_[index].end - spans_[index].start) / 2;
-  return std::exchange(texts_[index], nullptr);
+  Text& taken = texts_[static_cast<std::size_t>(match * TextsPerMatch() + text)];
+  length = taken.length;
+  return std::exchange(taken.value, nullptr);
 }
 
 }  // namespace evaluator

@@ -16,14 +16,14 @@ namespace evaluator {
 inline constexpr std::int64_t MatchesPerBatch = 1024;
 
 // Each match of a batch has the same texts: its match text first when the process mode
-// keeps it, then its group texts when the mode keeps those. Texts are produced in the
-// finding thread's temporary area and each copied into the results' text pool when the
-// batch is sealed, still on the finding thread: the thread that stores them then only takes
-// them over, so the copies cost the finding thread, which waits for the store in a large
-// result's last stretch. A batch is reused from one fill to the next.
+// keeps it, then its group texts when the mode keeps those. The finding thread decodes each
+// text from the subject's UTF-8 straight into the results' text pool as it adds a match, so
+// the thread that stores the batch only takes the texts over: in a large result's last
+// stretch the store is the slower of the two. A batch is reused from one fill to the next.
 class FoundBatch {
  public:
-  FoundBatch(std::int64_t mode, std::int64_t groupCount);
+  // texts is the pool the batch's texts go to; only the finding thread uses it.
+  FoundBatch(std::int64_t mode, std::int64_t groupCount, TextPool& texts);
   ~FoundBatch();
   FoundBatch(const FoundBatch&) = delete;
   FoundBatch& operator=(const FoundBatch&) = delete;
@@ -40,28 +40,24 @@ class FoundBatch {
   void Clear();
   // Takes the texts of the current match of the evaluation's regex.
   void AddCurrentMatch();
-  // Copies the texts out of the temporary area into pool, which only this thread uses.
-  void Seal(TextPool& pool);
 
-  // Hands a text of one of the sealed batch's matches, counted in the order they were
-  // added, over to the caller, who frees it from then on; its length in units goes to
-  // length.
+  // Hands a text of one of the batch's matches, counted in the order they were added, over
+  // to the caller, who frees it from then on; its length in units goes to length.
   StringVar TakeText(std::int64_t match, std::int64_t text, std::int64_t& length);
 
  private:
+  static void KeepText(void* batch, const char* bytes, std::int64_t length);
   void FreeTexts();
 
-  struct TextSpan {
-    std::int64_t start;  // bytes from the batch's start in the temporary area
-    std::int64_t end;
+  struct Text {
+    StringVar value;  // null once taken
+    std::int64_t length;
   };
 
   const bool keepsMatches_;
   const std::int64_t groupsKept_;
-  std::vector<std::int64_t> ends_;  // room for where each text of a match ends
-  std::int64_t base_ = 0;  // where the fill started in the temporary area
-  std::vector<TextSpan> spans_;
-  std::vector<StringVar> texts_;  // one per span once sealed, null once taken
+  TextPool& pool_;
+  std::vector<Text> texts_;
   std::int64_t matches_ = 0;
 };
 

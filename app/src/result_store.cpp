@@ -72,7 +72,7 @@ bool ResultStore::Store(FoundBatch& batch) { return StoreBatch(batch, rows_); }
 
 ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
   for (int i = 0; i < BatchesInFlight; ++i) {
-    batches_.push_back(std::make_unique<FoundBatch>(mode, groupCount));
+    batches_.push_back(std::make_unique<FoundBatch>(mode, groupCount, texts_));
     if (!batches_.back()->Reserve(MatchesPerBatch)) throw std::bad_alloc();
     empty_.push_back(batches_.back().get());
   }
@@ -134,7 +134,6 @@ FoundBatch* ResultStore::EmptyBatch() {
 }
 
 void ResultStore::HandOver(FoundBatch* batch) {
-  batch->Seal(texts_);
   if (storesInline_) {
     const bool stored = Store(*batch);
     std::lock_guard guard(lock_);

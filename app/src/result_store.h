@@ -30,7 +30,7 @@ class ResultStore {
 
   // On the worker: a batch to fill, once one is free; null when storing ran out of memory.
   FoundBatch* EmptyBatch();
-  // On the worker: seals a filled batch and hands it over to be stored.
+  // On the worker: hands a filled batch over to be stored.
   void HandOver(FoundBatch* batch);
   // On the worker: waits until every batch handed over is stored; false when memory ran
   // out. No batch may be handed over afterwards.
@@ -44,9 +44,11 @@ class ResultStore {
   FoundBatch* NextFullBatch();
   bool Store(FoundBatch& batch);
 
+  // The records' texts, which the rows point into: filled by the worker as it fills the
+  // batches, and made before them.
+  TextPool texts_;
   std::vector<std::unique_ptr<FoundBatch>> batches_;
   std::vector<UiTreeItem> rows_;  // room for one batch's rows, used by whichever stores
-  TextPool texts_;  // the records' texts, which the rows point into; the worker's own
   bool storesInline_ = false;     // set before the worker fills a batch
 
   std::mutex lock_;  // guards what follows

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "match_call.h"
 #include "regex/regex.h"
@@ -64,6 +65,23 @@ std::int64_t CharactersBefore(RegexObject& object, std::int32_t offset) {
 const std::int32_t* GroupEntries(const RegexObject* object, std::int64_t n) {
   if (!object || n < 1 || n > object->groupCount) return nullptr;
   return object->offsetVector + 2 * n;
+}
+
+// The subject's bytes between the offsets of entries; empty without entries or for a group
+// that took no part.
+std::string_view BytesBetween(const RegexObject* object, const std::int32_t* entries) {
+  if (!object || !entries || !object->subject || entries[0] < 0 || entries[1] <= entries[0]) {
+    return {};
+  }
+  return {object->subject + entries[0], static_cast<std::size_t>(entries[1] - entries[0])};
+}
+
+std::string_view MatchBytes(const RegexObject* object) {
+  return BytesBetween(object, object ? object->offsetVector : nullptr);
+}
+
+std::string_view GroupBytes(const RegexObject* object, std::int64_t n) {
+  return BytesBetween(object, GroupEntries(object, n));
 }
 
 char16_t* MatchText(const RegexObject* object, std::int64_t at) {
@@ -231,23 +249,33 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
   return GroupText(CurrentMatch(number), n, at);
 }
 
-std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                               std::int64_t at, std::int64_t* ends) {
+std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                                   RegexTextTaker take, void* context) {
   SharedChangeScope scope;
   const RegexObject* object = CurrentMatch(number);
-  if (at < 0) at = TempPosition();
   std::int64_t count = 0;
-  for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n) {
-    // Each text starts where the one before ended, over that one's terminator.
-    if (n == 0) {
-      MatchText(object, at);
-    } else {
-      GroupText(object, n, at);
-    }
-    at = TempPosition();
-    ends[count++] = at;
+  for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n, ++count) {
+    const std::string_view bytes = n == 0 ? MatchBytes(object) : GroupBytes(object, n);
+    take(context, bytes.data(), static_cast<std::int64_t>(bytes.size()));
   }
   return count;
+}
+
+std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                               std::int64_t at, std::int64_t* ends) {
+  struct Placing {
+    std::int64_t at;
+    std::int64_t* ends;
+    std::int64_t count;
+  } placing{at < 0 ? TempPosition() : at, ends, 0};
+  const auto place = [](void* context, const char* bytes, std::int64_t length) {
+    auto& next = *static_cast<Placing*>(context);
+    // Each text starts where the one before ended, over that one's terminator.
+    Utf8ToTempString(bytes, length, next.at);
+    next.at = TempPosition();
+    next.ends[next.count++] = next.at;
+  };
+  return RegexTakeCurrentTexts(number, withMatch, lastGroup, place, &placing);
 }
 
 std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n) {

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "runtime/page_warmer.h"
+#include "runtime/text_encoding.h"
 
 namespace {
 
@@ -143,20 +144,48 @@ bool TextPool::StartBlock() {
   return true;
 }
 
+char16_t* TextPool::Room(std::int64_t units) {
+  const std::int64_t bytes = 2 * (units + 1);
+  if (bytes > static_cast<std::int64_t>(BlockBytes) - HeaderBytes) return nullptr;
+  if ((!block_ || used_ + bytes > static_cast<std::int64_t>(BlockBytes)) && !StartBlock()) {
+    return nullptr;
+  }
+  return reinterpret_cast<char16_t*>(block_ + used_);
+}
+
+void TextPool::HandOut(StringVar& variable, char16_t* text, std::int64_t length) {
+  text[length] = 0;
+  used_ += 2 * (length + 1);
+  ++handedOut_;
+  FreeString(variable);
+  variable = text;
+}
+
 void TextPool::Assign(StringVar& variable, const char16_t* text, std::int64_t length) {
   if (!text) length = 0;
   length = std::max<std::int64_t>(length, 0);
-  const std::int64_t bytes = 2 * (length + 1);
-  if (bytes > static_cast<std::int64_t>(BlockBytes) - HeaderBytes ||
-      ((!block_ || used_ + bytes > static_cast<std::int64_t>(BlockBytes)) && !StartBlock())) {
-    AssignStringRange(variable, text, length);
-    return;
-  }
-  auto* copy = reinterpret_cast<char16_t*>(block_ + used_);
+  char16_t* copy = Room(length);
+  if (!copy) return AssignStringRange(variable, text, length);
   if (length > 0) std::memcpy(copy, text, static_cast<std::size_t>(length) * 2);
-  copy[length] = 0;
-  used_ += bytes;
-  ++handedOut_;
-  FreeString(variable);
-  variable = copy;
+  HandOut(variable, copy, length);
+}
+
+std::int64_t TextPool::AssignUtf8(StringVar& variable, const char* bytes, std::int64_t length) {
+  if (!bytes) length = 0;
+  length = std::max<std::int64_t>(length, 0);
+  // A UTF-8 text never has more UTF-16 units than bytes.
+  char16_t* decoded = Room(length);
+  if (!decoded) {
+    // Through the temporary area to the string heap, as a text too long for the pool goes.
+    const std::int64_t at = TempPosition();
+    const char16_t* text = Utf8ToTempString(bytes, length, at);
+    const std::int64_t units = (TempPosition() - at) / 2;
+    AssignStringRange(variable, text, units);
+    SetTempPosition(at);
+    return units;
+  }
+  const auto units = static_cast<std::int64_t>(
+      length > 0 ? DecodeUtf8(bytes, static_cast<std::size_t>(length), decoded) : 0);
+  HandOut(variable, decoded, units);
+  return units;
 }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "runtime/text_encoding.h"
 
 namespace {
 
@@ -47,6 +50,32 @@ TEST(TextPool, ATextTooLongForABlockGoesToTheHeap) {
   EXPECT_FALSE(IsPooledText(text));
   EXPECT_EQ(View(text), huge);
   FreeString(text);
+}
+
+// Decoded into the pool, a text reads as the string decoder gives it, with its length in
+// units: also with a broken sequence, a character beyond the BMP, an empty or null text, and
+// one too long for a block, which is decoded to the heap instead.
+TEST(TextPool, AUtf8TextIsDecodedIntoThePoolAsTheDecoderReadsIt) {
+  TextPool pool;
+  const std::string texts[] = {"10.0.0.1", "\xE2\x82\xAC\xF0\x9F\x98\x80 \xC3", "",
+                               std::string(PooledBlockUnits, 'x') + "\xC3\xA9"};
+  std::vector<StringVar> decoded(std::size(texts), nullptr);
+  for (std::size_t i = 0; i < std::size(texts); ++i) {
+    SCOPED_TRACE(i);
+    const std::u16string expected = Utf8ToUtf16(texts[i]);
+    const std::int64_t length =
+        pool.AssignUtf8(decoded[i], texts[i].data(), static_cast<std::int64_t>(texts[i].size()));
+    EXPECT_EQ(length, static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(View(decoded[i]), expected);
+    EXPECT_EQ(IsPooledText(decoded[i]), i + 1 < std::size(texts));
+  }
+  // The long text's detour through the heap left the next pooled one intact.
+  EXPECT_EQ(View(decoded[0]), u"10.0.0.1");
+  StringVar none = nullptr;
+  EXPECT_EQ(pool.AssignUtf8(none, nullptr, 5), 0);
+  EXPECT_EQ(View(none), u"");
+  for (StringVar& text : decoded) FreeString(text);
+  FreeString(none);
 }
 
 TEST(TextPool, ABlockLastsUntilItsPoolItsTextsAndItsPinsLetGo) {

@@ -111,6 +111,13 @@ std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n);
 std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                                std::int64_t at, std::int64_t* ends);
 
+// The same texts, in the same order, handed to take as the subject's UTF-8 bytes without
+// being converted: null and 0 for an empty one. The bytes stay valid until the regex
+// changes, which take must not do. The number of texts.
+using RegexTextTaker = void (*)(void* context, const char* bytes, std::int64_t length);
+std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                                   RegexTextTaker take, void* context);
+
 // The same for a named group; an unknown or null name reads as "" or 0.
 char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
 std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name);

@@ -26,8 +26,16 @@ class TextPool {
   // As AssignStringRange: variable gets a copy of the length units at text, pooled. A text
   // too long for a block, or any text when no block can be had, goes to the string heap.
   void Assign(StringVar& variable, const char16_t* text, std::int64_t length);
+  // The same for length bytes of UTF-8, decoded as Utf8ToUtf16 does straight into the pool.
+  // The text's length in units.
+  std::int64_t AssignUtf8(StringVar& variable, const char* bytes, std::int64_t length);
 
  private:
+  // Room for a text of at most units units and its terminator, from a new block when the
+  // current one is full; null when the text is too long for a block or no block can be had.
+  char16_t* Room(std::int64_t units);
+  // Hands out the length units at text, which lie in the room just given, to variable.
+  void HandOut(StringVar& variable, char16_t* text, std::int64_t length);
   bool StartBlock();
   void LetGoOfBlock();
 
