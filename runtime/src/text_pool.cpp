@@ -157,7 +157,7 @@ void TextPool::HandOut(StringVar& variable, char16_t* text, std::int64_t length)
   text[length] = 0;
   used_ += 2 * (length + 1);
   ++handedOut_;
-  FreeString(variable);
+  if (variable) FreeString(variable);
   variable = text;
 }
 

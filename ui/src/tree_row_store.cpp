@@ -40,13 +40,15 @@ TreeRowStore::Hold::~Hold() {
   store_.lock_.unlock();
 }
 
-std::unique_lock<std::mutex> TreeRowStore::Lock() const {
+// The helpers that every appended row goes through are inline: for millions of rows the
+// calls cost more than most of them do.
+inline std::unique_lock<std::mutex> TreeRowStore::Lock() const {
   std::unique_lock guard(lock_, std::defer_lock);
   if (heldStore != this) guard.lock();
   return guard;
 }
 
-std::int64_t TreeRowStore::PreviousSiblingFor(std::int64_t level) const {
+inline std::int64_t TreeRowStore::PreviousSiblingFor(std::int64_t level) const {
   if (size_ == 0) return NoRow;
   std::int64_t row = Size() - 1;
   if (level > At(row).depth) return NoRow;
@@ -57,16 +59,21 @@ std::int64_t TreeRowStore::PreviousSiblingFor(std::int64_t level) const {
   return row;
 }
 
-bool TreeRowStore::AddRow(const Row& row) {
-  if (size_ == static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk) {
-    auto chunk = std::unique_ptr<Row[]>(new (std::nothrow) Row[RowsPerChunk]);
-    if (!chunk) return false;
-    WarmPagesAhead(chunk.get(), sizeof(Row) * RowsPerChunk);
-    try {
-      rowChunks_.push_back(std::move(chunk));
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
+bool TreeRowStore::AddChunk() {
+  auto chunk = std::unique_ptr<Row[]>(new (std::nothrow) Row[RowsPerChunk]);
+  if (!chunk) return false;
+  WarmPagesAhead(chunk.get(), sizeof(Row) * RowsPerChunk);
+  try {
+    rowChunks_.push_back(std::move(chunk));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+inline bool TreeRowStore::AddRow(const Row& row) {
+  if (size_ == static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk && !AddChunk()) {
+    return false;
   }
   At(size_++) = row;
   return true;
@@ -74,14 +81,14 @@ bool TreeRowStore::AddRow(const Row& row) {
 
 TreeRowStore::~TreeRowStore() { ReleaseTexts(); }
 
-TreeRowStore::TextPlace TreeRowStore::AddText(std::u16string_view text) {
+inline TreeRowStore::TextPlace TreeRowStore::AddText(std::u16string_view text) {
   if (TextPlace borrowed = BorrowText(text); borrowed.source >= 0) return borrowed;
   return KeepOwnCopy(text);
 }
 
 // A pooled text is shared, not copied; the block being pinned once is enough for every row
 // pointing into it.
-TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text) {
+inline TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text) {
   const auto at = reinterpret_cast<std::uintptr_t>(text.data());
   const char16_t* pinned = pinnedSource_ >= 0 ? pinnedBlocks_.back() : nullptr;
   auto block = reinterpret_cast<std::uintptr_t>(pinned);

@@ -130,10 +130,15 @@ class TreeRowStore {
   std::int64_t ChildAtLocked(std::int64_t parent, std::int64_t index) const;
   std::int64_t Size() const { return size_; }
   bool Valid(std::int64_t row) const { return row >= 0 && row < size_; }
+  // Unsigned, so that the chunk and the place in it are a shift and a mask: a row id here
+  // is never negative, and this runs several times for each row appended.
   Row& At(std::int64_t row) const {
-    return rowChunks_[static_cast<std::size_t>(row / RowsPerChunk)][row % RowsPerChunk];
+    const auto index = static_cast<std::size_t>(row);
+    constexpr auto perChunk = static_cast<std::size_t>(RowsPerChunk);
+    return rowChunks_[index / perChunk][index % perChunk];
   }
   bool AddRow(const Row& row);
+  bool AddChunk();  // room for RowsPerChunk more rows
   // Where a row's text lies: a text source (a chunk of the store's own or a pinned block)
   // and the offset in it. Source -1 when memory ran out.
   struct TextPlace {
