@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/huge_pages.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
@@ -60,10 +59,6 @@ std::int64_t StepLength(const unsigned char* text, std::int64_t i, std::int64_t 
   return step;
 }
 
-// A large text is written once, front to back, right after its allocation, so its first
-// touch of every page is most of the cost; on huge pages that touch is almost free.
-char* AllocateTextBytes(std::size_t size) { return static_cast<char*>(AllocateLargeBlock(size)); }
-
 // Runs step(start, end) over bytes in slices that cut no sequence, with a stop point after
 // each, until step returns false; whether every step returned true.
 template <typename Step>
@@ -101,7 +96,7 @@ Utf8Text ConvertToUtf8(const char16_t* text) {
   std::size_t units = text ? std::char_traits<char16_t>::length(text) : 0;
   std::size_t bytes = MeasureUtf8(text, units);
   Utf8Text result;
-  result.bytes.reset(AllocateTextBytes(bytes + 1));
+  result.bytes.reset(static_cast<char*>(std::malloc(bytes + 1)));
   if (!result.bytes) return result;
   WriteUtf8(text, units, result.bytes.get());
   result.length = static_cast<std::int64_t>(bytes);
@@ -148,7 +143,7 @@ SharedUtf8 ValidUtf8(const SharedUtf8& text) {
   const auto length = static_cast<std::size_t>(text.length);
   if (IsValidInSlices(text.bytes.get(), length)) return text;
   Utf8Text repaired;
-  repaired.bytes.reset(AllocateTextBytes(3 * length + 1));
+  repaired.bytes.reset(static_cast<char*>(std::malloc(3 * length + 1)));
   if (!repaired.bytes) return {};
   repaired.length =
       static_cast<std::int64_t>(RepairInSlices(text.bytes.get(), length, repaired.bytes.get()));

@@ -24,7 +24,6 @@
 #include <new>
 
 #include "file_stream_record.h"
-#include "runtime/huge_pages.h"
 #include "runtime/page_warmer.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
@@ -301,7 +300,6 @@ void CopyUtf16Units(const RawText& raw, std::u16string& text) {
 // never more than the worst case: one UTF-16 unit per byte.
 void Decode(const RawText& raw, std::u16string& text) {
   text.reserve(raw.format == FormatUtf16 ? raw.length / 2 : raw.length);
-  AdviseHugePages(text.data(), static_cast<std::int64_t>(2 * text.capacity()));
   if (raw.format == FormatUtf16) return CopyUtf16Units(raw, text);
   DecodeUnits(raw, text);
 }
@@ -322,7 +320,6 @@ bool ByteArea::Reserve(std::size_t bytes) {
   if (block == MAP_FAILED) return false;
   data_ = static_cast<char*>(block);
   capacity_ = size;
-  AdviseHugePages(data_, static_cast<std::int64_t>(size));
   return true;
 }
 

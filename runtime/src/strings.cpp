@@ -1,6 +1,5 @@
 #include "runtime/strings.h"
 
-#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +12,6 @@
 #include <new>
 #include <string>
 
-#include "runtime/huge_pages.h"
 #include "runtime/text_pool.h"
 #include "runtime/thread_data.h"
 #include "strings_area.h"
@@ -52,7 +50,6 @@ struct StringBuffer {
 void* HeapResize(void* block, std::int64_t bytes) {
   void* resized = std::realloc(block, static_cast<std::size_t>(bytes));
   if (!resized) OutOfStringMemory();
-  AdviseHugePages(resized, static_cast<std::int64_t>(::malloc_usable_size(resized)));
   return resized;
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/huge_pages.h"
 #include "runtime/strings.h"
 #include "strings_area.h"
 
@@ -259,17 +258,8 @@ std::size_t Utf16LengthOf(const char* bytes, std::size_t length) {
   return units;
 }
 
-// Reserving first leaves the new memory untouched, so it can still be given huge pages.
-template <class Container>
-void ReserveLarge(Container& out, std::size_t size) {
-  out.reserve(size);
-  AdviseHugePages(out.data(), static_cast<std::int64_t>(
-                                                   out.capacity() * sizeof(out[0])));
-}
-
 void AppendUtf8(std::u16string_view text, std::string& out) {
   const std::size_t start = out.size();
-  ReserveLarge(out, start + MaxUtf8BytesFor(text.size()));
   out.resize(start + MaxUtf8BytesFor(text.size()));
   out.resize(start + EncodeUtf8(text.data(), text.size(), out.data() + start));
 }
@@ -282,7 +272,6 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 
 void AppendUtf16(std::string_view bytes, std::u16string& out) {
   const std::size_t start = out.size();
-  ReserveLarge(out, start + MaxUtf16UnitsFor(bytes.size()));
   out.resize(start + MaxUtf16UnitsFor(bytes.size()));
   out.resize(start + DecodeUtf8(bytes.data(), bytes.size(), out.data() + start));
 }
