@@ -245,10 +245,10 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
       return Finish(raw, WholeReadEnd::OutOfMemory, length);
     }
     if (!warmed && bytesLeft >= WarmAheadFrom) {
-      // The reads fault in the first half meanwhile.
-      const auto half = static_cast<std::size_t>(total / 2);
+      // All but the chunk read next, which that read faults in itself at once.
+      const std::size_t from = raw.length + ChunkBytes;
       const std::size_t end = std::min(static_cast<std::size_t>(total), raw.bytes.capacity());
-      if (end > half) WarmPagesAhead(raw.bytes.data() + half, end - half);
+      if (end > from) WarmPagesAhead(raw.bytes.data() + from, end - from);
       warmed = true;
     }
     const ssize_t got = ReadWhenReady(descriptor, raw.bytes.data() + raw.length, ChunkBytes);

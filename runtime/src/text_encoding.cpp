@@ -55,31 +55,10 @@ std::size_t Utf8Size(char32_t code) {
   return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
 }
 
-// What a lead byte promises: the number of continuation bytes and the range allowed for
-// the first of them (the narrower ranges exclude overlong forms, surrogates and values
-// above U+10FFFF). continuations 0 marks a byte that can't start a sequence.
-struct LeadRule {
-  int continuations;
-  unsigned char low;
-  unsigned char high;
-  char32_t bits;
-};
-
-LeadRule RuleFor(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF, char32_t{lead} & 0x1F};
-  if (lead == 0xE0) return {2, 0xA0, 0xBF, 0};
-  if (lead == 0xED) return {2, 0x80, 0x9F, 0xD};
-  if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF, char32_t{lead} & 0x0F};
-  if (lead == 0xF0) return {3, 0x90, 0xBF, 0};
-  if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF, char32_t{lead} & 0x07};
-  if (lead == 0xF4) return {3, 0x80, 0x8F, 4};
-  return {0, 0, 0, 0};
-}
-
 // Decodes the sequence at s (below 0x80 excluded), at most available bytes; returns the
 // bytes consumed and stores the code point (U+FFFD for an invalid or cut-off sequence).
 std::size_t DecodeSequence(const unsigned char* s, std::size_t available, char32_t& code) {
-  const LeadRule rule = RuleFor(s[0]);
+  const Utf8LeadRule rule = Utf8RuleFor(s[0]);
   code = Replacement;
   if (rule.continuations == 0) return 1;
   char32_t value = rule.bits;
@@ -180,12 +159,6 @@ bool IsValidUtf8(const char* bytes, std::size_t length) {
     }
   }
   return true;
-}
-
-bool IsValidUtf8Sequence(const char* bytes, std::size_t length) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
-  char32_t code = 0;
-  return length > 0 && DecodeSequence(s, length, code) == length && !WasReplaced(s, length, code);
 }
 
 std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out) {

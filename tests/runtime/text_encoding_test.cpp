@@ -110,6 +110,38 @@ TEST(TextEncoding, RepairingUtf8EqualsDecodingAndEncodingIt) {
   }
 }
 
+// Bytes are one valid sequence exactly when they decode to one character and encoding that
+// gives them back: every lead byte with every second byte, and the third and fourth bytes
+// at the edges of the continuation range.
+TEST(TextEncoding, OneSequenceIsValidExactlyWhenItRoundTripsAsOneCharacter) {
+  const auto roundTrips = [](const std::string& bytes) {
+    const std::u16string decoded = Utf8ToUtf16(bytes);
+    const bool oneCharacter =
+        decoded.size() == 1 || (decoded.size() == 2 && IsHighSurrogate(decoded[0]));
+    return oneCharacter && Utf16ToUtf8(decoded) == bytes;
+  };
+  const unsigned char edges[] = {0x00, 0x7F, 0x80, 0xBF, 0xC0, 0xFF};
+  int checked = 0;
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    for (int second = 0; second <= 0xFF; ++second) {
+      for (const unsigned char third : edges) {
+        for (const unsigned char fourth : edges) {
+          std::string bytes{static_cast<char>(lead), static_cast<char>(second),
+                            static_cast<char>(third), static_cast<char>(fourth)};
+          for (std::size_t length = 1; length <= 4; ++length) {
+            const std::string sequence = bytes.substr(0, length);
+            ASSERT_EQ(IsValidUtf8Sequence(sequence.data(), length), roundTrips(sequence))
+                << std::hex << lead << " " << second << " " << +third << " " << +fourth
+                << " length " << length;
+            ++checked;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(checked, 128 * 256 * 36 * 4);
+}
+
 TEST(TextEncoding, AnsiIsLatin1WithQuestionMarks) {
   EXPECT_EQ(Utf16ToAnsi(u"caf\u00e9"), "caf\xE9");
   EXPECT_EQ(Utf16ToAnsi(u"\u20ac\u00ff"), "?\xFF");

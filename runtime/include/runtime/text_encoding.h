@@ -35,6 +35,28 @@ constexpr int Utf8LengthAnnounced(unsigned char lead) {
   return 0;
 }
 
+// What a lead byte promises: the number of continuation bytes and the range allowed for
+// the first of them (the narrower ranges exclude overlong forms, surrogates and values
+// above U+10FFFF), with the value bits the lead carries. continuations 0 marks a byte that
+// can't start a sequence.
+struct Utf8LeadRule {
+  int continuations;
+  unsigned char low;
+  unsigned char high;
+  char32_t bits;
+};
+
+constexpr Utf8LeadRule Utf8RuleFor(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF, char32_t{lead} & 0x1F};
+  if (lead == 0xE0) return {2, 0xA0, 0xBF, 0};
+  if (lead == 0xED) return {2, 0x80, 0x9F, 0xD};
+  if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF, char32_t{lead} & 0x0F};
+  if (lead == 0xF0) return {3, 0x90, 0xBF, 0};
+  if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF, char32_t{lead} & 0x07};
+  if (lead == 0xF4) return {3, 0x80, 0x8F, 4};
+  return {0, 0, 0, 0};
+}
+
 // Worst-case output sizes of the raw forms.
 constexpr std::size_t MaxUtf8BytesFor(std::size_t utf16Units) { return 3 * utf16Units; }
 constexpr std::size_t MaxUtf16UnitsFor(std::size_t utf8Bytes) { return utf8Bytes; }
@@ -48,7 +70,18 @@ std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out);  /
 // Whether DecodeUtf8 takes bytes as they are, without a single replacement.
 bool IsValidUtf8(const char* bytes, std::size_t length);
 // The same for exactly one sequence of length bytes that starts with a byte above 0x7F.
-bool IsValidUtf8Sequence(const char* bytes, std::size_t length);
+// Inline, as a whole read checks every multi-byte sequence of a file with it.
+inline bool IsValidUtf8Sequence(const char* bytes, std::size_t length) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
+  if (length < 2) return false;
+  const Utf8LeadRule rule = Utf8RuleFor(s[0]);
+  if (length != static_cast<std::size_t>(rule.continuations) + 1) return false;
+  if (s[1] < rule.low || s[1] > rule.high) return false;
+  for (std::size_t k = 2; k < length; ++k) {
+    if (!IsUtf8Continuation(s[k])) return false;
+  }
+  return true;
+}
 // bytes with every sequence that DecodeUtf8 replaces written as U+FFFD (EF BF BD), so that
 // the result is what encoding the decoded text gives; out holds 3 * length bytes.
 std::size_t RepairUtf8(const char* bytes, std::size_t length, char* out);
