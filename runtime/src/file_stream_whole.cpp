@@ -37,6 +37,8 @@ constexpr std::size_t ChunkBytes = std::size_t{4} << 20;
 constexpr std::size_t FirstAreaBytes = std::size_t{64} << 20;  // address space only
 // Below this a read is over before another thread would help it.
 constexpr std::int64_t WarmAheadFrom = std::int64_t{16} << 20;
+// From this size an area is unmapped on the warmer's thread (see ~ByteArea).
+constexpr std::size_t LargeAreaBytes = std::size_t{64} << 20;
 constexpr int WaitStepMilliseconds = 20;
 constexpr std::uint64_t HighBits = 0x8080808080808080ull;
 constexpr std::uint64_t LowBits = 0x0101010101010101ull;
@@ -307,7 +309,14 @@ void Decode(const RawText& raw, std::u16string& text) {
 }  // namespace
 
 ByteArea::~ByteArea() {
-  if (data_) ::munmap(data_, capacity_);
+  if (!data_) return;
+  // A large input's area goes back on the warmer's thread: a worker stopped while reading
+  // ends at once.
+  if (capacity_ >= LargeAreaBytes) {
+    GiveBackMappingSoon(data_, capacity_);
+  } else {
+    ::munmap(data_, capacity_);
+  }
 }
 
 bool ByteArea::Reserve(std::size_t bytes) {

@@ -1,9 +1,11 @@
 #include "runtime/page_warmer.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -29,6 +31,7 @@ std::uintptr_t PageBytes() {
 struct Range {
   char* start;
   std::size_t bytes;
+  bool giveBack;  // unmap it, rather than fault it in
 };
 
 struct Warmer {
@@ -36,7 +39,11 @@ struct Warmer {
   std::condition_variable requested;
   std::deque<Range> waiting;
   bool started = false;
-  bool unavailable = false;  // no thread could be had, or the system lacks the advice
+  bool noThread = false;    // no thread could be had
+  bool cannotWarm = false;  // the system lacks the advice
+  // Give-backs waiting: a range being warmed is left as soon as one comes, as its area may
+  // be the one going.
+  std::atomic<int> givingBack{0};
 };
 
 // Never destroyed, as its thread never ends: a thread may still ask for warming while
@@ -47,9 +54,11 @@ Warmer& TheWarmer() {
   return *warmer;
 }
 
-// Faults in range in steps; false when the system can't do it at all.
-bool FaultIn(Range range) {
+// Faults in range in steps, until a give-back waits; false when the system can't do it at
+// all.
+bool FaultIn(Range range, const Warmer& warmer) {
   for (std::size_t done = 0; done < range.bytes; done += StepBytes) {
+    if (warmer.givingBack.load(std::memory_order_relaxed) > 0) return true;
     const std::size_t step = std::min(StepBytes, range.bytes - done);
     if (::madvise(range.start + done, step, MADV_POPULATE_WRITE) == 0) continue;
     // A range given back meanwhile ends the request, an unknown advice the warming.
@@ -59,28 +68,36 @@ bool FaultIn(Range range) {
 }
 
 void WarmForever(Warmer& warmer) {
+  // Named, so that tools and the benches can tell it from the threads that come and go.
+  ::pthread_setname_np(::pthread_self(), "page warmer");
   for (;;) {
     std::unique_lock lock(warmer.lock);
     warmer.requested.wait(lock, [&] { return !warmer.waiting.empty(); });
     const Range range = warmer.waiting.front();
     warmer.waiting.pop_front();
     lock.unlock();
-    if (!FaultIn(range)) {
+    if (range.giveBack) {
+      ::munmap(range.start, range.bytes);
+      warmer.givingBack.fetch_sub(1, std::memory_order_relaxed);
+    } else if (!FaultIn(range, warmer)) {
       lock.lock();
-      warmer.unavailable = true;
-      warmer.waiting.clear();
-      return;
+      warmer.cannotWarm = true;
+      std::erase_if(warmer.waiting, [](const Range& waiting) { return !waiting.giveBack; });
     }
   }
 }
 
-bool StartWarmer(Warmer& warmer) {
-  try {
-    std::thread(WarmForever, std::ref(warmer)).detach();
-  } catch (const std::system_error&) {
-    return false;
+// The warmer's thread, started on first use; false when there is none. Under its lock.
+bool HasThread(Warmer& warmer) {
+  if (!warmer.started) {
+    warmer.started = true;
+    try {
+      std::thread(WarmForever, std::ref(warmer)).detach();
+    } catch (const std::system_error&) {
+      warmer.noThread = true;
+    }
   }
-  return true;
+  return !warmer.noThread;
 }
 
 }  // namespace
@@ -96,18 +113,35 @@ void WarmPagesAhead(void* block, std::size_t bytes) {
   if (end <= first) return;
   Warmer& warmer = TheWarmer();
   std::lock_guard guard(warmer.lock);
-  if (warmer.unavailable || warmer.waiting.size() >= MostWaiting) return;
-  if (!warmer.started) {
-    warmer.started = true;
-    if (!StartWarmer(warmer)) {
-      warmer.unavailable = true;
-      return;
-    }
-  }
+  if (warmer.cannotWarm || warmer.waiting.size() >= MostWaiting || !HasThread(warmer)) return;
   try {
-    warmer.waiting.push_back({reinterpret_cast<char*>(first), end - first});
+    warmer.waiting.push_back({reinterpret_cast<char*>(first), end - first, false});
   } catch (const std::bad_alloc&) {
     return;
   }
   warmer.requested.notify_one();
+}
+
+void GiveBackMappingSoon(void* mapping, std::size_t bytes) {
+  if (!mapping) return;
+  auto* start = static_cast<char*>(mapping);
+  Warmer& warmer = TheWarmer();
+  {
+    std::lock_guard guard(warmer.lock);
+    // Warming what goes is wasted work: those requests go, and the give-back comes first.
+    std::erase_if(warmer.waiting, [&](const Range& waiting) {
+      return !waiting.giveBack && waiting.start < start + bytes &&
+             start < waiting.start + waiting.bytes;
+    });
+    try {
+      if (HasThread(warmer)) {
+        warmer.waiting.push_front({start, bytes, true});
+        warmer.givingBack.fetch_add(1, std::memory_order_relaxed);
+        warmer.requested.notify_one();
+        return;
+      }
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  ::munmap(mapping, bytes);
 }

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -43,6 +44,27 @@ TEST(PageWarmer, AWarmedBlockIsFaultedInAndKeepsWhatItHolds) {
   EXPECT_STREQ(block + 100, "kept");
   EXPECT_STREQ(block + bytes / 2, "also kept");
   ::munmap(mapped, bytes);
+}
+
+// A mapping given back soon is unmapped by the warmer's thread, filled pages and all.
+TEST(PageWarmer, AMappingGivenBackIsUnmappedOnTheWarmersThread) {
+  const std::size_t bytes = std::size_t{32} << 20;
+  const auto unmapped = [](void* start, std::size_t size) {
+    unsigned char resident = 0;
+    return ::mincore(start, 1, &resident) != 0 && errno == ENOMEM &&
+           ::mincore(static_cast<char*>(start) + size - 1, 1, &resident) != 0;
+  };
+  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                        -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  std::memset(mapped, 1, bytes);
+  GiveBackMappingSoon(mapped, bytes);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!unmapped(mapped, bytes) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(unmapped(mapped, bytes));
+  GiveBackMappingSoon(nullptr, bytes);  // nothing to give back
 }
 
 }  // namespace

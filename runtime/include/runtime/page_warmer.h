@@ -9,3 +9,8 @@
 #include <cstddef>
 
 void WarmPagesAhead(void* block, std::size_t bytes);
+
+// Unmaps the mapping of bytes at mapping on the same thread, soon, rather than on the
+// caller's: unmapping a large mapping of small pages takes its time (100 ms for 1 GB), which
+// a thread that is being stopped must not spend. Done at once where there is no thread.
+void GiveBackMappingSoon(void* mapping, std::size_t bytes);
