@@ -311,8 +311,8 @@ void Decode(const RawText& raw, std::u16string& text) {
 ByteArea::~ByteArea() {
   if (!data_) return;
   // A large input's area goes back on the warmer's thread: a worker stopped while reading
-  // ends at once.
-  if (capacity_ >= LargeAreaBytes) {
+  // ends at once. Only the pages used cost time to unmap; the rest is address space.
+  if (reserved_ >= LargeAreaBytes) {
     GiveBackMappingSoon(data_, capacity_);
   } else {
     ::munmap(data_, capacity_);
@@ -320,6 +320,7 @@ ByteArea::~ByteArea() {
 }
 
 bool ByteArea::Reserve(std::size_t bytes) {
+  reserved_ = std::max(reserved_, bytes);
   if (bytes <= capacity_) return true;
   // Doubling the address range costs nothing: pages are used only once written.
   const std::size_t size = PageRounded(std::max({bytes, 2 * capacity_, FirstAreaBytes}));

@@ -26,6 +26,7 @@ class ByteArea {
  private:
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
+  std::size_t reserved_ = 0;  // the most asked for: no byte past it was ever touched
 };
 
 // The raw units of a text, before decoding.
