@@ -178,10 +178,9 @@ std::int64_t TextPool::AssignUtf8(StringVar& variable, const char* bytes, std::i
   if (!decoded) {
     // Through the temporary area to the string heap, as a text too long for the pool goes.
     const std::int64_t at = TempPosition();
-    const char16_t* text = Utf8ToTempString(bytes, length, at);
+    Utf8ToTempString(bytes, length, at);
     const std::int64_t units = (TempPosition() - at) / 2;
-    AssignStringRange(variable, text, units);
-    SetTempPosition(at);
+    AssignFromTemp(variable, at);
     return units;
   }
   const auto units = static_cast<std::int64_t>(
