@@ -6,6 +6,7 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QAbstractItemView>
 #include <QPlainTextEdit>
 #include <QUrl>
 
@@ -252,6 +253,49 @@ TEST_F(CommandTest, ReadingTheResultListDuringAnEvaluationKeepsMatchOrder) {
   for (int number = 0; number < 200000; ++number) {
     ASSERT_EQ(Narrow(records[number].m), std::to_string(number)) << "record " << number;
   }
+}
+
+// Clearing a result of more than 100,000 shown rows puts a fresh view in the tree's place;
+// the rows of the next evaluation must reach that view, and nothing may ask the old one.
+TEST_F(CommandTest, ScrollingThroughABigResultAndEvaluatingAgainFeedsTheFreshView) {
+  constexpr int Lines = 40000;  // 120,000 rows: a match and its two groups a line
+  std::string lines;
+  for (int line = 0; line < Lines; ++line) {
+    lines += "user" + std::to_string(line) + "@host" + std::to_string(line % 97) + ".org\n";
+  }
+  TemporaryFolder folder;
+  const std::u16string input = u"<file://" + folder.Write("addresses.txt", lines) + u">";
+  const auto shownMatches = [] {
+    return qobject_cast<QAbstractItemView*>(WidgetOf(evaluator::ResultsTree))->model()->rowCount({});
+  };
+  const auto pressCtrlEndUntilAllShown = [&] {
+    for (int presses = 0; presses < 100 && shownMatches() < Lines; ++presses) {
+      Press(Qt::Key_End, Qt::ControlModifier);
+      RunLoopUntil([] { return HasQueuedEvent() == 0; });
+    }
+  };
+  Evaluate(u"(\\w+)@([\\w.]+)", input);
+  ASSERT_EQ(UiCountItems(evaluator::ResultsTree), 3 * Lines);
+  Press(Qt::Key_R, Qt::AltModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(UiFocusedGadget(), evaluator::ResultsTree);
+  pressCtrlEndUntilAllShown();
+  ASSERT_EQ(shownMatches(), Lines);
+
+  Press(Qt::Key_S, Qt::AltModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(UiFocusedGadget(), evaluator::InputField);
+  Press(Qt::Key_Return);
+  ASSERT_TRUE(RunLoopUntilWorkerDone());
+  EXPECT_EQ(UiCountItems(evaluator::ResultsTree), 3 * Lines);
+  EXPECT_EQ(UiFocusedGadget(), evaluator::ResultsTree);
+  EXPECT_LT(shownMatches(), Lines);  // the fresh view is shown a first step only
+  pressCtrlEndUntilAllShown();
+  EXPECT_EQ(shownMatches(), Lines);
+  Press(Qt::Key_End, Qt::ControlModifier);  // the last press showed more than it selected
+  EXPECT_EQ(std::u16string(UiGetText(evaluator::ResultsTree)),
+            u"user" + QString::number(Lines - 1).toStdU16String() + u"@host" +
+                QString::number((Lines - 1) % 97).toStdU16String() + u".org");
 }
 
 TEST_F(CommandTest, ClosingTheWindowEndsTheLoopAndLeavesTheWindowOpen) {

@@ -242,6 +242,18 @@ TEST_F(GadgetTest, ClearingABigTreeLeavesAWorkingTreeInItsPlace) {
   UiSetState(Results, 0);
   EXPECT_EQ(Text(UiGetText(Results)), u"after");
   EXPECT_EQ(TreeView()->model()->rowCount({}), 1);
+  // The fresh view is fed in steps as the user reaches its end, as the first one was.
+  constexpr int More = 3 * static_cast<int>(TreeModel::FetchStep);
+  for (int row = 0; row < More; ++row) UiAddItem(Results, -1, u"r");
+  QAbstractItemModel* model = TreeView()->model();
+  ASSERT_TRUE(ProcessUntil([&] { return model->rowCount({}) > 1 && !model->canFetchMore({}); }));
+  const int shown = model->rowCount({});
+  EXPECT_LT(shown, More + 1);
+  for (int presses = 0; presses < 10 && model->rowCount({}) < More + 1; ++presses) {
+    QTest::keyClick(TreeView(), Qt::Key_End, Qt::ControlModifier);
+    ProcessUntil([] { return false; }, 20);
+  }
+  EXPECT_EQ(model->rowCount({}), More + 1);
 }
 
 }  // namespace

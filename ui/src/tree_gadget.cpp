@@ -52,12 +52,14 @@ class TreeGadget : public Gadget {
   TreeGadget(ObjectNumber number, const GadgetPlace& place, QTreeView* view,
              std::shared_ptr<TreeShared> rows)
       : Gadget(number, place.window, view),
-        view_(view),
         rows_(std::move(rows)),
         model_(std::make_unique<TreeModel>(rows_)) {
     view->setModel(model_.get());
-    model_->SetAtEndQuery([view] {
-      const QScrollBar* bar = view->verticalScrollBar();
+    // Asks whichever view the gadget has when the question comes: a big clear replaces it.
+    model_->SetAtEndQuery([this] {
+      const QTreeView* shown = View();
+      if (!shown) return false;
+      const QScrollBar* bar = shown->verticalScrollBar();
       return bar->value() >= bar->maximum() - bar->pageStep();
     });
     ui_objects::RegisterTreeRows(number, rows_);
@@ -75,21 +77,22 @@ class TreeGadget : public Gadget {
   void ClearItems() override {
     const bool big = model_->Published() > ViewRebuildRows;
     model_->Clear();
-    if (big && Widget()) RebuildView();
+    if (big && View()) RebuildView();
   }
   std::int64_t GetState() override { return SelectedRow(); }
 
   // Row index counts rows in the order they were added, published to the view or not.
   void SetState(std::int64_t index) override {
-    if (!Widget()) return;
+    QTreeView* view = View();
+    if (!view) return;
     if (index < 0 || index >= rows_->store.Count()) {
-      view_->selectionModel()->clear();
+      view->selectionModel()->clear();
       return;
     }
     if (index >= model_->Published()) model_->FetchThrough(index);
     const QModelIndex row = model_->IndexOfRow(index);
-    view_->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
-    view_->scrollTo(row);  // opens the collapsed parents on the way
+    view->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+    view->scrollTo(row);  // opens the collapsed parents on the way
   }
 
   QString GetText() override {
@@ -103,19 +106,22 @@ class TreeGadget : public Gadget {
   static constexpr std::int64_t ViewRebuildRows = 100000;
 
   void RebuildView() {
-    QTreeView* fresh = NewTreeView(rows_, Widget()->parentWidget());
+    QTreeView* fresh = NewTreeView(rows_, View()->parentWidget());
     fresh->setModel(model_.get());
     ReplaceWidget(fresh);
-    view_ = fresh;
   }
 
+  // The view is looked up at each use, never kept: a big clear replaces it, and Qt destroys
+  // it with its tab.
+  QTreeView* View() const { return static_cast<QTreeView*>(Widget()); }
+
   std::int64_t SelectedRow() const {
-    if (!Widget()) return -1;
-    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
+    const QTreeView* view = View();
+    if (!view) return -1;
+    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
     return selected.isEmpty() ? -1 : TreeModel::RowOf(selected.first());
   }
 
-  QTreeView* view_;
   std::shared_ptr<TreeShared> rows_;
   std::unique_ptr<TreeModel> model_;
 };
