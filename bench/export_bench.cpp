@@ -7,8 +7,11 @@
 // Prints the evaluation's wall time and match count, then for each button the time from
 // the click until the message box, the box's text, the size of the written file, the peak
 // resident memory the export added (VmHWM is reset to the resident size before each
-// click, so the peak belongs to that export alone) and how much resident memory stayed
-// once the box was shown. The files are removed at the end unless "keep" is given.
+// click, so the peak belongs to that export alone), how much resident memory stayed
+// once the box was shown, and the longest stall: the longest time between the click and
+// the box during which the window handled none of its events (a timer on the window's
+// thread, due every millisecond, notes the gaps between its ticks). The files are removed
+// at the end unless "keep" is given.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +23,9 @@
 #include <QAbstractButton>
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 #include <QtGlobal>
+#include <algorithm>
 
 #include "app/evaluator.h"
 #include "proc_status.h"
@@ -102,21 +107,47 @@ void Click(std::int64_t gadget) {
   }
 }
 
+// The longest gap between two ticks of a timer on the window's thread, the last gap
+// ending when the box is shown.
+class StallWatch {
+ public:
+  StallWatch() : last_(Clock::now()) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Note(Clock::now()); });
+    timer_.start(1);
+  }
+  double LongestMilliseconds(Clock::time_point end) {
+    Note(end);
+    return std::chrono::duration<double, std::milli>(longest_).count();
+  }
+
+ private:
+  void Note(Clock::time_point now) {
+    longest_ = std::max(longest_, now - last_);
+    last_ = now;
+  }
+  QTimer timer_;
+  Clock::time_point last_;
+  Clock::duration longest_{};
+};
+
 void MeasureExport(const ExportButton& button, const std::filesystem::path& folder) {
   const std::filesystem::path target = folder / button.fileName;
   Seen() = SeamRecord{QString::fromStdString(target.string()).toStdU16String(), {}, {}};
   const bool peakReset = ResetPeakResident();
   const long residentBefore = StatusKiB("VmRSS:");
   const Clock::time_point start = Clock::now();
+  StallWatch stalls;
   Click(button.gadget);
   while (!Seen().boxShownAt) evaluator::HandleEvent(UiWaitEvent());
   const double seconds = std::chrono::duration<double>(*Seen().boxShownAt - start).count();
+  const double stall = stalls.LongestMilliseconds(*Seen().boxShownAt);
   const long peak = StatusKiB("VmHWM:");
   const long residentAfter = StatusKiB("VmRSS:");
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(target, error);
-  std::printf("%-8s %7.3f s  %10llu bytes  peak_added %7ld KiB%s  rss_kept %7ld KiB  box \"%s\"\n",
-              button.name, seconds, error ? 0ull : static_cast<unsigned long long>(size),
+  std::printf("%-8s %7.3f s  longest_stall %7.1f ms  %10llu bytes  peak_added %7ld KiB%s  "
+              "rss_kept %7ld KiB  box \"%s\"\n",
+              button.name, seconds, stall, error ? 0ull : static_cast<unsigned long long>(size),
               peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
               residentAfter - residentBefore,
               QString::fromStdU16String(Seen().boxText).toUtf8().constData());

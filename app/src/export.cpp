@@ -1,17 +1,21 @@
 #include "export.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "app/evaluator.h"
 #include "json/json.h"
+#include "messages.h"
 #include "records/match_record.h"
 #include "replacing_file.h"
 #include "runtime/file_stream.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "state.h"
+#include "threads/threads.h"
 #include "ui/ui.h"
 #include "xml_export.h"
 
@@ -84,6 +88,10 @@ class BlockWriter {
 
 std::u16string_view TextOf(const char16_t* text) { return text ? text : u""; }
 
+std::u16string QuantityOf(std::int64_t records) {
+  return DecimalText(records) + (records == 1 ? u" match" : u" matches");
+}
+
 // The match section, the section break, then the group section; every text is followed by
 // the separator and nothing is quoted.
 void WriteDelimited(const RecordList& results, std::u16string_view separator, ReplacingFile& file) {
@@ -102,19 +110,27 @@ void WriteDelimited(const RecordList& results, std::u16string_view separator, Re
   }
 }
 
+// What an export took from the result list: its records, and whether an evaluation was
+// still adding to them, which makes the file a part of the result.
+struct Taken {
+  std::int64_t records = 0;
+  bool evaluationRunning = false;
+};
+
 // The worker appends under the list's lock and puts its cursor back at the end itself, so
 // a walk under the lock sees whole records only. The documents copy what they take, so
 // the lock is held only while they take it.
 template <typename Read>
-void WithResults(Read read) {
+Taken WithResults(Read read) {
   ApplicationState& state = State();
   std::lock_guard guard(state.resultListLock);
   read(state.resultList);
+  return {ListCount(state.resultList), ThreadIsRunning(state.workerThread) != 0};
 }
 
-void WriteJson(ReplacingFile& file) {
+Taken WriteJson(ReplacingFile& file) {
   const ObjectNumber document = JsonCreate(AnyHandle, 0);
-  WithResults([&](const RecordList* results) {
+  const Taken taken = WithResults([&](const RecordList* results) {
     JsonInsertList(JsonRoot(document), results, MatchStructDescriptor.data());
   });
   // The text is written from where it was composed, in the string buffer, and the
@@ -123,25 +139,57 @@ void WriteJson(ReplacingFile& file) {
   BlockWriter(file).Append(JsonCompose(document, JsonPrettyPrint, at));
   ReturnEmptyTemp(at);
   JsonFree(document);
+  return taken;
 }
 
-void WriteXml(ReplacingFile& file) {
+Taken WriteXml(ReplacingFile& file) {
   XmlExport document;
-  WithResults([&](const RecordList* results) { document.Insert(results); });
+  const Taken taken = WithResults([&](const RecordList* results) { document.Insert(results); });
   BlockWriter writer(file);
   document.Compose([&](std::u16string_view piece) { writer.Append(piece); });
+  return taken;
 }
 
-void WriteBody(std::int64_t gadget, ReplacingFile& file) {
+Taken WriteBody(std::int64_t gadget, ReplacingFile& file) {
   const ExportFormat format = FormatOf(gadget);
   if (format.separator) {
-    WithResults([&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
-  } else if (gadget == ExportJsonButton) {
-    WriteJson(file);
-  } else {
-    WriteXml(file);
+    return WithResults(
+        [&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
   }
+  return gadget == ExportJsonButton ? WriteJson(file) : WriteXml(file);
 }
+
+// The program's sentence, then the reason when there is one.
+std::u16string WithReason(std::u16string_view message, const std::u16string& reason) {
+  std::u16string text(message);
+  if (!reason.empty()) text += u"\n\n" + reason;
+  return text;
+}
+
+// The file is written on a thread of its own, so that the window keeps painting and taking
+// input through an export of millions of records.
+class ExportJob {
+ public:
+  explicit ExportJob(std::int64_t gadget) : gadget_(gadget) {}
+  ReplacingFile& File() { return file_; }
+  void Run() {
+    EnsureStringBuffer();
+    taken_ = WriteBody(gadget_, file_);
+    committed_ = file_.Commit();
+    done_.store(true, std::memory_order_release);
+  }
+  bool Done() const { return done_.load(std::memory_order_acquire); }
+  // Read once Done holds.
+  bool Committed() const { return committed_; }
+  const Taken& TakenFromResults() const { return taken_; }
+
+ private:
+  const std::int64_t gadget_;
+  ReplacingFile file_;
+  Taken taken_;
+  bool committed_ = false;
+  std::atomic<bool> done_{false};
+};
 
 bool HasResults() {
   ApplicationState& state = State();
@@ -161,16 +209,27 @@ void Export(std::int64_t gadget) {
   if (!HasResults()) return;
   const std::u16string path = UiAskSaveFile(u"export to", ChooserDefault(gadget).c_str(), u"", 0);
   if (path.empty()) return;
-  ReplacingFile file;
-  if (!file.Open(path, ExportStream)) {
-    UiMessageBox(u"error", u"Can't write to the file.", IconError);
+  const auto job = std::make_shared<ExportJob>(gadget);
+  if (!job->File().Open(path, ExportStream)) {
+    UiMessageBox(u"error", WithReason(u"Can't write to the file.", job->File().Reason()).c_str(),
+                 IconError);
     return;
   }
-  WriteBody(gadget, file);
-  if (file.Commit()) {
-    UiMessageBox(u"done", u"Export successful.", IconInformation);
+  if (ThreadRunShared<&ExportJob::Run>(job) == 0) job->Run();
+  // What the user does meanwhile, closing the window included, waits in the event queue
+  // and is handled once the box below has been answered.
+  UiKeepAnsweringUntil([&job] { return job->Done(); });
+  const Taken& taken = job->TakenFromResults();
+  if (!job->Committed()) {
+    UiMessageBox(u"Error", WithReason(u"Error writing to the file.", job->File().Reason()).c_str(),
+                 IconError);
+  } else if (taken.evaluationRunning) {
+    const std::u16string partial =
+        u"Export successful.\n\nThe evaluation is still running: the file holds the " +
+        QuantityOf(taken.records) + u" found so far, not the whole result.";
+    UiMessageBox(u"done", partial.c_str(), IconWarning);
   } else {
-    UiMessageBox(u"Error", u"Error writing to the file.", IconError);
+    UiMessageBox(u"done", u"Export successful.", IconInformation);
   }
 }
 

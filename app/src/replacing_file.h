@@ -12,22 +12,35 @@ namespace evaluator {
 
 class ReplacingFile {
  public:
+  ReplacingFile() = default;
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  ~ReplacingFile();
+
   // Opens the temporary file as text stream `stream` (UTF-8). False when it can't be made.
   bool Open(const std::u16string& targetPath, ObjectNumber stream);
-  // Appends text; a failure shows up in Commit.
+  // Appends text; a failure shows up in Commit, and nothing more is written after it.
   void Write(const char16_t* text);
   // Flushes, checks that every byte arrived, syncs and renames over the target.
   bool Commit();
-  ~ReplacingFile();
+  // Why Open or Commit failed, as a sentence for the user; empty when there is no more to
+  // say than that it failed.
+  const std::u16string& Reason() const { return reason_; }
 
  private:
+  void Fail(int error);
   void Discard();
 
   ObjectNumber stream_ = 0;
   std::string targetPath_;
   std::string temporaryPath_;
+  // The temporary file as made, kept open so that its data is synced through a descriptor
+  // that was open while it was written, and so sees every write-back error.
+  int descriptor_ = -1;
   std::int64_t bytesWritten_ = 0;
   bool open_ = false;
+  bool failed_ = false;
+  std::u16string reason_;
 };
 
 }  // namespace evaluator

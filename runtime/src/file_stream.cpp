@@ -44,13 +44,19 @@ std::int64_t ReadFully(int descriptor, void* destination, std::int64_t n) {
   return total;
 }
 
-std::int64_t WriteFully(int descriptor, const void* source, std::int64_t n) {
+// A write that falls short (a full disk, a file-size limit) leaves the file with a hole in
+// what the caller meant to write: the first reason is kept for whoever checks the file.
+std::int64_t WriteFully(FileStream& stream, const void* source, std::int64_t n) {
   const auto* in = static_cast<const std::byte*>(source);
   std::int64_t total = 0;
   while (total < n) {
-    const ssize_t put = ::write(descriptor, in + total, static_cast<std::size_t>(n - total));
+    const ssize_t put =
+        ::write(Descriptor(stream), in + total, static_cast<std::size_t>(n - total));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
+    if (put <= 0) {
+      if (stream.writeError == 0) stream.writeError = put < 0 ? errno : EIO;
+      break;
+    }
     total += put;
   }
   return total;
@@ -135,7 +141,7 @@ void UnreadBytes(FileStream& stream, std::int64_t n) {
 
 std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t n) {
   if (stream.readOnly || n <= 0) return 0;
-  if (!stream.buffer) return WriteFully(Descriptor(stream), source, n);
+  if (!stream.buffer) return WriteFully(stream, source, n);
   SwitchToWriting(stream);
   if (stream.bufferCount > n) {
     std::memcpy(stream.buffer + (stream.bufferSize - stream.bufferCount), source,
@@ -143,8 +149,10 @@ std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t 
     stream.bufferCount -= static_cast<std::int32_t>(n);
     return n;
   }
-  FlushStream(stream);
-  if (n >= stream.bufferSize) return WriteFully(Descriptor(stream), source, n);
+  // Bytes accepted earlier are lost when the flush fails: these are not taken either, so
+  // that the count tells the caller something went wrong.
+  if (!FlushStream(stream)) return 0;
+  if (n >= stream.bufferSize) return WriteFully(stream, source, n);
   std::memcpy(stream.buffer, source, static_cast<std::size_t>(n));
   stream.bufferCount -= static_cast<std::int32_t>(n);
   return n;
@@ -156,11 +164,11 @@ std::int64_t TakeReadAhead(FileStream& stream, char* destination) {
   return TakeFromBuffer(stream, reinterpret_cast<std::byte*>(destination), stream.bufferCount);
 }
 
-std::int64_t FlushStream(FileStream& stream) {
-  if (!stream.buffer || stream.bufferMode != 0) return 0;
+bool FlushStream(FileStream& stream) {
+  if (!stream.buffer || stream.bufferMode != 0) return true;
   const std::int64_t pending = stream.bufferSize - stream.bufferCount;
   stream.bufferCount = stream.bufferSize;
-  return pending > 0 ? WriteFully(Descriptor(stream), stream.buffer, pending) : 0;
+  return pending <= 0 || WriteFully(stream, stream.buffer, pending) == pending;
 }
 
 std::int32_t EffectiveFormat(const FileStream& stream, std::int32_t flags) {
@@ -245,6 +253,7 @@ void FillRecord(FileStream& stream, int descriptor, std::int32_t flags, OpenMode
   stream.bufferMode = 1;
   stream.textFormat = (flags & FormatMask) != 0 ? (flags & FormatMask) : FormatUtf8;
   stream.readOnly = mode == OpenMode::Read ? 1 : 0;
+  stream.writeError = 0;
 }
 
 // The open itself runs outside any SharedChangeScope: on a slow or hung file system it can
@@ -320,6 +329,12 @@ std::int64_t StreamLength(ObjectNumber number) {
   struct stat status {};
   if (::fstat(Descriptor(*stream), &status) != 0) return -1;
   return status.st_size;
+}
+
+int StreamWriteError(ObjectNumber number) {
+  SharedChangeScope change;
+  FileStream* stream = LookupStream(number);
+  return stream ? stream->writeError : -1;
 }
 
 int IsFileStream(ObjectNumber number) { return IsObject(FileTable(), number) ? 1 : 0; }

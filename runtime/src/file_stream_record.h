@@ -20,6 +20,7 @@ struct FileStream {
   std::int32_t bufferMode;   // 1: read-ahead (or nothing); 0: pending writes
   std::int32_t textFormat;
   std::int32_t readOnly;
+  std::int32_t writeError;  // the system's error number of the first write that fell short
 };
 
 namespace file_stream_detail {
@@ -33,10 +34,12 @@ std::int64_t BufferedRead(FileStream& stream, void* destination, std::int64_t n)
 // Puts the last bytes read back, so that the next read delivers them again.
 void UnreadBytes(FileStream& stream, std::int64_t n);
 
-// Bytes written or buffered; 0 on a read-only stream.
+// Bytes written or buffered; 0 on a read-only stream. Fewer than n, or 0 when the
+// pending bytes before them could not be written, leave the reason in writeError.
 std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t n);
 
-std::int64_t FlushStream(FileStream& stream);
+// Writes the pending bytes; false when some did not reach the file (see writeError).
+bool FlushStream(FileStream& stream);
 
 // Moves the read-ahead bytes not yet consumed to destination (room for the buffer size),
 // flushing pending writes first; returns how many there were.

@@ -2,10 +2,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+#include <QTimer>
 #include <QXmlStreamReader>
 #include <filesystem>
 #include <fstream>
@@ -130,27 +133,67 @@ TEST_F(ExportTest, AFileThatCantBeCreatedIsReported) {
   ExpectBox(u"error", u"Can't write to the file.", MessageIcon::Error);
 }
 
+// A file-size limit for as long as it lives: writes beyond it fail as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : previousHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int);
+};
+
+// The small export stays in the stream's buffer until the last flush, which fails.
 TEST_F(ExportTest, AFailedWriteKeepsTheOldFileAndIsReported) {
   EvaluateTwoRecords();
   TemporaryFolder folder;
   const std::u16string target = folder.Write("kept.txt", "old contents");
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit tiny = saved;
-  tiny.rlim_cur = 4;  // smaller than the export, as a full disk would be
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  ClickExport(evaluator::ExportCommaButton, target);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  ExpectBox(u"Error", u"Error writing to the file.", MessageIcon::Error);
+  {
+    const FileSizeLimit limit(4);  // smaller than the export, as a full disk would be
+    ClickExport(evaluator::ExportCommaButton, target);
+  }
+  ExpectBox(u"Error", u"Error writing to the file.\n\nFile too large.", MessageIcon::Error);
   EXPECT_EQ(ReadBytes(target), "old contents");
   EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 1u);
+}
+
+// A disk that fills part way through a large export: the write that falls short fails the
+// export in every format, however many bytes the system took before it.
+TEST_F(ExportTest, AWriteThatFallsShortInALargeExportKeepsTheOldFile) {
+  std::u16string input;
+  for (int repeat = 0; repeat < 20000; ++repeat) input += u"xy ";
+  Evaluate(u"x(y)", input);
+  TemporaryFolder folder;
+  const std::u16string target = folder.Write("kept.txt", "old contents");
+  for (const std::int64_t button :
+       {evaluator::ExportCommaButton, evaluator::ExportJsonButton, evaluator::ExportXmlButton}) {
+    Modal().boxes.clear();
+    {
+      const FileSizeLimit limit(16384);
+      ClickExport(button, target);
+    }
+    ExpectBox(u"Error", u"Error writing to the file.\n\nFile too large.", MessageIcon::Error);
+    EXPECT_EQ(ReadBytes(target), "old contents") << "button " << button;
+    EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 1u) << "button " << button;
+  }
 }
 
 TEST_F(ExportTest, AReplacedFileKeepsItsPermissionsAndALinkStaysALink) {
   EvaluateTwoRecords();
   TemporaryFolder folder;
   const std::string target = Narrow(folder.Write("target.txt", "old"));
-  chmod(target.c_str(), 0640);
+  chmod(target.c_str(), 06640);  // set-user-ID and set-group-ID are not passed on
   const std::string link = Narrow(folder.PathOf("link.txt"));
   std::filesystem::create_symlink(target, link);
   ClickExport(evaluator::ExportCommaButton, folder.PathOf("link.txt"));
@@ -160,6 +203,37 @@ TEST_F(ExportTest, AReplacedFileKeepsItsPermissionsAndALinkStaysALink) {
   struct stat status {};
   stat(target.c_str(), &status);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
+
+  // A link that points nowhere yet: the file it names is made, the link stays.
+  const std::string dangling = Narrow(folder.PathOf("dangling.txt"));
+  std::filesystem::create_symlink("made.txt", dangling);
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("dangling.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(ReadBytes(folder.PathOf("made.txt")), "ab,a,\r\n\r\na,b,a,,");
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 4u);
+}
+
+TEST_F(ExportTest, TheLongestNamesAreWrittenAndAPipeIsRefused) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  for (const std::size_t length : {249u, 255u}) {
+    const std::u16string path = folder.PathOf(std::string(length - 4, 'n') + ".txt");
+    ClickExport(evaluator::ExportCommaButton, path);
+    EXPECT_EQ(ReadBytes(path), "ab,a,\r\n\r\na,b,a,,") << length;
+    EXPECT_EQ(Modal().boxes.back().text, u"Export successful.");
+  }
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 2u);
+
+  Modal().boxes.clear();
+  const std::string pipe = Narrow(folder.PathOf("pipe"));
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  ClickExport(evaluator::ExportCommaButton, folder.PathOf("pipe"));
+  ExpectBox(u"error", u"Can't write to the file.\n\nThe name belongs to a pipe, not to a file.",
+            MessageIcon::Error);
+  struct stat status {};
+  ASSERT_EQ(lstat(pipe.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 3u);
 }
 
 TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrder) {
@@ -185,6 +259,15 @@ TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrde
   const std::string matches = text.substr(0, sectionBreak);
   const std::string groups = text.substr(sectionBreak + 4);
   ASSERT_EQ(matches.size() % 3, 0u);
+  // A file that holds part of the result never goes out as a plain success.
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  if (matches.size() / 3 < 300000) {
+    EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(Modal().boxes[0].text,
+              u"Export successful.\n\nThe evaluation is still running: the file holds the " +
+                  QString::number(matches.size() / 3).toStdU16String() +
+                  u" matches found so far, not the whole result.");
+  }
   EXPECT_EQ(matches, [&] { std::string all; for (std::size_t i = 0; i < matches.size() / 3; ++i) all += "xy,"; return all; }());
   EXPECT_EQ(groups.size() * 3, matches.size() * 2);  // one group "y," for each "xy,"
   const std::vector<RecordTexts> records = ResultRecords();
@@ -192,6 +275,31 @@ TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrde
   for (const RecordTexts& record : records) ASSERT_EQ(record, (RecordTexts{u"xy", {u"y"}}));
 }
 
+
+// The window keeps taking input while the file is written; what the user asks for
+// meanwhile (here closing the window) waits in the queue until the export has said how it
+// went.
+TEST_F(ExportTest, TheWindowAnswersDuringAnExportAndACloseWaitsForItsEnd) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  QWidget* window = WidgetOf(evaluator::PatternField)->window();
+  bool answered = false;
+  bool boxBeforeAnswer = false;
+  QTimer::singleShot(0, window, [&] {
+    answered = true;
+    boxBeforeAnswer = !Modal().boxes.empty();
+    window->close();
+  });
+  Modal().chosenFile = folder.PathOf("out.txt");
+  evaluator::Export(evaluator::ExportCommaButton);
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(boxBeforeAnswer);
+  ExpectBox(u"done", u"Export successful.", MessageIcon::Information);
+  bool closeQueued = false;
+  while (HasQueuedEvent() != 0) closeQueued = UiWaitEvent() == CloseEvent || closeQueued;
+  EXPECT_TRUE(closeQueued);
+  EXPECT_TRUE(window->isVisible());
+}
 
 std::string Joined(std::initializer_list<const char*> lines) {
   std::string text;

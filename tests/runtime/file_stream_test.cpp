@@ -1,6 +1,7 @@
 #include "runtime/file_stream.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -251,6 +253,48 @@ TEST_F(FileStreamTest, SmallAndLargeWritesKeepTheirOrder) {
   EXPECT_EQ(StreamLength(0), 5002);
   CloseFileStream(0);
   EXPECT_EQ(FileBytes("order.txt"), "a" + std::string(5000, 'b') + "c");
+}
+
+// A write past a file-size limit (as on a full disk) falls short: the write that met it,
+// directly or by flushing the bytes buffered before it, says so by its count, and the
+// stream keeps the reason, which StreamLength's flush sets too.
+TEST_F(FileStreamTest, WritesThatFallShortAreCountedAndKeepTheirReason) {
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto limitTo = [&](rlim_t bytes) {
+    rlimit limit = saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  const std::u16string small(100, u'a');
+  const std::u16string large(10000, u'b');
+  ASSERT_NE(CreateFileStream(0, Path16("direct.txt").c_str(), FormatUtf8), 0);
+  limitTo(6000);
+  const std::int32_t direct = StreamWriteText(0, large.c_str());
+  const int directError = StreamWriteError(0);
+
+  ASSERT_NE(CreateFileStream(1, Path16("flushed.txt").c_str(), FormatUtf8), 0);
+  EXPECT_EQ(StreamWriteText(1, small.c_str()), 100);  // buffered
+  limitTo(0);
+  const std::int32_t afterFlush = StreamWriteText(1, large.c_str());
+  const int flushError = StreamWriteError(1);
+
+  ASSERT_NE(CreateFileStream(2, Path16("last.txt").c_str(), FormatUtf8), 0);
+  EXPECT_EQ(StreamWriteText(2, small.c_str()), 100);
+  EXPECT_EQ(StreamWriteError(2), 0);
+  const std::int64_t lastLength = StreamLength(2);
+  const int lastError = StreamWriteError(2);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(direct, 6000);
+  EXPECT_EQ(directError, EFBIG);
+  EXPECT_EQ(afterFlush, 0);
+  EXPECT_EQ(flushError, EFBIG);
+  EXPECT_EQ(lastLength, 0);
+  EXPECT_EQ(lastError, EFBIG);
+  EXPECT_EQ(StreamWriteError(3), -1);
 }
 
 TEST_F(FileStreamTest, SwitchingBetweenReadingAndWritingKeepsThePosition) {

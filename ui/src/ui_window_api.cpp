@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWindow>
 #include <memory>
 
@@ -20,6 +21,7 @@ namespace {
 std::unique_ptr<QApplication> ownedApplication;
 
 constexpr int ShowTimeoutMilliseconds = 1000;
+constexpr int AnswerIntervalMilliseconds = 5;
 
 QApplication* MakeApplication() {
   static int argc = 1;
@@ -201,6 +203,20 @@ void UiSetDesktopName(const char16_t* name) {
     const QIcon own(QStringLiteral(":/icons/%1.svg").arg(desktopName));
     QApplication::setWindowIcon(QIcon::fromTheme(desktopName, own));
   });
+}
+
+void UiKeepAnsweringUntil(const std::function<bool()>& done) {
+  if (!ui_thread::IsUiThread()) {
+    while (!done()) QThread::msleep(AnswerIntervalMilliseconds);
+    return;
+  }
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // The ticks end each wait for more events, so that the end of the work is seen soon.
+  QTimer tick;
+  tick.start(AnswerIntervalMilliseconds);
+  while (!done()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
 }
 
 int UiWaitEvent() {

@@ -103,6 +103,11 @@ std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text, std::int
 // The file's size in bytes after pending writes are flushed; -1 for an invalid stream.
 std::int64_t StreamLength(ObjectNumber number);
 
+// The system's error number of the first write to the stream that fell short (ENOSPC for a
+// full disk, EFBIG past a file-size limit), pending writes included once they were flushed
+// (StreamLength flushes); 0 while every byte reached the file; -1 for an invalid stream.
+int StreamWriteError(ObjectNumber number);
+
 // Non-zero if number names an open stream.
 int IsFileStream(ObjectNumber number);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "runtime/object_registry.h"
 
@@ -123,6 +124,12 @@ ObjectNumber UiFocusedGadget();
 // Shortcuts and events.
 void UiAddShortcut(ObjectNumber window, std::int64_t shortcutWord, std::int64_t eventNumber);
 int UiWaitEvent();
+// UI thread: keeps the windows painting and taking input while the caller waits for work
+// on another thread, until done() holds (asked at least every few milliseconds). What the
+// user does meanwhile (shortcuts, clicks, closing) is queued and returned by later
+// UiWaitEvent calls, so the caller's own event handling is never re-entered. Events are
+// handled at least once, even when done() holds from the start.
+void UiKeepAnsweringUntil(const std::function<bool()>& done);
 // UiEventObject and UiEventData read the current event; they belong to the event queue.
 
 // Dialogs, clipboard, launching.
