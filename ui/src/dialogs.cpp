@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QUrl>
+
+#include "ui/ui.h"
 
 namespace {
 
@@ -54,12 +58,26 @@ void ApplyFilters(QFileDialog& dialog, const FileChooserRequest& request) {
   dialog.selectNameFilter(filters.value(static_cast<int>(request.selectedFilter)));
 }
 
-// A document path is taken relative to directory, as a program would be started there.
-QUrl DocumentAddress(const QString& target, const QString& directory) {
-  const QUrl address(target);
-  if (address.isValid() && address.scheme().size() > 1) return address;  // not a drive letter
-  return QUrl::fromLocalFile(QDir(directory.isEmpty() ? QDir::currentPath() : directory)
-                                 .absoluteFilePath(target));
+// An address with a scheme (https:, file:, mailto: ...) is never a program, whatever the
+// working folder holds under that name. One letter before the colon is a drive, not a scheme.
+bool HasScheme(const QString& target) {
+  static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+  return scheme.match(target).hasMatch();
+}
+
+// The program called name in a folder of PATH. Empty and relative entries stand for the
+// working folder, which may hold anything a download or an unpacked archive brought along:
+// they are skipped.
+QString ProgramOnPath(const QString& name) {
+  const QByteArray path = qgetenv("PATH");
+  const QString folders =
+      path.isNull() ? QStringLiteral("/usr/local/bin:/usr/bin:/bin") : QString::fromLocal8Bit(path);
+  for (const QString& folder : folders.split(QLatin1Char(':'))) {
+    if (!QDir::isAbsolutePath(folder)) continue;
+    const QFileInfo candidate(QDir(folder), name);
+    if (candidate.isFile() && candidate.isExecutable()) return candidate.absoluteFilePath();
+  }
+  return {};
 }
 
 bool StartDetached(const QString& program, const QStringList& arguments, const QString& directory) {
@@ -123,7 +141,25 @@ QString ChooseFile(const FileChooserRequest& request) {
 
 bool RunProgram(const QString& program, const QString& parameters, const QString& directory) {
   if (program.isEmpty()) return false;
+  if (HasScheme(program)) return OpenDocument(QUrl(program));
   const QStringList arguments = parameters.isEmpty() ? QStringList() : QStringList{parameters};
-  if (StartDetached(program, arguments, directory)) return true;
-  return OpenDocument(DocumentAddress(program, directory));
+  if (QDir::isAbsolutePath(program)) {
+    const QFileInfo file(program);
+    if (file.isFile() && file.isExecutable()) return StartDetached(program, arguments, directory);
+    return OpenDocument(QUrl::fromLocalFile(program));
+  }
+  if (program.contains(QLatin1Char('/'))) {
+    ShowMessageBox(QStringLiteral("error"),
+                   QStringLiteral("can't start ") + program +
+                       QStringLiteral(": a program is started only from its full path or by a "
+                                      "name found on PATH, never from the working folder."),
+                   IconError);
+    return false;
+  }
+  if (const QString found = ProgramOnPath(program); !found.isEmpty()) {
+    return StartDetached(found, arguments, directory);
+  }
+  // A document named without a folder is looked for only in the folder the caller gave.
+  if (!QDir::isAbsolutePath(directory)) return false;
+  return OpenDocument(QUrl::fromLocalFile(QDir(directory).absoluteFilePath(program)));
 }
