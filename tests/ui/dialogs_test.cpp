@@ -104,15 +104,34 @@ TEST_F(DialogTest, OpenChooserStartsInTheFolderWithTheNameAndTakesANewFile) {
   EXPECT_EQ(mode, QFileDialog::AcceptOpen);
 }
 
-TEST_F(DialogTest, SaveChooserTakesAnExistingFileWithoutAsking) {
+// An existing file is taken only after a "yes"; a "no" goes back to the chooser, which the
+// user then cancels.
+TEST_F(DialogTest, SaveChooserAsksBeforeTakingAnExistingFile) {
   QTemporaryDir folder;
-  QFile existing(folder.path() + "/log_export.json");
+  QFile existing(folder.path() + "/log_export.txt");
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.close();
   const std::u16string defaultFile = existing.fileName().toStdU16String();
-  WhenDialogOpens<QFileDialog>(
-      [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
-  EXPECT_EQ(Text(UiAskSaveFile(u"export to", defaultFile.c_str(), u"", 0)), defaultFile);
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    QString question;
+    bool chooserBack = false;
+    WhenDialogOpens<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    WhenDialogOpens<QMessageBox>([&, answer](QMessageBox* box) {
+      question = box->text();
+      box->button(answer)->click();
+      if (answer == QMessageBox::Yes) return;
+      // After a "no" the chooser is still open: the user cancels it.
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        chooserBack = dialog != nullptr;
+        if (dialog) dialog->reject();
+      });
+    });
+    const std::u16string chosen = Text(UiAskSaveFile(u"export to", defaultFile.c_str(), u"", 0));
+    EXPECT_TRUE(question.contains("log_export.txt")) << question.toStdString();
+    EXPECT_EQ(chosen, answer == QMessageBox::Yes ? defaultFile : u"");
+    EXPECT_EQ(chooserBack, answer == QMessageBox::No);
+  }
 }
 
 TEST_F(DialogTest, ChooserRequestSplitsTheDefaultFileAndDropsUnfitNames) {

@@ -129,8 +129,8 @@ QString ChooseFile(const FileChooserRequest& request) {
   QFileDialog dialog(QApplication::activeWindow(), FromUtf16(request.title));
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // Also for opening, the name may be one that doesn't exist yet.
+  // Saving over an existing file asks first, and a "no" goes back to the chooser.
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!NativeDialogsAvailable()) dialog.setOption(QFileDialog::DontUseNativeDialog);
   if (!request.startFolder.empty()) dialog.setDirectory(FromUtf16(request.startFolder));
   ApplyFilters(dialog, request);
