@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "app/evaluator.h"
 #include "json/json.h"
@@ -31,6 +32,7 @@ ExportFormat FormatOf(std::int64_t gadget) {
     case ExportNewlineButton: return {u"txt", u"\r\n"};
     case ExportTabButton: return {u"txt", u"\t"};
     case ExportJsonButton: return {u"json", nullptr};
+    case ExportCsvTableButton: return {u"csv", nullptr};
     default: return {u"xml", nullptr};
   }
 }
@@ -102,6 +104,45 @@ void WriteDelimited(const RecordList& results, std::u16string_view separator, Re
   }
 }
 
+// One field of a csv table: quoted, with its quotes doubled, when it holds a comma, a quote,
+// CR or LF, so that a reader splits rows and fields where the table does.
+void AppendCsvField(std::u16string_view text, BlockWriter& writer) {
+  if (text.find_first_of(u",\"\r\n") == std::u16string_view::npos) return writer.Append(text);
+  writer.Append(u"\"");
+  for (std::size_t quote = text.find(u'"'); quote != std::u16string_view::npos; quote = text.find(u'"')) {
+    writer.Append(text.substr(0, quote + 1));
+    writer.Append(u"\"");
+    text.remove_prefix(quote + 1);
+  }
+  writer.Append(text);
+  writer.Append(u"\"");
+}
+
+// The header row, then one row per match: its text and one column per group of the
+// pattern, each row ended by CR LF. Every row has the header's width, so a spreadsheet
+// lines the columns up.
+void WriteCsvTable(const RecordList& results, const std::vector<std::u16string>& columns,
+                   ReplacingFile& file) {
+  BlockWriter writer(file);
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    if (column > 0) writer.Append(u",");
+    AppendCsvField(columns[column], writer);
+  }
+  writer.Append(u"\r\n");
+  for (ListElement* element = results.first; element; element = element->next) {
+    const MatchRecord* record = static_cast<MatchRecord*>(RecordOf(element));
+    AppendCsvField(TextOf(record->m), writer);
+    std::size_t fields = 1;
+    const RecordList* groups = record->g.list;
+    for (ListElement* group = groups ? groups->first : nullptr; group; group = group->next, ++fields) {
+      writer.Append(u",");
+      AppendCsvField(TextOf(*static_cast<StringVar*>(RecordOf(group))), writer);
+    }
+    for (; fields < columns.size(); ++fields) writer.Append(u",");
+    writer.Append(u"\r\n");
+  }
+}
+
 // The worker appends under the list's lock and puts its cursor back at the end itself, so
 // a walk under the lock sees whole records only. The documents copy what they take, so
 // the lock is held only while they take it.
@@ -136,6 +177,8 @@ void WriteBody(std::int64_t gadget, ReplacingFile& file) {
   const ExportFormat format = FormatOf(gadget);
   if (format.separator) {
     WithResults([&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
+  } else if (gadget == ExportCsvTableButton) {
+    WithResults([&](const RecordList* results) { WriteCsvTable(*results, State().resultColumns, file); });
   } else if (gadget == ExportJsonButton) {
     WriteJson(file);
   } else {
