@@ -73,11 +73,6 @@ void ReleaseRetiredResults() {
   malloc_trim(0);
 }
 
-std::u16string NumberText(std::int64_t n) {
-  const std::string digits = std::to_string(n);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 // The csv table's columns come from the pattern, so that a table has them all, also where
 // no match took part in a group.
 void NameResultColumns() {
@@ -85,7 +80,7 @@ void NameResultColumns() {
   const std::int64_t groups = RegexGroupCount(RegexNumber);
   for (std::int64_t n = 1; n <= groups; ++n) {
     const String name = TakeResult([n](std::int64_t at) { RegexGroupName(RegexNumber, n, at); });
-    columns.push_back(name.view().empty() ? NumberText(n) : std::u16string(name.view()));
+    columns.push_back(name.view().empty() ? DecimalText(n) : std::u16string(name.view()));
   }
   ApplicationState& state = State();
   std::lock_guard guard(state.resultListLock);
