@@ -7,6 +7,7 @@
 
 #include "app/evaluator.h"
 #include "json/json.h"
+#include "messages.h"
 #include "records/match_record.h"
 #include "replacing_file.h"
 #include "runtime/file_stream.h"
@@ -166,14 +167,26 @@ void WriteJson(ReplacingFile& file) {
   JsonFree(document);
 }
 
-void WriteXml(ReplacingFile& file) {
+// The number of characters that XML can't hold and that were written as U+FFFD.
+std::size_t WriteXml(ReplacingFile& file) {
   XmlExport document;
   WithResults([&](const RecordList* results) { document.Insert(results); });
   BlockWriter writer(file);
   document.Compose([&](std::u16string_view piece) { writer.Append(piece); });
+  return document.ReplacedCharacters();
 }
 
-void WriteBody(std::int64_t gadget, ReplacingFile& file) {
+// What the success box adds for an XML file that could not hold every character.
+std::u16string ReplacedCharactersNote(std::size_t replaced) {
+  if (replaced == 0) return {};
+  const std::u16string count = DecimalText(static_cast<std::int64_t>(replaced));
+  return u" " + count + (replaced == 1 ? u" character" : u" characters") +
+         u" that XML can't hold (control characters, U+FFFE, U+FFFF or a lone surrogate) " +
+         (replaced == 1 ? u"was" : u"were") + u" written as U+FFFD.";
+}
+
+// What the success box should add about the file written: "" when nothing.
+std::u16string WriteBody(std::int64_t gadget, ReplacingFile& file) {
   const ExportFormat format = FormatOf(gadget);
   if (format.separator) {
     WithResults([&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
@@ -182,8 +195,9 @@ void WriteBody(std::int64_t gadget, ReplacingFile& file) {
   } else if (gadget == ExportJsonButton) {
     WriteJson(file);
   } else {
-    WriteXml(file);
+    return ReplacedCharactersNote(WriteXml(file));
   }
+  return {};
 }
 
 bool HasResults() {
@@ -209,9 +223,9 @@ void Export(std::int64_t gadget) {
     UiMessageBox(u"error", u"Can't write to the file.", IconError);
     return;
   }
-  WriteBody(gadget, file);
+  const std::u16string note = WriteBody(gadget, file);
   if (file.Commit()) {
-    UiMessageBox(u"done", u"Export successful.", IconInformation);
+    UiMessageBox(u"done", (u"Export successful." + note).c_str(), IconInformation);
   } else {
     UiMessageBox(u"Error", u"Error writing to the file.", IconError);
   }

@@ -277,6 +277,11 @@ TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
   TemporaryFolder folder;
   EvaluateAwkwardTexts(folder, "[\x01\xEF\xBF\xBF]");  // U+0001 and U+FFFF: not XML characters
   ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  // Each stands in the match and in its group: four replaced, and the box says so.
+  ExpectBox(u"done",
+            u"Export successful. 4 characters that XML can't hold (control characters, U+FFFE, "
+            u"U+FFFF or a lone surrogate) were written as U+FFFD.",
+            MessageIcon::Information);
   std::vector<std::u16string> expected = RecordTextsInOrder();
   ASSERT_EQ(expected.size(), 10u);
   EXPECT_EQ(expected[2], u"[x\r\ny\nz\r]");
