@@ -258,11 +258,13 @@ TEST_F(DialogTest, NothingIsStartedFromTheWorkingFolder) {
   const std::int64_t relative = UiRunProgram(u"bin/tool", u"", u"");
   const std::int64_t bare = UiRunProgram(u"tool", u"", u"");
   const std::int64_t onPath = UiRunProgram(u"sh", u"", u"");
+  const QByteArray pathAfter = qgetenv("PATH");  // what Qt's own launchers look in too
   qputenv("PATH", savedPath);
   QDir::setCurrent(savedFolder);
   EXPECT_EQ(relative, 0);
   EXPECT_EQ(bare, 0);
   EXPECT_EQ(onPath, 1);
+  EXPECT_FALSE(pathAfter.startsWith(".") || pathAfter.startsWith(":") || pathAfter.contains("::"));
   ASSERT_EQ(started.size(), 1u);  // only sh, from a folder of PATH, by its full path
   EXPECT_TRUE(started[0].starts_with(u"/") && started[0].ends_with(u"/sh"));
   ASSERT_EQ(boxes.size(), 1u);

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "ui/ui.h"
@@ -65,19 +66,25 @@ bool HasScheme(const QString& target) {
   return scheme.match(target).hasMatch();
 }
 
-// The program called name in a folder of PATH. Empty and relative entries stand for the
-// working folder, which may hold anything a download or an unpacked archive brought along:
-// they are skipped.
-QString ProgramOnPath(const QString& name) {
+// Programs are looked up in PATH, by this layer and by Qt's own launchers (the desktop's
+// opener behind QDesktopServices looks for xdg-open there). An empty or relative entry
+// stands for the working folder, which may hold anything a download or an unpacked archive
+// brought along: such entries are dropped before any lookup.
+void DropWorkingFolderFromPath() {
   const QByteArray path = qgetenv("PATH");
-  const QString folders =
-      path.isNull() ? QStringLiteral("/usr/local/bin:/usr/bin:/bin") : QString::fromLocal8Bit(path);
-  for (const QString& folder : folders.split(QLatin1Char(':'))) {
-    if (!QDir::isAbsolutePath(folder)) continue;
-    const QFileInfo candidate(QDir(folder), name);
-    if (candidate.isFile() && candidate.isExecutable()) return candidate.absoluteFilePath();
+  if (path.isNull()) return;
+  QByteArrayList kept;
+  for (const QByteArray& folder : path.split(':')) {
+    if (folder.startsWith('/')) kept << folder;
   }
-  return {};
+  const QByteArray absoluteOnly = kept.join(':');
+  if (absoluteOnly != path) qputenv("PATH", absoluteOnly);
+}
+
+// The full path of the program called name in a folder of PATH, or "".
+QString ProgramOnPath(const QString& name) {
+  DropWorkingFolderFromPath();
+  return QStandardPaths::findExecutable(name);
 }
 
 bool StartDetached(const QString& program, const QStringList& arguments, const QString& directory) {
@@ -91,6 +98,7 @@ bool StartDetached(const QString& program, const QStringList& arguments, const Q
 
 bool OpenDocument(const QUrl& address) {
   if (seam.openDocument) return seam.openDocument(address.toString().toStdU16String());
+  DropWorkingFolderFromPath();
   return QDesktopServices::openUrl(address);
 }
 
