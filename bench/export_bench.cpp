@@ -1,5 +1,5 @@
 // Runs the real evaluator on Qt's offscreen platform over one file and one pattern, then
-// clicks each of the five export buttons in turn with the save chooser answered by a path
+// clicks each of the six export buttons in turn with the save chooser answered by a path
 // in a temporary folder, as a user would after an evaluation.
 //
 //   export_bench FILE PATTERN [groups] [keep]
@@ -53,6 +53,7 @@ constexpr ExportButton Buttons[] = {
     {evaluator::ExportTabButton, "tab", "export_tab.txt"},
     {evaluator::ExportJsonButton, "json", "export.json"},
     {evaluator::ExportXmlButton, "xml", "export.xml"},
+    {evaluator::ExportCsvTableButton, "csv", "export.csv"},
 };
 
 // What the seam saw of the last export: where the chooser was answered and the box.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Export benchmark: the real evaluator (offscreen) evaluates the IP-address pattern with
-# groups over the reproducible 40 MB log, then each of the five export buttons is clicked
+# groups over the reproducible 40 MB log, then each of the six export buttons is clicked
 # with the save chooser answered by the modal seam (see export_bench.cpp). The machine's
 # load is printed before and after: figures taken while other work runs are not comparable.
 #

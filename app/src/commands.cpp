@@ -1,13 +1,12 @@
 #include "commands.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <string_view>
+#include <system_error>
 
 #include "app/evaluator.h"
 #include "runtime/file_stream.h"
+#include "runtime/text_encoding.h"
 #include "state.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
@@ -16,25 +15,14 @@
 namespace evaluator {
 namespace {
 
-// Whether PATH (or the usual folders when it is unset) holds an executable program.
-bool OnPath(std::string_view program) {
-  const char* path = std::getenv("PATH");
-  std::string_view folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
-  while (!folders.empty()) {
-    const std::size_t end = folders.find(':');
-    const std::string candidate = std::string(folders.substr(0, end)) + "/" + std::string(program);
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    folders = end == std::string_view::npos ? std::string_view() : folders.substr(end + 1);
-  }
-  return false;
-}
-
-// The opener that hands a document to its associated application: xdg-open on a Linux
-// desktop, open where that is the platform's opener; null when neither is installed.
-const char16_t* DocumentOpener() {
-  if (OnPath("xdg-open")) return u"xdg-open";
-  if (OnPath("open")) return u"open";
-  return nullptr;
+// The input file as the worker read it: a relative reference names a file in the working
+// folder. Handed on with its full path, no opener takes it for an address or an option.
+std::u16string FullPath(const std::u16string& path) {
+  if (path.starts_with(u"/")) return path;
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  if (error) return {};
+  return Utf8ToUtf16((folder / Utf16ToUtf8(path)).string());
 }
 
 }  // namespace
@@ -62,18 +50,18 @@ void TakeInputFile(const std::u16string& path) {
   UiSetText(InputField, reference.c_str());
 }
 
+// xdg-open on a Linux desktop, open where that is the platform's opener; each is started
+// only from PATH's own folders.
 void OpenInputFile() {
   const std::u16string path = InputFilePath();
   if (path.empty()) return;
-  const char16_t* opener = DocumentOpener();
-  if (!opener) {
-    // Handing the opener's name on would have the desktop look for a document called so.
+  const std::u16string document = FullPath(path);
+  if (document.empty() || (UiRunProgram(u"xdg-open", document.c_str(), u"") == 0 &&
+                            UiRunProgram(u"open", document.c_str(), u"") == 0)) {
     const std::u16string message =
         u"can't open " + path + u": no program to open files was found (xdg-open or open).";
     UiMessageBox(u"error", message.c_str(), IconError);
-    return;
   }
-  UiRunProgram(opener, path.c_str(), u"");
 }
 
 void AbortEvaluation() {
@@ -83,6 +71,11 @@ void AbortEvaluation() {
   UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
 }
 
-void OpenHelpPage() { UiRunProgram(HelpAddress, u"", u""); }
+void OpenHelpPage() {
+  if (UiRunProgram(HelpAddress, u"", u"") != 0) return;
+  const std::u16string message =
+      std::u16string(u"can't open the help page ") + HelpAddress + u": no program to open web addresses was found.";
+  UiMessageBox(u"error", message.c_str(), IconError);
+}
 
 }  // namespace evaluator

@@ -78,7 +78,9 @@ bool HandleEvent(int code) {
   const std::int64_t object = UiEventObject();
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
-  if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
+  if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportCsvTableButton) {
+    Export(object);
+  }
   if (code == FileDropEvent) HandleFileDrop(object);
   return code != CloseEvent;
 }

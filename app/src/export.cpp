@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "app/evaluator.h"
 #include "json/json.h"
@@ -35,6 +36,7 @@ ExportFormat FormatOf(std::int64_t gadget) {
     case ExportNewlineButton: return {u"txt", u"\r\n"};
     case ExportTabButton: return {u"txt", u"\t"};
     case ExportJsonButton: return {u"json", nullptr};
+    case ExportCsvTableButton: return {u"csv", nullptr};
     default: return {u"xml", nullptr};
   }
 }
@@ -110,11 +112,52 @@ void WriteDelimited(const RecordList& results, std::u16string_view separator, Re
   }
 }
 
+// One field of a csv table: quoted, with its quotes doubled, when it holds a comma, a quote,
+// CR or LF, so that a reader splits rows and fields where the table does.
+void AppendCsvField(std::u16string_view text, BlockWriter& writer) {
+  if (text.find_first_of(u",\"\r\n") == std::u16string_view::npos) return writer.Append(text);
+  writer.Append(u"\"");
+  for (std::size_t quote = text.find(u'"'); quote != std::u16string_view::npos; quote = text.find(u'"')) {
+    writer.Append(text.substr(0, quote + 1));
+    writer.Append(u"\"");
+    text.remove_prefix(quote + 1);
+  }
+  writer.Append(text);
+  writer.Append(u"\"");
+}
+
+// The header row, then one row per match: its text and one column per group of the
+// pattern, each row ended by CR LF. Every row has the header's width, so a spreadsheet
+// lines the columns up.
+void WriteCsvTable(const RecordList& results, const std::vector<std::u16string>& columns,
+                   ReplacingFile& file) {
+  BlockWriter writer(file);
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    if (column > 0) writer.Append(u",");
+    AppendCsvField(columns[column], writer);
+  }
+  writer.Append(u"\r\n");
+  for (ListElement* element = results.first; element; element = element->next) {
+    const MatchRecord* record = static_cast<MatchRecord*>(RecordOf(element));
+    AppendCsvField(TextOf(record->m), writer);
+    std::size_t fields = 1;
+    const RecordList* groups = record->g.list;
+    for (ListElement* group = groups ? groups->first : nullptr; group; group = group->next, ++fields) {
+      writer.Append(u",");
+      AppendCsvField(TextOf(*static_cast<StringVar*>(RecordOf(group))), writer);
+    }
+    for (; fields < columns.size(); ++fields) writer.Append(u",");
+    writer.Append(u"\r\n");
+  }
+}
+
 // What an export took from the result list: its records, and whether an evaluation was
 // still adding to them, which makes the file a part of the result.
+// The note is what the success box should add about the file written ("" when nothing).
 struct Taken {
   std::int64_t records = 0;
   bool evaluationRunning = false;
+  std::u16string note;
 };
 
 // The worker appends under the list's lock and puts its cursor back at the end itself, so
@@ -142,11 +185,21 @@ Taken WriteJson(ReplacingFile& file) {
   return taken;
 }
 
+// What the success box adds for an XML file that could not hold every character.
+std::u16string ReplacedCharactersNote(std::size_t replaced) {
+  if (replaced == 0) return {};
+  const std::u16string count = DecimalText(static_cast<std::int64_t>(replaced));
+  return u" " + count + (replaced == 1 ? u" character" : u" characters") +
+         u" that XML can't hold (control characters, U+FFFE, U+FFFF or a lone surrogate) " +
+         (replaced == 1 ? u"was" : u"were") + u" written as U+FFFD.";
+}
+
 Taken WriteXml(ReplacingFile& file) {
   XmlExport document;
-  const Taken taken = WithResults([&](const RecordList* results) { document.Insert(results); });
+  Taken taken = WithResults([&](const RecordList* results) { document.Insert(results); });
   BlockWriter writer(file);
   document.Compose([&](std::u16string_view piece) { writer.Append(piece); });
+  taken.note = ReplacedCharactersNote(document.ReplacedCharacters());
   return taken;
 }
 
@@ -155,6 +208,11 @@ Taken WriteBody(std::int64_t gadget, ReplacingFile& file) {
   if (format.separator) {
     return WithResults(
         [&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
+  }
+  if (gadget == ExportCsvTableButton) {
+    return WithResults([&](const RecordList* results) {
+      WriteCsvTable(*results, State().resultColumns, file);
+    });
   }
   return gadget == ExportJsonButton ? WriteJson(file) : WriteXml(file);
 }
@@ -227,9 +285,9 @@ void Export(std::int64_t gadget) {
     const std::u16string partial =
         u"Export successful.\n\nThe evaluation is still running: the file holds the " +
         QuantityOf(taken.records) + u" found so far, not the whole result.";
-    UiMessageBox(u"done", partial.c_str(), IconWarning);
+    UiMessageBox(u"done", (partial + taken.note).c_str(), IconWarning);
   } else {
-    UiMessageBox(u"done", u"Export successful.", IconInformation);
+    UiMessageBox(u"done", (u"Export successful." + taken.note).c_str(), IconInformation);
   }
 }
 

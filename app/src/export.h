@@ -1,5 +1,5 @@
-// Export: the five buttons of the "export" tab write the result list to a file the user
-// picks, as comma, newline or tab delimited text, as JSON or as XML.
+// Export: the six buttons of the "export" tab write the result list to a file the user
+// picks, as comma, newline or tab delimited text, as JSON, as XML or as a CSV table.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 namespace evaluator {
 
-// Gadget is one of the export buttons, ExportCommaButton to ExportXmlButton. Runs on the UI
+// Gadget is one of the export buttons, ExportCommaButton to ExportCsvTableButton. Runs on the UI
 // thread; a worker may still be adding records meanwhile.
 void Export(std::int64_t gadget);
 

@@ -86,9 +86,9 @@ void LayOutResultTab() {
 
 void LayOutExportTab() {
   constexpr int columns = 11;
-  constexpr std::array<const char16_t*, 5> titles{
+  constexpr std::array<const char16_t*, 6> titles{
       u"comma delimited txt", u"new line delimited txt", u"tab delimited txt", u"json",
-      u"xml"};
+      u"xml", u"csv table"};
   for (int column = 0; column < static_cast<int>(titles.size()); ++column) {
     ColumnArea r = NextColumn(columns, column);
     UiCreateButton(ExportCommaButton + column, r.x, r.y, r.width, r.height, titles[column]);

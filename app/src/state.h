@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "records/record_list.h"
 #include "runtime/object_registry.h"
@@ -31,6 +32,9 @@ struct ApplicationState {
   ListSlot resultListSlot{};
   RecordList* resultList = nullptr;
   std::mutex resultListLock;
+  // The header of the csv table: "match", then each group's name or number, as the
+  // evaluation that filled resultList compiled its pattern. Guarded by resultListLock.
+  std::vector<std::u16string> resultColumns;
 
   // The records of earlier results, handed over by StartEvaluation and released by the next
   // worker in steps, so that clearing millions of records never blocks the window. A worker

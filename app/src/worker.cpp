@@ -3,8 +3,10 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/evaluator.h"
 #include "evaluation_request.h"
@@ -71,6 +73,20 @@ void ReleaseRetiredResults() {
   malloc_trim(0);
 }
 
+// The csv table's columns come from the pattern, so that a table has them all, also where
+// no match took part in a group.
+void NameResultColumns() {
+  std::vector<std::u16string> columns{u"match"};
+  const std::int64_t groups = RegexGroupCount(RegexNumber);
+  for (std::int64_t n = 1; n <= groups; ++n) {
+    const String name = TakeResult([n](std::int64_t at) { RegexGroupName(RegexNumber, n, at); });
+    columns.push_back(name.view().empty() ? DecimalText(n) : std::u16string(name.view()));
+  }
+  ApplicationState& state = State();
+  std::lock_guard guard(state.resultListLock);
+  state.resultColumns = std::move(columns);
+}
+
 std::u16string CompileErrorText() {
   return std::u16string(TakeResult([](std::int64_t at) { RegexError(at); }).view());
 }
@@ -91,6 +107,7 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
     PostUserMessage(u"error", CompileErrorText(), IconError);
     return 0;
   }
+  NameResultColumns();
   if (request.input.length == 0) {
     PostUserMessage(u"ok", u"pattern is valid", IconInformation);
     return 0;

@@ -65,14 +65,44 @@ std::u16string FailureText(const std::u16string& path, const WholeText& read) {
   }
 }
 
+std::u16string Counted(std::int64_t count, std::u16string_view one, std::u16string_view many) {
+  return DecimalText(count) + u" " + std::u16string(count == 1 ? one : many);
+}
+
+// What of a file that is not all text did not come through as it stands, and where. Zero
+// bytes are matched like any character, but a result text is kept zero-terminated, so one
+// that holds a zero character is cut there.
+std::u16string UnreadableText(const std::u16string& path, const WholeText& read) {
+  std::u16string text = path + u" is not all text.";
+  if (read.unreadablePlaces > 0) {
+    text += u" " + Counted(read.unreadablePlaces, u"place", u"places") +
+            u" could not be read as characters, the first at byte offset " +
+            DecimalText(read.firstUnreadableAt) +
+            u": a byte that can't begin a character is read as \"?\", a malformed character as "
+            u"U+FFFD, and a character cut short by the end of the file is left out.";
+  }
+  if (read.zeroBytes > 0) {
+    text += u" It holds " + Counted(read.zeroBytes, u"zero byte", u"zero bytes") +
+            u", the first at byte offset " + DecimalText(read.firstZeroAt) +
+            u": they are matched as characters, but a match or group text that holds one is "
+            u"shown, copied and exported only up to it.";
+  }
+  return text;
+}
+
 WholeText ReadFile(const std::u16string& path) {
+  // A zero byte is a character of the subject like any other: the engine takes a length,
+  // so the whole file is matched.
   const WholeReadLimits limits{.memoryPerByte = MemoryPerInputByte,
                                .memoryBudget = memoryBudgetLimit.load(),
-                               .longestText = engineBytesLimit.load()};
+                               .longestText = engineBytesLimit.load(),
+                               .zeroEndsText = false};
   WholeText read = StreamReadWholeUtf8(InputStream, FormatUtf8, limits);
   CloseFileStream(InputStream);
   if (read.end != WholeReadEnd::Complete) {
     UiMessageBox(u"error", FailureText(path, read).c_str(), IconError);
+  } else if (read.unreadablePlaces > 0 || read.zeroBytes > 0) {
+    PostUserMessage(u"input", UnreadableText(path, read), IconWarning);
   }
   return read;
 }

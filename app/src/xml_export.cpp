@@ -78,7 +78,8 @@ std::u16string DeclarationNamingUtf8(std::u16string_view& text) {
 
 }  // namespace
 
-void AppendXmlLeafText(std::u16string_view text, std::u16string& out) {
+std::size_t AppendXmlLeafText(std::u16string_view text, std::u16string& out) {
+  std::size_t replaced = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
     if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
@@ -94,10 +95,12 @@ void AppendXmlLeafText(std::u16string_view text, std::u16string& out) {
       out += u"&#13;";
     } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit) || !IsXmlCharacter(unit)) {
       out += u'\uFFFD';
+      ++replaced;
     } else {
       out += unit;
     }
   }
+  return replaced;
 }
 
 XmlExport::XmlExport()
@@ -125,7 +128,7 @@ void XmlExport::Compose(const std::function<void(std::u16string_view)>& write) {
        mark = rest.find(LeafMark)) {
     write(rest.substr(0, mark));
     leaf.clear();
-    AppendXmlLeafText(leaves_->Next(), leaf);
+    replaced_ += AppendXmlLeafText(leaves_->Next(), leaf);
     write(leaf);
     rest.remove_prefix(mark + 1);
   }

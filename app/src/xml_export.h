@@ -27,15 +27,20 @@ class XmlExport {
   void Insert(const RecordList* results);
   // Hands the whole file text to write, piece by piece in order.
   void Compose(const std::function<void(std::u16string_view)>& write);
+  // The characters Compose wrote as U+FFFD (see AppendXmlLeafText).
+  std::size_t ReplacedCharacters() const { return replaced_; }
 
  private:
   class LeafTexts;
   ObjectNumber document_;
   std::unique_ptr<LeafTexts> leaves_;
+  std::size_t replaced_ = 0;
 };
 
 // A leaf text in XML character data: & < > escaped, every CR as a character reference
-// (a parser turns a raw CR into LF), and what XML can't carry at all as U+FFFD.
-void AppendXmlLeafText(std::u16string_view text, std::u16string& out);
+// (a parser turns a raw CR into LF), and what XML 1.0 can't carry at all as U+FFFD: the
+// control characters other than TAB, LF and CR, U+FFFE, U+FFFF and unpaired surrogates,
+// for which it has no form, not even a character reference. The number so replaced.
+std::size_t AppendXmlLeafText(std::u16string_view text, std::u16string& out);
 
 }  // namespace evaluator

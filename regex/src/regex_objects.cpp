@@ -8,6 +8,8 @@
 #include "match_call.h"
 #include "regex/regex.h"
 #include "regex_object.h"
+#include "runtime/strings.h"
+#include "runtime/text_encoding.h"
 #include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 #include "utf8_text.h"
@@ -171,4 +173,26 @@ std::int64_t RegexGroupCount(ObjectNumber number) {
   SharedChangeScope scope;
   RegexObject* object = FindRegex(number);
   return object ? object->groupCount : 0;
+}
+
+char16_t* RegexGroupName(ObjectNumber number, std::int64_t n, std::int64_t at) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  int count = 0;
+  int entrySize = 0;
+  const unsigned char* table = nullptr;
+  if (!object || pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMECOUNT, &count) != 0 ||
+      pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMEENTRYSIZE, &entrySize) != 0 ||
+      pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMETABLE, &table) != 0) {
+    return ReturnEmptyTemp(at);
+  }
+  // Each entry: the group number in two bytes, most significant first, then the name,
+  // zero-terminated.
+  for (int entry = 0; entry < count; ++entry) {
+    const unsigned char* item = table + static_cast<std::ptrdiff_t>(entry) * entrySize;
+    if ((item[0] << 8 | item[1]) != n) continue;
+    const char* name = reinterpret_cast<const char*>(item + 2);
+    return Utf8ToTempString(name, static_cast<std::int64_t>(std::strlen(name)), at);
+  }
+  return ReturnEmptyTemp(at);
 }

@@ -56,7 +56,16 @@ struct ChunkScan {
   std::size_t textEnd = 0;      // with zeroFound: where the text ends
   std::size_t consumedEnd = 0;  // with zeroFound: the bytes the read has consumed
   bool invalidUtf8 = false;     // a UTF-8 sequence that decoding would replace was seen
+  bool zeroIsText = false;      // a zero unit is a character, not the text's end
+  std::int64_t unreadablePlaces = 0;
+  std::int64_t firstUnreadableAt = -1;
+  std::int64_t zeroBytes = 0;
+  std::int64_t firstZeroAt = -1;
 };
+
+void NoteUnreadable(ChunkScan& scan, std::size_t at) {
+  if (scan.unreadablePlaces++ == 0) scan.firstUnreadableAt = static_cast<std::int64_t>(at);
+}
 
 bool HasHighOrZeroByte(std::uint64_t word) {
   return ((word & HighBits) | ((word - LowBits) & ~word & HighBits)) != 0;
@@ -83,13 +92,17 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
         continue;
       }
     }
-    if (s[i] == 0) return EndAtZero(scan, i, 1);
+    if (s[i] == 0) {
+      if (!scan.zeroIsText) return EndAtZero(scan, i, 1);
+      if (scan.zeroBytes++ == 0) scan.firstZeroAt = static_cast<std::int64_t>(i);
+    }
     if (s[i] < 0x80) {
       ++i;
       continue;
     }
     const auto length = static_cast<std::size_t>(Utf8LengthAnnounced(s[i]));
     if (length == 0) {
+      NoteUnreadable(scan, i);
       s[i++] = '?';
       continue;
     }
@@ -98,8 +111,9 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
     // another pass over them; only an invalid sequence can hold a zero byte.
     if (!IsValidUtf8Sequence(bytes + i, length)) {
       scan.invalidUtf8 = true;
-      const void* zero = std::memchr(s + i + 1, 0, length - 1);
+      const void* zero = scan.zeroIsText ? nullptr : std::memchr(s + i + 1, 0, length - 1);
       if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s, 1);
+      NoteUnreadable(scan, i);
     }
     i += length;
   }
@@ -107,7 +121,7 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
 }
 
 void ScanAnsi(const char* bytes, std::size_t n, ChunkScan& scan) {
-  const void* zero = std::memchr(bytes + scan.scanned, 0, n - scan.scanned);
+  const void* zero = scan.zeroIsText ? nullptr : std::memchr(bytes + scan.scanned, 0, n - scan.scanned);
   if (zero) return EndAtZero(scan, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes), 1);
   scan.scanned = n;
 }
@@ -115,7 +129,7 @@ void ScanAnsi(const char* bytes, std::size_t n, ChunkScan& scan) {
 void ScanUtf16(const char* bytes, std::size_t n, ChunkScan& scan) {
   const std::size_t whole = n & ~std::size_t{1};
   for (std::size_t i = scan.scanned; i < whole; i += 2) {
-    if (bytes[i] == 0 && bytes[i + 1] == 0) return EndAtZero(scan, i, 2);
+    if (bytes[i] == 0 && bytes[i + 1] == 0 && !scan.zeroIsText) return EndAtZero(scan, i, 2);
   }
   scan.scanned = whole;
 }
@@ -217,6 +231,13 @@ std::int64_t ExpectedTotal(std::int64_t bytesLeft, std::size_t length,
   return std::max(std::min(bytesLeft, longest), read);
 }
 
+void TellWhatWasNoText(const ChunkScan& scan, WholeText& result) {
+  result.unreadablePlaces = scan.unreadablePlaces;
+  result.firstUnreadableAt = scan.firstUnreadableAt;
+  result.zeroBytes = scan.zeroBytes;
+  result.firstZeroAt = scan.firstZeroAt;
+}
+
 void Finish(RawText& raw, WholeReadEnd end, std::int64_t consumed) {
   raw.result.end = end;
   raw.result.bytesRead = consumed;
@@ -227,12 +248,14 @@ void EndAtZeroUnit(RawText& raw, const ChunkScan& scan, int descriptor) {
   const auto after = static_cast<off_t>(raw.length - scan.consumedEnd);
   if (after > 0) ::lseek(descriptor, -after, SEEK_CUR);
   raw.length = scan.textEnd;
+  TellWhatWasNoText(scan, raw.result);
   Finish(raw, WholeReadEnd::Complete, static_cast<std::int64_t>(scan.consumedEnd));
 }
 
 void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits& limits,
                   RawText& raw) {
   ChunkScan scan;
+  scan.zeroIsText = !limits.zeroEndsText;
   bool warmed = false;
   for (;;) {
     ScanChunk(raw, scan);
@@ -259,7 +282,10 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
       return Finish(raw, WholeReadEnd::ReadError, length);
     }
     if (got == 0) {
-      raw.length = scan.scanned;  // a unit cut short by the end is dropped
+      // A unit cut short by the end is dropped.
+      if (raw.length > scan.scanned && raw.format == FormatUtf8) NoteUnreadable(scan, scan.scanned);
+      raw.length = scan.scanned;
+      TellWhatWasNoText(scan, raw.result);
       return Finish(raw, WholeReadEnd::Complete, length);
     }
     raw.length += static_cast<std::size_t>(got);

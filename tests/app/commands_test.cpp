@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -85,7 +87,7 @@ TEST_F(CommandTest, ChoosingAFileWritesItsReferenceAndCtrlBOpensIt) {
   Press(Qt::Key_B, Qt::ControlModifier);
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
   ASSERT_EQ(Modal().launches.size(), 1u);
-  EXPECT_TRUE(Modal().launches[0].program == u"xdg-open" || Modal().launches[0].program == u"open");
+  EXPECT_TRUE(Modal().launches[0].program.ends_with(u"/xdg-open"));  // the one on PATH
   EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{path});
 }
 
@@ -169,14 +171,60 @@ TEST_F(CommandTest, ChoosingAFolderIsRefused) {
   EXPECT_EQ(Modal().boxes[0].text, u"can't open file");
 }
 
-TEST_F(CommandTest, F1OpensTheHelpPage) {
+// A folder holding https:/www.rexegg.com/regex-disambiguation.html, an executable script,
+// is made the working folder; F1 must hand the address to the desktop and start nothing.
+TEST_F(CommandTest, F1OpensTheHelpAddressAndNeverStartsAFileOfThatNameInTheWorkingFolder) {
+  TemporaryFolder folder;
+  const std::filesystem::path planted =
+      std::filesystem::path(Narrow(folder.PathOf("https:"))) / "www.rexegg.com" / "regex-disambiguation.html";
+  std::filesystem::create_directories(planted.parent_path());
+  const std::filesystem::path marker = std::filesystem::path(Narrow(folder.PathOf("ran")));
+  std::ofstream(planted) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
+  std::filesystem::permissions(planted, std::filesystem::perms::owner_all);
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(Narrow(folder.PathOf("")));
+  ModalSeam seam;  // programs start for real; only the desktop's opener is recorded
+  seam.messageBox = [](const MessageBoxRequest& request) {
+    Modal().boxes.push_back(request);
+    return std::int64_t{1};
+  };
+  seam.openDocument = [](const std::u16string& address) {
+    Modal().openedDocuments.push_back(address);
+    return true;
+  };
+  SetModalSeam(seam);
   Press(Qt::Key_F1);
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
-  const bool launched = !Modal().launches.empty() && Modal().launches[0].program == evaluator::HelpAddress;
-  const bool opened = !Modal().openedDocuments.empty() && Modal().openedDocuments[0] == evaluator::HelpAddress;
-  EXPECT_TRUE(launched || opened);
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(Modal().openedDocuments, std::vector<std::u16string>{evaluator::HelpAddress});
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_FALSE(std::filesystem::exists(marker));
   EXPECT_TRUE(std::u16string(evaluator::HelpAddress).starts_with(u"https://"));
   EXPECT_TRUE(std::u16string(evaluator::HelpAddress).ends_with(u"/regex-disambiguation.html"));
+}
+
+TEST_F(CommandTest, F1WithoutAnOpenerForWebAddressesSaysSo) {
+  Modal().desktopOpens = false;
+  Press(Qt::Key_F1);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  EXPECT_TRUE(Modal().launches.empty());
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"error");
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Error);
+  EXPECT_NE(Modal().boxes[0].text.find(evaluator::HelpAddress), std::u16string::npos);
+  EXPECT_NE(Modal().boxes[0].text.find(u"no program to open web addresses"), std::u16string::npos);
+}
+
+// A typed reference may name a file relative to the working folder; the opener gets its
+// full path, so a name like -x or https:x is never taken for an option or an address.
+TEST_F(CommandTest, CtrlBHandsTheOpenerTheFullPathOfARelativeInputFile) {
+  const ProgramsOnPath opener({"xdg-open"});
+  evaluator::SetInputFilePath(u"--help");
+  Press(Qt::Key_B, Qt::ControlModifier);
+  RunLoopUntil([] { return HasQueuedEvent() == 0; });
+  ASSERT_EQ(Modal().launches.size(), 1u);
+  const std::u16string expected = QString::fromStdString((std::filesystem::current_path() / "--help").string()).toStdU16String();
+  EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{expected});
 }
 
 TEST_F(CommandTest, EscWithoutAnEvaluationDoesNothing) {

@@ -44,7 +44,7 @@ void InstallRecordingSeam() {
   };
   seam.openDocument = [](const std::u16string& address) {
     Modal().openedDocuments.push_back(address);
-    return true;
+    return Modal().desktopOpens;
   };
   SetModalSeam(seam);
 }

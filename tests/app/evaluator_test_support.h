@@ -30,6 +30,7 @@ struct ModalRecord {
   std::vector<Launch> launches;
   std::vector<std::u16string> openedDocuments;
   std::u16string chosenFile;  // the chooser's answer; "" cancels
+  bool desktopOpens = true;   // whether the desktop has an opener for documents and addresses
 };
 
 ModalRecord& Modal();

@@ -11,7 +11,9 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -383,12 +385,63 @@ TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
   TemporaryFolder folder;
   EvaluateAwkwardTexts(folder, "[\x01\xEF\xBF\xBF]");  // U+0001 and U+FFFF: not XML characters
   ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
+  // Each stands in the match and in its group: four replaced, and the box says so.
+  ExpectBox(u"done",
+            u"Export successful. 4 characters that XML can't hold (control characters, U+FFFE, "
+            u"U+FFFF or a lone surrogate) were written as U+FFFD.",
+            MessageIcon::Information);
   std::vector<std::u16string> expected = RecordTextsInOrder();
   ASSERT_EQ(expected.size(), 10u);
   EXPECT_EQ(expected[2], u"[x\r\ny\nz\r]");
   expected[8] = u"[\uFFFD\uFFFD]";
   expected[9] = u"\uFFFD\uFFFD";
   EXPECT_EQ(LeafTextsOf(ReadBytes(folder.PathOf("out.xml"))), expected);
+}
+
+// The csv table as Python's csv module reads it, one list of fields per row, or nothing
+// when there is no python3 to ask.
+std::optional<QJsonArray> CsvRowsByPython(const TemporaryFolder& folder, const std::u16string& csv) {
+  const std::string rows = Narrow(folder.PathOf("rows.json"));
+  const std::string command = "python3 -c 'import csv, json, sys\n"
+                              "with open(sys.argv[1], newline=\"\", encoding=\"utf-8\") as f:\n"
+                              "    json.dump(list(csv.reader(f, strict=True)), open(sys.argv[2], \"w\"))' '" +
+                              Narrow(csv) + "' '" + rows + "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) return std::nullopt;
+  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("rows.json")))).array();
+}
+
+TEST_F(ExportTest, TheCsvTableHasAHeaderAndOneQuotedRowPerMatch) {
+  TemporaryFolder folder;
+  EvaluateTwoRecords();
+  ClickExport(evaluator::ExportCsvTableButton, folder.PathOf("small.csv"));
+  EXPECT_EQ(ReadBytes(folder.PathOf("small.csv")), "match,1,2\r\nab,a,b\r\na,a,\r\n");
+  EXPECT_EQ(evaluator::ProposedExportName(evaluator::ExportCsvTableButton), u"_export.csv");
+
+  // A named group, a numbered one and alternation: a row has a column for every group
+  // of the pattern, also where the group took no part.
+  const std::u16string input = folder.Write(
+      "input.txt", "[  two, blanks\t\ttabs  ][x\r\ny\nz\r][a<b & \"c\">'][\xF0\x9F\x98\x80 \xC3\xA9]<7>");
+  Evaluate(u"\\[(?<inner>[^]]*)\\]|<(\\d)>", u"<file://" + input + u">");
+  Modal() = ModalRecord{};
+  ClickExport(evaluator::ExportCsvTableButton, folder.PathOf("out.csv"));
+  ExpectBox(u"done", u"Export successful.", MessageIcon::Information);
+  const std::optional<QJsonArray> rows = CsvRowsByPython(folder, folder.PathOf("out.csv"));
+  if (!rows) GTEST_SKIP() << "python3 is not available";
+  std::vector<std::vector<std::u16string>> expected{{u"match", u"inner", u"2"}};
+  for (const RecordTexts& record : ResultRecords()) {
+    expected.push_back({record.m});
+    expected.back().insert(expected.back().end(), record.g.begin(), record.g.end());
+    expected.back().resize(3);
+  }
+  ASSERT_EQ(expected.size(), 6u);
+  EXPECT_EQ(expected[2][1], u"x\r\ny\nz\r");
+  EXPECT_EQ(expected[5], (std::vector<std::u16string>{u"<7>", u"", u"7"}));
+  std::vector<std::vector<std::u16string>> read;
+  for (const QJsonValue row : *rows) {
+    read.emplace_back();
+    for (const QJsonValue field : row.toArray()) read.back().push_back(field.toString().toStdU16String());
+  }
+  EXPECT_EQ(read, expected);
 }
 
 }  // namespace

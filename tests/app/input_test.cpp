@@ -198,5 +198,33 @@ TEST_F(InputTest, ReadErrorsAndInputsTooLargeForTheEngineAreSaidAsSuch) {
   EXPECT_EQ(TreeRows().size(), 1u);
 }
 
+// A zero byte is a character of the subject: what follows it is matched too, and a file
+// that is not all UTF-8 says where it could not be read.
+TEST_F(InputTest, AZeroByteIsMatchedAsACharacterAndUnreadableBytesAreToldByOffset) {
+  TemporaryFolder folder;
+  const std::u16string zero = folder.Write("zero.bin", std::string("abc\0def", 7));
+  Evaluate(u"def", u"<file://" + zero + u">");
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"def", {}}}));
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"input");
+  EXPECT_NE(Modal().boxes[0].text.find(u"It holds 1 zero byte, the first at byte offset 3: they are matched"),
+            std::u16string::npos);
+  // A text is kept up to its zero character, which the box said.
+  Evaluate(u"c[^a-z]d", u"<file://" + zero + u">");
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"c", {}}}));
+
+  const std::u16string broken = folder.Write("broken.txt", std::string("ok\x80" "ab\xE2\x82" "zz\xC3"));
+  Modal() = ModalRecord{};
+  Evaluate(u"z+", u"<file://" + broken + u">");
+  ASSERT_EQ(Modal().boxes.size(), 1u);
+  EXPECT_EQ(Modal().boxes[0].title, u"input");
+  EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(Modal().boxes[0].text.substr(0, broken.size()), broken);
+  EXPECT_EQ(Modal().boxes[0].text.find(u"zero"), std::u16string::npos);
+  EXPECT_NE(Modal().boxes[0].text.find(u"3 places could not be read as characters, the first at byte offset 2:"),
+            std::u16string::npos);
+  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"zz", {}}}));
+}
+
 }  // namespace
 }  // namespace evaluator_test

@@ -28,7 +28,7 @@ void TakeStartUpSnapshot() {
   snapshot.maximised = window->isMaximized();
   snapshot.clientWidth = UiWindowClientWidth(evaluator::MainWindow);
   snapshot.clientHeight = UiWindowClientHeight(evaluator::MainWindow);
-  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportXmlButton;
+  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportCsvTableButton;
        ++gadget) {
     const QRect placed = WidgetOf(gadget)->geometry();
     snapshot.gadgetRects.push_back({placed.x(), placed.y(), placed.width(), placed.height()});

@@ -30,7 +30,7 @@ TEST(StartUpLayout, ColumnRuleOnAFullHdClientArea) {
 
 TEST(StartUpLayout, GadgetsArePlacedByTheColumnRuleOfTheirTab) {
   const StartUpSnapshot& start = StartUpState();
-  ASSERT_EQ(start.gadgetRects.size(), 13u);
+  ASSERT_EQ(start.gadgetRects.size(), 14u);
   const std::int64_t width = start.clientWidth;
   const std::int64_t height = start.clientHeight;
   for (int column = 0; column < 6; ++column) {
@@ -38,7 +38,7 @@ TEST(StartUpLayout, GadgetsArePlacedByTheColumnRuleOfTheirTab) {
   }
   EXPECT_EQ(start.gadgetRects[6], ColumnRect(width, height, 2, 0));
   EXPECT_EQ(start.gadgetRects[7], ColumnRect(width, height, 2, 1));
-  for (int column = 0; column < 5; ++column) {
+  for (int column = 0; column < 6; ++column) {
     EXPECT_EQ(start.gadgetRects[8 + column], ColumnRect(width, height, 11, column)) << column;
   }
 }

@@ -147,7 +147,10 @@ TEST_F(WorkerTest, AFileGivesTheRowsOfItsDecodedTextBrokenSequencesIncluded) {
   }
   TemporaryFolder folder;
   Evaluate(u"x(\\d*)(\\S*)", u"<file://" + folder.Write("broken.txt", bytes) + u">");
-  EXPECT_TRUE(Modal().boxes.empty());
+  ASSERT_EQ(Modal().boxes.size(), 1u);  // the user learns what was replaced, and where
+  EXPECT_NE(Modal().boxes[0].text.find(u"28 places could not be read as characters, the first at byte offset " +
+                                       Utf8ToUtf16(std::to_string(bytes.find('\xED')))),
+            std::u16string::npos);
   EXPECT_EQ(ResultRecords(), expected);
   EXPECT_EQ(TreeRows(), rows);
 }

@@ -78,6 +78,21 @@ TEST(RegexCompile, GroupCountCountsCapturingAndNamedGroups) {
   EXPECT_EQ(RegexGroupCount(0), 0);
 }
 
+TEST(RegexCompile, GroupNamesComeInGroupOrderInEverySyntax) {
+  const auto name = [](std::int64_t n) {
+    return std::u16string(TakeResult([n](std::int64_t at) { RegexGroupName(0, n, at); }).view());
+  };
+  ASSERT_NE(RegexCreate(0, u"(?P<zeta>a)(b)(?'mid_1'c)(?<alpha>d)", 0), 0);
+  EXPECT_EQ(name(1), u"zeta");  // the name table is sorted by name, not by number
+  EXPECT_EQ(name(2), u"");
+  EXPECT_EQ(name(3), u"mid_1");
+  EXPECT_EQ(name(4), u"alpha");
+  EXPECT_EQ(name(0), u"");
+  EXPECT_EQ(name(5), u"");
+  RegexFree(0);
+  EXPECT_EQ(name(1), u"");
+}
+
 TEST(RegexCompile, HandlesLiveUntilFreedWithEveryOtherObject) {
   ObjectNumber first = RegexCreate(AnyHandle, u"a", 0);
   ObjectNumber second = RegexCreate(AnyHandle, u"b", 0);

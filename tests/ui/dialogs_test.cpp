@@ -104,15 +104,34 @@ TEST_F(DialogTest, OpenChooserStartsInTheFolderWithTheNameAndTakesANewFile) {
   EXPECT_EQ(mode, QFileDialog::AcceptOpen);
 }
 
-TEST_F(DialogTest, SaveChooserTakesAnExistingFileWithoutAsking) {
+// An existing file is taken only after a "yes"; a "no" goes back to the chooser, which the
+// user then cancels.
+TEST_F(DialogTest, SaveChooserAsksBeforeTakingAnExistingFile) {
   QTemporaryDir folder;
-  QFile existing(folder.path() + "/log_export.json");
+  QFile existing(folder.path() + "/log_export.txt");
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.close();
   const std::u16string defaultFile = existing.fileName().toStdU16String();
-  WhenDialogOpens<QFileDialog>(
-      [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
-  EXPECT_EQ(Text(UiAskSaveFile(u"export to", defaultFile.c_str(), u"", 0)), defaultFile);
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    QString question;
+    bool chooserBack = false;
+    WhenDialogOpens<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    WhenDialogOpens<QMessageBox>([&, answer](QMessageBox* box) {
+      question = box->text();
+      box->button(answer)->click();
+      if (answer == QMessageBox::Yes) return;
+      // After a "no" the chooser is still open: the user cancels it.
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        chooserBack = dialog != nullptr;
+        if (dialog) dialog->reject();
+      });
+    });
+    const std::u16string chosen = Text(UiAskSaveFile(u"export to", defaultFile.c_str(), u"", 0));
+    EXPECT_TRUE(question.contains("log_export.txt")) << question.toStdString();
+    EXPECT_EQ(chosen, answer == QMessageBox::Yes ? defaultFile : u"");
+    EXPECT_EQ(chooserBack, answer == QMessageBox::No);
+  }
 }
 
 TEST_F(DialogTest, ChooserRequestSplitsTheDefaultFileAndDropsUnfitNames) {
@@ -197,10 +216,61 @@ TEST_F(DialogTest, DocumentsAndWebAddressesGoToTheDesktopOpener) {
   const std::u16string directory = folder.path().toStdU16String();
   EXPECT_EQ(UiRunProgram(u"https://example.org/regex-disambiguation.html", u"", u""), 1);
   EXPECT_EQ(UiRunProgram(u"notes.txt", u"", directory.c_str()), 1);
-  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(UiRunProgram(u"https:/www.rexegg.com/regex-disambiguation.html", u"", u""), 1);
+  EXPECT_EQ(UiRunProgram(u"notes.txt", u"", u""), 0);  // no folder given: not looked for
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(opened[2], u"https:/www.rexegg.com/regex-disambiguation.html");
   EXPECT_EQ(opened[0], u"https://example.org/regex-disambiguation.html");
   EXPECT_EQ(opened[1], (QUrl::fromLocalFile(folder.path() + "/notes.txt")).toString().toStdU16String());
   EXPECT_EQ(UiRunProgram(u"", u"", u""), 0);
+}
+
+// The working folder holds bin/tool and tool; PATH names it as "." and as an empty entry.
+// Neither is started, however the name reaches the layer.
+TEST_F(DialogTest, NothingIsStartedFromTheWorkingFolder) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(QDir(folder.path()).mkdir("bin"));
+  for (const char* name : {"bin/tool", "tool"}) {
+    QFile file(folder.path() + "/" + QString(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  std::vector<std::u16string> started;
+  std::vector<MessageBoxRequest> boxes;
+  ModalSeam seam;
+  seam.startProgram = [&](const std::u16string& program, const std::vector<std::u16string>&,
+                          const std::u16string&) {
+    started.push_back(program);
+    return true;
+  };
+  seam.openDocument = [&](const std::u16string&) { return true; };
+  seam.messageBox = [&](const MessageBoxRequest& request) {
+    boxes.push_back(request);
+    return std::int64_t{1};
+  };
+  SetModalSeam(seam);
+  const QString savedFolder = QDir::currentPath();
+  const QByteArray savedPath = qgetenv("PATH");
+  QDir::setCurrent(folder.path());
+  qputenv("PATH", ".::" + savedPath);
+  const std::int64_t relative = UiRunProgram(u"bin/tool", u"", u"");
+  const std::int64_t bare = UiRunProgram(u"tool", u"", u"");
+  const std::int64_t onPath = UiRunProgram(u"sh", u"", u"");
+  const QByteArray pathAfter = qgetenv("PATH");  // what Qt's own launchers look in too
+  qputenv("PATH", savedPath);
+  QDir::setCurrent(savedFolder);
+  EXPECT_EQ(relative, 0);
+  EXPECT_EQ(bare, 0);
+  EXPECT_EQ(onPath, 1);
+  EXPECT_FALSE(pathAfter.startsWith(".") || pathAfter.startsWith(":") || pathAfter.contains("::"));
+  ASSERT_EQ(started.size(), 1u);  // only sh, from a folder of PATH, by its full path
+  EXPECT_TRUE(started[0].starts_with(u"/") && started[0].ends_with(u"/sh"));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+  EXPECT_NE(boxes[0].text.find(u"can't start bin/tool"), std::u16string::npos);
+  EXPECT_NE(boxes[0].text.find(u"never from the working folder"), std::u16string::npos);
 }
 
 }  // namespace

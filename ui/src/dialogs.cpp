@@ -3,10 +3,15 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUrl>
+
+#include "ui/ui.h"
 
 namespace {
 
@@ -54,12 +59,32 @@ void ApplyFilters(QFileDialog& dialog, const FileChooserRequest& request) {
   dialog.selectNameFilter(filters.value(static_cast<int>(request.selectedFilter)));
 }
 
-// A document path is taken relative to directory, as a program would be started there.
-QUrl DocumentAddress(const QString& target, const QString& directory) {
-  const QUrl address(target);
-  if (address.isValid() && address.scheme().size() > 1) return address;  // not a drive letter
-  return QUrl::fromLocalFile(QDir(directory.isEmpty() ? QDir::currentPath() : directory)
-                                 .absoluteFilePath(target));
+// An address with a scheme (https:, file:, mailto: ...) is never a program, whatever the
+// working folder holds under that name. One letter before the colon is a drive, not a scheme.
+bool HasScheme(const QString& target) {
+  static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]+:"));
+  return scheme.match(target).hasMatch();
+}
+
+// Programs are looked up in PATH, by this layer and by Qt's own launchers (the desktop's
+// opener behind QDesktopServices looks for xdg-open there). An empty or relative entry
+// stands for the working folder, which may hold anything a download or an unpacked archive
+// brought along: such entries are dropped before any lookup.
+void DropWorkingFolderFromPath() {
+  const QByteArray path = qgetenv("PATH");
+  if (path.isNull()) return;
+  QByteArrayList kept;
+  for (const QByteArray& folder : path.split(':')) {
+    if (folder.startsWith('/')) kept << folder;
+  }
+  const QByteArray absoluteOnly = kept.join(':');
+  if (absoluteOnly != path) qputenv("PATH", absoluteOnly);
+}
+
+// The full path of the program called name in a folder of PATH, or "".
+QString ProgramOnPath(const QString& name) {
+  DropWorkingFolderFromPath();
+  return QStandardPaths::findExecutable(name);
 }
 
 bool StartDetached(const QString& program, const QStringList& arguments, const QString& directory) {
@@ -73,6 +98,7 @@ bool StartDetached(const QString& program, const QStringList& arguments, const Q
 
 bool OpenDocument(const QUrl& address) {
   if (seam.openDocument) return seam.openDocument(address.toString().toStdU16String());
+  DropWorkingFolderFromPath();
   return QDesktopServices::openUrl(address);
 }
 
@@ -111,8 +137,8 @@ QString ChooseFile(const FileChooserRequest& request) {
   QFileDialog dialog(QApplication::activeWindow(), FromUtf16(request.title));
   dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // Also for opening, the name may be one that doesn't exist yet.
+  // Saving over an existing file asks first, and a "no" goes back to the chooser.
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!NativeDialogsAvailable()) dialog.setOption(QFileDialog::DontUseNativeDialog);
   if (!request.startFolder.empty()) dialog.setDirectory(FromUtf16(request.startFolder));
   ApplyFilters(dialog, request);
@@ -123,7 +149,25 @@ QString ChooseFile(const FileChooserRequest& request) {
 
 bool RunProgram(const QString& program, const QString& parameters, const QString& directory) {
   if (program.isEmpty()) return false;
+  if (HasScheme(program)) return OpenDocument(QUrl(program));
   const QStringList arguments = parameters.isEmpty() ? QStringList() : QStringList{parameters};
-  if (StartDetached(program, arguments, directory)) return true;
-  return OpenDocument(DocumentAddress(program, directory));
+  if (QDir::isAbsolutePath(program)) {
+    const QFileInfo file(program);
+    if (file.isFile() && file.isExecutable()) return StartDetached(program, arguments, directory);
+    return OpenDocument(QUrl::fromLocalFile(program));
+  }
+  if (program.contains(QLatin1Char('/'))) {
+    ShowMessageBox(QStringLiteral("error"),
+                   QStringLiteral("can't start ") + program +
+                       QStringLiteral(": a program is started only from its full path or by a "
+                                      "name found on PATH, never from the working folder."),
+                   IconError);
+    return false;
+  }
+  if (const QString found = ProgramOnPath(program); !found.isEmpty()) {
+    return StartDetached(found, arguments, directory);
+  }
+  // A document named without a folder is looked for only in the folder the caller gave.
+  if (!QDir::isAbsolutePath(directory)) return false;
+  return OpenDocument(QUrl::fromLocalFile(QDir(directory).absoluteFilePath(program)));
 }

@@ -25,6 +25,7 @@ enum Gadget : std::int64_t {
   ExportTabButton = 10,
   ExportJsonButton = 11,
   ExportXmlButton = 12,
+  ExportCsvTableButton = 13,
 };
 
 inline constexpr std::int64_t MainWindow = 0;

@@ -97,6 +97,9 @@ std::int64_t RegexMatchLength(ObjectNumber number);
 
 // Number of capturing groups of the pattern; needs no match.
 std::int64_t RegexGroupCount(ObjectNumber number);
+// The name the pattern gives group n ((?<name>...), (?P<name>...), (?'name'...)); "" for
+// an unnamed group, an n outside 1 .. group count, or an unknown number. Needs no match.
+char16_t* RegexGroupName(ObjectNumber number, std::int64_t n, std::int64_t at);
 
 // Group n (1 .. group count) of the current match. The position is 1-based and counted
 // from the start of the match. A group that took no part reads as "", length 0,

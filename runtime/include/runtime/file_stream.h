@@ -63,6 +63,9 @@ struct WholeReadLimits {
   std::int64_t memoryBudget = -1;
   // The longest text, in bytes of the file, that the caller can take.
   std::int64_t longestText = INT64_MAX;
+  // false: a zero unit is a character of the text like any other, and only the end of the
+  // file ends the read.
+  bool zeroEndsText = true;
 };
 
 enum class WholeReadEnd {
@@ -82,6 +85,16 @@ struct WholeText {
   std::int64_t memoryNeeded = 0;    // with OutOfMemory
   std::int64_t memoryAvailable = 0; // with OutOfMemory
   int error = 0;                    // with ReadError: the system's error number
+  // UTF-8 that is no text: how many places (a byte that can't begin a sequence, read as
+  // "?"; an invalid sequence, which decoding reads as U+FFFD; a sequence cut short by the
+  // end of the file, left out) and the byte offset of the first one from where the read
+  // began, -1 for none.
+  std::int64_t unreadablePlaces = 0;
+  std::int64_t firstUnreadableAt = -1;
+  // With zeroEndsText false, UTF-8 only: the zero bytes of the text and the offset of the
+  // first, -1 for none.
+  std::int64_t zeroBytes = 0;
+  std::int64_t firstZeroAt = -1;
 };
 
 // The rest of the stream, as StreamReadText with ReadToEnd takes it, within limits.

@@ -34,7 +34,8 @@ struct FileChooserRequest {
 struct ModalSeam {
   // Answers the button pressed (1 for OK).
   std::function<std::int64_t(const MessageBoxRequest&)> messageBox;
-  // Answers the chosen path, or "" for a cancelled chooser.
+  // Answers the chosen path, or "" for a cancelled chooser. A save chooser asks itself
+  // before it answers an existing file, so its hook stands for that question too.
   std::function<std::u16string(const FileChooserRequest&)> chooseFile;
   // Starts a program detached; false when it can't be started as a program.
   std::function<bool(const std::u16string& program, const std::vector<std::u16string>& arguments,

@@ -141,7 +141,11 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 void UiSetClipboardText(const char16_t* text);
 const char16_t* UiGetClipboardText();  // for tests and for pasting
 // Starts program detached in directory ("" = current) with parameters as its one argument
-// (none when empty); a program that can't be started (a document, a web address) goes to
-// the desktop's opener instead. 1 when started or handed over, else 0.
+// (none when empty). An address with a scheme (https:, file:, mailto: ...) always goes to
+// the desktop's opener and is never started. A program is started from its full path or by
+// a name found in PATH's absolute folders; a name with a folder that is not a full path is
+// refused with an error box, and nothing is looked up in the working folder. A full path
+// that is no executable, or a name found in directory, is a document for the opener.
+// 1 when started or handed over, else 0.
 std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
                           const char16_t* directory);
