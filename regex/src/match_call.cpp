@@ -24,6 +24,11 @@ constexpr unsigned long FrameSafetyFactor = 2;
 // Where the stack bounds can't be read: the most a thread is assumed to have.
 constexpr std::uintptr_t AssumedStackBytes = 1024 * 1024;
 constexpr std::size_t ArenaBytes = 8 * 1024 * 1024;
+// The JIT's backtracking stack of a thread: reserved whole at first use, its pages
+// taken only as a match reaches them. A match that needs more is made again by the
+// interpreter, so the cap bounds only what a deep match costs before it changes path.
+constexpr int JitStackStartBytes = 32 * 1024;
+constexpr int JitStackCapBytes = 4 * 1024 * 1024;
 
 unsigned long MatchFrameBytes() {
   // With these arguments pcre_exec reports the stack frame of one match recursion, negated.
@@ -116,6 +121,40 @@ static_assert(std::is_trivially_destructible_v<MatchArena>);
 
 thread_local MatchArena threadArena;
 
+// PCRE allocates nothing while JIT code runs on this stack, so a match there can be cut
+// short at any moment, like one of the interpreter's in the arena.
+class JitStack {
+ public:
+  // The calling thread's stack, or null when memory ran out. Call outside any match: the
+  // stack's record comes from pcre_malloc, which would otherwise take it from the arena.
+  pcre_jit_stack* Get() {
+    if (!stack_) Reserve();
+    return stack_;
+  }
+
+ private:
+  void Reserve() {
+    pcre_jit_stack* stack = pcre_jit_stack_alloc(JitStackStartBytes, JitStackCapBytes);
+    if (!stack) return;
+    if (!OnThreadExit(Release, this)) {
+      pcre_jit_stack_free(stack);
+      return;
+    }
+    stack_ = stack;
+  }
+  // Goes with the thread's runtime clean-ups, as the arena's storage does.
+  static void Release(void* jitStack) {
+    auto* self = static_cast<JitStack*>(jitStack);
+    pcre_jit_stack_free(self->stack_);
+    self->stack_ = nullptr;
+  }
+
+  pcre_jit_stack* stack_ = nullptr;
+};
+static_assert(std::is_trivially_destructible_v<JitStack>);
+
+thread_local JitStack threadJitStack;
+
 void* MatchAllocate(std::size_t size) {
   if (threadArena.Active()) return threadArena.Allocate(size);
   return std::malloc(size);
@@ -144,17 +183,39 @@ struct MatchCall {
   int start;
   int* offsetVector;
   int vectorSize;
+  pcre_jit_stack* jitStack;  // null: the interpreter
   int result;
 };
 
 void RunMatchCall(void* context) {
   auto* call = static_cast<MatchCall*>(context);
+  if (call->jitStack) {
+    call->result = pcre_jit_exec(call->pattern, &call->extra, call->subject, call->length,
+                                 call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
+                                 call->vectorSize, call->jitStack);
+    return;
+  }
   call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length,
                            call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
                            call->vectorSize);
 }
 
+// What only the interpreter tells apart: the machine code's own stack ran out (the
+// interpreter then goes as deep as the thread's stack allows), or the code can't serve.
+bool InterpreterServes(int jitResult) {
+  return jitResult == PCRE_ERROR_JIT_STACKLIMIT || jitResult == PCRE_ERROR_JIT_BADOPTION;
+}
+
 }  // namespace
+
+bool HasMachineCode(const pcre_extra* study) {
+  return study && (study->flags & PCRE_EXTRA_EXECUTABLE_JIT) && study->executable_jit;
+}
+
+pcre_extra* StudyPattern(const pcre* compiled) {
+  const char* message = nullptr;
+  return pcre_study(compiled, PCRE_STUDY_JIT_COMPILE, &message);
+}
 
 void InstallMatchAllocator() {
   pcre_malloc = MatchAllocate;
@@ -185,7 +246,7 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
   // Every member is set here: zero-filling the whole record first costs more than the
   // match call itself for a short match.
   pcre_extra extra;
-  extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.flags = PCRE_EXTRA_MATCH_LIMIT;
   extra.study_data = nullptr;
   if (study && (study->flags & PCRE_EXTRA_STUDY_DATA)) {
     extra.flags |= PCRE_EXTRA_STUDY_DATA;
@@ -194,10 +255,24 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
   extra.match_limit = matchLimit > 0 ? std::min(matchLimit, MatchLimit) : MatchLimit;
   extra.callout_data = nullptr;
   extra.tables = nullptr;
-  extra.match_limit_recursion = MatchRecursionLimit();
+  extra.match_limit_recursion = 0;
   extra.mark = nullptr;
   extra.executable_jit = nullptr;
-  MatchCall call{pattern, extra, subject, length, start, offsetVector, vectorSize, 0};
+  MatchCall call{pattern, extra, subject, length, start, offsetVector, vectorSize, nullptr, 0};
+  if (HasMachineCode(study)) {
+    call.jitStack = threadJitStack.Get();
+    if (call.jitStack) {
+      call.extra.flags |= PCRE_EXTRA_EXECUTABLE_JIT;
+      call.extra.executable_jit = study->executable_jit;
+      RunInterruptible(RunMatchCall, &call);
+      if (!InterpreterServes(call.result)) return call.result;
+      call.extra.flags &= ~PCRE_EXTRA_EXECUTABLE_JIT;
+      call.extra.executable_jit = nullptr;
+      call.jitStack = nullptr;
+    }
+  }
+  call.extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  call.extra.match_limit_recursion = MatchRecursionLimit();
   ArenaSession session;
   RunInterruptible(RunMatchCall, &call);
   return call.result;

@@ -43,6 +43,11 @@ void RegexFree(ObjectNumber number);
 // 1 while number names a live regex object, else 0.
 std::int64_t RegexIsValid(ObjectNumber number);
 
+// 1 when the object's searches run PCRE's machine code (its JIT), 0 when they run its
+// interpreter (a pattern with a backtracking control verb, or one the JIT can't take). A
+// search too deep for the machine code's own stack is made by the interpreter either way.
+std::int64_t RegexRunsMachineCode(ObjectNumber number);
+
 // 1 if the pattern matches somewhere in text; leaves the object's scan alone.
 std::int64_t RegexMatches(ObjectNumber number, const char16_t* text);
 
