@@ -9,6 +9,7 @@
 #include <new>
 #include <type_traits>
 
+#include "regex_object.h"
 #include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
@@ -29,6 +30,11 @@ constexpr std::size_t ArenaBytes = 8 * 1024 * 1024;
 // interpreter, so the cap bounds only what a deep match costs before it changes path.
 constexpr int JitStackStartBytes = 32 * 1024;
 constexpr int JitStackCapBytes = 4 * 1024 * 1024;
+// A run of searches ahead of the scan: their number, and the match work each may take.
+// Little work per search keeps what a run adds to the search the scan waits for small;
+// many searches per run spread the cost of entering an interruptible call.
+constexpr std::int32_t RunRoom = 64;
+constexpr unsigned long RunSearchSteps = 20'000;
 
 unsigned long MatchFrameBytes() {
   // With these arguments pcre_exec reports the stack frame of one match recursion, negated.
@@ -184,8 +190,36 @@ struct MatchCall {
   int* offsetVector;
   int vectorSize;
   pcre_jit_stack* jitStack;  // null: the interpreter
+  SearchRun* run;            // null: the one search
   int result;
+  std::int32_t runMade;
 };
+
+// The searches after call's first, which found a match, into call's run; how many were made
+// goes to runMade, and to the run only once the interruptible call is over.
+void RunFollowingSearches(MatchCall& call) {
+  SearchRun& run = *call.run;
+  call.extra.match_limit = std::min(call.extra.match_limit, RunSearchSteps);
+  const auto pairs = static_cast<std::size_t>(run.stride - 2);
+  std::int32_t from = NextScanPosition(call.subject, call.offsetVector, call.start);
+  std::int32_t* finding = run.findings.data();
+  std::int32_t made = 0;
+  while (made < run.room && from < call.length) {
+    const int result = pcre_jit_exec(call.pattern, &call.extra, call.subject, call.length,
+                                     from, PCRE_NO_UTF8_CHECK, run.scratch.data(),
+                                     call.vectorSize, call.jitStack);
+    // An error, the lowered limit's included, is for the scan to meet in its own search.
+    if (result <= 0 && result != PCRE_ERROR_NOMATCH) break;
+    finding[0] = from;
+    finding[1] = result;
+    std::copy_n(run.scratch.data(), pairs, finding + 2);
+    finding += run.stride;
+    ++made;
+    if (result <= 0) break;
+    from = NextScanPosition(call.subject, run.scratch.data(), from);
+  }
+  call.runMade = made;
+}
 
 void RunMatchCall(void* context) {
   auto* call = static_cast<MatchCall*>(context);
@@ -193,6 +227,7 @@ void RunMatchCall(void* context) {
     call->result = pcre_jit_exec(call->pattern, &call->extra, call->subject, call->length,
                                  call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
                                  call->vectorSize, call->jitStack);
+    if (call->run && call->result > 0) RunFollowingSearches(*call);
     return;
   }
   call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length,
@@ -207,6 +242,19 @@ bool InterpreterServes(int jitResult) {
 }
 
 }  // namespace
+
+std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount) {
+  try {
+    auto run = std::make_unique<SearchRun>();
+    run->stride = 2 + 2 * (groupCount + 1);
+    run->room = RunRoom;
+    run->findings.resize(static_cast<std::size_t>(run->stride) * RunRoom);
+    run->scratch.resize(static_cast<std::size_t>(OffsetVectorSize(groupCount)));
+    return run;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
 
 bool HasMachineCode(const pcre_extra* study) {
   return study && (study->flags & PCRE_EXTRA_EXECUTABLE_JIT) && study->executable_jit;
@@ -242,10 +290,25 @@ unsigned long MatchRecursionLimit() {
 
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize, unsigned long matchLimit) {
-  // Every member is set here: zero-filling the whole record first costs more than the
-  // match call itself for a short match.
-  pcre_extra extra;
+                 std::int32_t vectorSize, unsigned long matchLimit, SearchRun* run) {
+  // Every member is set one by one: zero-filling the whole record first costs more than
+  // the JIT's search itself for a short match.
+  MatchCall call;
+  call.pattern = pattern;
+  call.subject = subject;
+  call.length = length;
+  call.start = start;
+  call.offsetVector = offsetVector;
+  call.vectorSize = vectorSize;
+  call.jitStack = nullptr;
+  call.run = run;
+  call.result = 0;
+  call.runMade = 0;
+  if (run) {
+    run->made = 0;
+    run->taken = 0;
+  }
+  pcre_extra& extra = call.extra;
   extra.flags = PCRE_EXTRA_MATCH_LIMIT;
   extra.study_data = nullptr;
   if (study && (study->flags & PCRE_EXTRA_STUDY_DATA)) {
@@ -258,21 +321,22 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
   extra.match_limit_recursion = 0;
   extra.mark = nullptr;
   extra.executable_jit = nullptr;
-  MatchCall call{pattern, extra, subject, length, start, offsetVector, vectorSize, nullptr, 0};
   if (HasMachineCode(study)) {
     call.jitStack = threadJitStack.Get();
     if (call.jitStack) {
-      call.extra.flags |= PCRE_EXTRA_EXECUTABLE_JIT;
-      call.extra.executable_jit = study->executable_jit;
+      extra.flags |= PCRE_EXTRA_EXECUTABLE_JIT;
+      extra.executable_jit = study->executable_jit;
       RunInterruptible(RunMatchCall, &call);
+      if (run) run->made = call.runMade;
       if (!InterpreterServes(call.result)) return call.result;
-      call.extra.flags &= ~PCRE_EXTRA_EXECUTABLE_JIT;
-      call.extra.executable_jit = nullptr;
+      extra.flags &= ~PCRE_EXTRA_EXECUTABLE_JIT;
+      extra.executable_jit = nullptr;
       call.jitStack = nullptr;
     }
   }
-  call.extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-  call.extra.match_limit_recursion = MatchRecursionLimit();
+  call.run = nullptr;  // the interpreter makes one search per call
+  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.match_limit_recursion = MatchRecursionLimit();
   ArenaSession session;
   RunInterruptible(RunMatchCall, &call);
   return call.result;

@@ -157,6 +157,7 @@ void RegexFree(ObjectNumber number) {
   pcre_free(object->compiledPattern);
   ReleaseSubject(*object);
   std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);
+  std::unique_ptr<SearchRun> run(object->run);
   ReleaseObject(regexTable, number);
 }
 

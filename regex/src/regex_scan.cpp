@@ -27,7 +27,12 @@ std::int32_t CharacterBytesAt(const char* subject, std::int32_t offset) {
   return std::max(1, Utf8LengthAnnounced(static_cast<unsigned char>(subject[offset])));
 }
 
+void DropRun(RegexObject& object) {
+  if (object.run) object.run->made = object.run->taken = 0;
+}
+
 void ResetScan(RegexObject& object, std::int32_t subjectLength) {
+  DropRun(object);
   object.subjectLength = subjectLength;
   object.scanPosition = 0;
   object.matchValid = 0;
@@ -138,6 +143,34 @@ std::int64_t StartScan(ObjectNumber number, SharedUtf8 subject) {
   return 1;
 }
 
+// The run's finding for the search the scan is about to make, applied to the object as the
+// search itself would have; false (and the run dropped) when the scan has to search itself.
+bool TakeFromRun(RegexObject& object, int& result) {
+  SearchRun* run = object.run;
+  if (!run || run->taken == run->made) return false;
+  const std::int32_t* finding = run->findings.data() + run->taken * run->stride;
+  if (finding[0] != object.scanPosition) {
+    DropRun(object);
+    return false;
+  }
+  ++run->taken;
+  result = finding[1];
+  std::copy_n(finding + 2, run->stride - 2, object.offsetVector);
+  return true;
+}
+
+// The scan's own search. Where a helper searches ahead, matches are sparse and one search
+// per call costs nothing worth saving; elsewhere the search makes a run when it can.
+int Search(RegexObject& object, unsigned long matchLimit) {
+  if (!object.ahead && !object.run && HasMachineCode(object.studyData)) {
+    object.run = NewSearchRun(object.groupCount).release();
+  }
+  return ExecuteMatch(object.compiledPattern, object.studyData, object.subject,
+                      object.subjectLength, object.scanPosition, object.offsetVector,
+                      OffsetVectorSize(object.groupCount), matchLimit,
+                      object.ahead ? nullptr : object.run);
+}
+
 // The next search of the scan; with a match limit, a search that reaches it changes nothing
 // and gives -1.
 std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
@@ -148,10 +181,8 @@ std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
   object->lastError = 0;
   if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
   int result = 0;
-  if (!TakeFindingAhead(*object, result)) {
-    result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
-                          object->subjectLength, object->scanPosition, object->offsetVector,
-                          OffsetVectorSize(object->groupCount), matchLimit);
+  if (!TakeFromRun(*object, result) && !TakeFindingAhead(*object, result)) {
+    result = Search(*object, matchLimit);
   }
   if (matchLimit > 0 && result == PCRE_ERROR_MATCHLIMIT) return -1;
   if (result <= 0) {
@@ -177,6 +208,7 @@ std::int32_t NextScanPosition(const char* subject, const std::int32_t* offsets,
 
 void ReleaseSubject(RegexObject& object) {
   ReleaseSearchAhead(object);
+  DropRun(object);
   std::unique_ptr<std::shared_ptr<const char>> owner(object.subjectOwner);
   object.subjectOwner = nullptr;
   object.subject = nullptr;

@@ -47,11 +47,13 @@ Scan ScanAll(const std::u16string& pattern, const std::u16string& subject, std::
 }
 
 // Empty matches next to CR LF and to characters of two, three and four bytes, line anchors
-// under every newline convention, \K, lookbehind, caseless matching beyond ASCII, and
-// groups that take no part.
+// under every newline convention, \K, lookbehind, caseless matching beyond ASCII, groups
+// that take no part, and a search after a match that needs more work than the searches a
+// scan makes ahead in one call may take.
 TEST(RegexMachineCode, FindsWhatTheInterpreterFinds) {
   const std::u16string subject =
-      u"ab\r\n\r\nx\u00e9y \u20ac\U0001F600z\n\u00c9T\u00c9 \u00e9t\u00e9\r12 a1b\r\n";
+      u"ab\r\n\r\nx\u00e9y \u20ac\U0001F600z\n\u00c9T\u00c9 \u00e9t\u00e9\r12 a1b\r\n"
+      u"c aaaaaaaaaaaaaaaaa!b c";
   struct Case {
     const char16_t* pattern;
     std::int32_t flags;
@@ -62,7 +64,8 @@ TEST(RegexMachineCode, FindsWhatTheInterpreterFinds) {
                         Case{u".", RegexDotAll}, Case{u".?", RegexNewlineAnyCrLf},
                         Case{u"\u00e9t\u00e9", RegexCaseless}, Case{u"\\w+", 0},
                         Case{u"a\\K\\d?", 0}, Case{u"(?<=\\r)\\n?", 0},
-                        Case{u"(\\w)(\\d)?|(\\s)", 0}, Case{u"\\b", 0}}) {
+                        Case{u"(\\w)(\\d)?|(\\s)", 0}, Case{u"\\b", 0},
+                        Case{u"(a+)+b|c", 0}}) {
     const Scan machine = ScanAll(c.pattern, subject, c.flags);
     const Scan interpreted = ScanAll(std::u16string(u"(*UTF8)") + c.pattern, subject, c.flags);
     EXPECT_TRUE(machine.machineCode);
