@@ -123,6 +123,14 @@ using RegexTextTaker = void (*)(void* context, const char* bytes, std::int64_t l
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                                    RegexTextTaker take, void* context);
 
+// What RegexTakeCurrentTexts and then RegexTryNextMatch with steps do, match after match,
+// in one call: from the current match on, until most matches were taken or a search gave
+// 0 or -1. Returns the last search's result (1: a further match is current); taken gets the
+// number of matches taken, 0 without a current match.
+std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                              RegexTextTaker take, void* context, std::int64_t most,
+                              std::int64_t steps, std::int64_t& taken);
+
 // The same for a named group; an unknown or null name reads as "" or 0.
 char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
 std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name);
