@@ -1,19 +1,19 @@
-// Runs the real evaluator on Qt's offscreen platform over one file and one pattern: Enter in
-// the pattern field, then the loop until the done event has been handled and the loop is
-// idle again, as a user would; then, with "actions", what a user does with the result.
+// Runs the real evaluator over one file and one pattern: Enter in the pattern field, then
+// the loop until the done event has been handled and the loop is idle again, as a user
+// would; then, with "actions", what a user does with the result.
 //
 //   evaluator_bench FILE PATTERN [groups] [actions]
 //
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another (xcb on a real X
 // display: see run_evaluator_bench.sh). Prints which of PCRE's matchers the pattern's
-// searches run (the JIT's machine code or the interpreter), the wall time from Enter until the loop is idle after the done event, the number
-// of matches and tree rows, the peak resident memory and what the evaluation added to it,
-// and the event loop's longest stall: a thread posts a timestamped event every 10 ms and
-// the loop measures how late each one is handled. The actions each report their own
-// longest stall: Ctrl+End, PgDn, Home, expanding and collapsing the current row, mouse
-// wheel scrolling, Shift+Enter (copy all rows, with the time the loop was blocked), Enter
-// over the finished result (which clears it) and Esc during that new evaluation (with the
-// time until the worker had ended).
+// searches run (the JIT's machine code or the interpreter), the wall time from Enter until
+// the loop is idle after the done event, the number of matches and tree rows, the peak
+// resident memory and what the evaluation added to it, and the event loop's longest
+// stall: a thread posts a timestamped event every 10 ms and the loop measures how late
+// each one is handled. The actions each report their own longest stall: Ctrl+End, PgDn,
+// Home, expanding and collapsing the current row, mouse wheel scrolling, Shift+Enter (copy
+// all rows, with the time the loop was blocked), Enter over the finished result (which
+// clears it) and Esc during that new evaluation (with the time until the worker had ended).
 #include <sys/resource.h>
 
 #include <algorithm>

@@ -1,5 +1,6 @@
-// Every pcre_exec call of the library: bounded in stack depth, interruptible by a stop
-// request, and free of heap allocation while it runs.
+// Every match call of the library (the interpreter's pcre_exec or the JIT's
+// pcre_jit_exec): bounded in stack depth, interruptible by a stop request, and free of
+// heap allocation while it runs.
 #pragma once
 
 #include <pcre.h>

@@ -72,9 +72,10 @@ void RecordError(const char* message) {
   *slot = copy.release();
 }
 
-// PCRE's start-up optimisations (the ones study and its machine code add) can change what a pattern with a
-// backtracking control verb such as (*COMMIT), (*PRUNE), (*SKIP) or (*THEN) matches, so
-// such a pattern is left unstudied. Any "(*" counts: a false alarm only costs speed.
+// PCRE's start-up optimisations (the ones study and its machine code add) can change what
+// a pattern with a backtracking control verb such as (*COMMIT), (*PRUNE), (*SKIP) or
+// (*THEN) matches, so such a pattern is left unstudied. Any "(*" counts: a false alarm
+// only costs speed.
 bool MayUseControlVerbs(const char* pattern) { return std::strstr(pattern, "(*") != nullptr; }
 
 // Study data, with the pattern compiled to machine code where PCRE can, unless studying
