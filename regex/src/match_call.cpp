@@ -200,23 +200,22 @@ struct MatchCall {
 void RunFollowingSearches(MatchCall& call) {
   SearchRun& run = *call.run;
   call.extra.match_limit = std::min(call.extra.match_limit, RunSearchSteps);
-  const auto pairs = static_cast<std::size_t>(run.stride - 2);
   std::int32_t from = NextScanPosition(call.subject, call.offsetVector, call.start);
   std::int32_t* finding = run.findings.data();
   std::int32_t made = 0;
   while (made < run.room && from < call.length) {
+    std::int32_t* offsets = finding + 2;
     const int result = pcre_jit_exec(call.pattern, &call.extra, call.subject, call.length,
-                                     from, PCRE_NO_UTF8_CHECK, run.scratch.data(),
-                                     call.vectorSize, call.jitStack);
+                                     from, PCRE_NO_UTF8_CHECK, offsets, call.vectorSize,
+                                     call.jitStack);
     // An error, the lowered limit's included, is for the scan to meet in its own search.
     if (result <= 0 && result != PCRE_ERROR_NOMATCH) break;
     finding[0] = from;
     finding[1] = result;
-    std::copy_n(run.scratch.data(), pairs, finding + 2);
     finding += run.stride;
     ++made;
     if (result <= 0) break;
-    from = NextScanPosition(call.subject, run.scratch.data(), from);
+    from = NextScanPosition(call.subject, offsets, from);
   }
   call.runMade = made;
 }
@@ -246,10 +245,9 @@ bool InterpreterServes(int jitResult) {
 std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount) {
   try {
     auto run = std::make_unique<SearchRun>();
-    run->stride = 2 + 2 * (groupCount + 1);
+    run->stride = 2 + OffsetVectorSize(groupCount);
     run->room = RunRoom;
     run->findings.resize(static_cast<std::size_t>(run->stride) * RunRoom);
-    run->scratch.resize(static_cast<std::size_t>(OffsetVectorSize(groupCount)));
     return run;
   } catch (const std::bad_alloc&) {
     return nullptr;

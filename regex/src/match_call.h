@@ -14,11 +14,11 @@ void InstallMatchAllocator();
 
 // The searches a scan makes after the one it asked for, made in the same interruptible call
 // while they find matches with little work each, and taken up by its next searches. Each
-// finding is the position searched from, pcre_exec's result and the 2 x (groups + 1)
-// offsets; the findings from taken up to made are still to be taken.
+// finding is the position searched from, pcre_exec's result and a whole offset vector, in
+// which PCRE leaves the search's offsets; the findings from taken up to made are still to
+// be taken.
 struct SearchRun {
   std::vector<std::int32_t> findings;
-  std::vector<std::int32_t> scratch;  // a whole offset vector, as PCRE wants one
   std::int32_t stride = 0;
   std::int32_t room = 0;
   std::int32_t made = 0;

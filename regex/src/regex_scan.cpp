@@ -155,7 +155,7 @@ bool TakeFromRun(RegexObject& object, int& result) {
   }
   ++run->taken;
   result = finding[1];
-  std::copy_n(finding + 2, run->stride - 2, object.offsetVector);
+  std::copy_n(finding + 2, 2 * (object.groupCount + 1), object.offsetVector);
   return true;
 }
 
