@@ -1,17 +1,19 @@
-// Runs the real evaluator on Qt's offscreen platform over one file and one pattern: Enter in
-// the pattern field, then the loop until the done event has been handled and the loop is
-// idle again, as a user would; then, with "actions", what a user does with the result.
+// Runs the real evaluator over one file and one pattern: Enter in the pattern field, then
+// the loop until the done event has been handled and the loop is idle again, as a user
+// would; then, with "actions", what a user does with the result.
 //
 //   evaluator_bench FILE PATTERN [groups] [actions]
 //
-// Prints the wall time from Enter until the loop is idle after the done event, the number
-// of matches and tree rows, the peak resident memory and what the evaluation added to it,
-// and the event loop's longest stall: a thread posts a timestamped event every 10 ms and
-// the loop measures how late each one is handled. The actions each report their own
-// longest stall: Ctrl+End, PgDn, Home, expanding and collapsing the current row, mouse
-// wheel scrolling, Shift+Enter (copy all rows, with the time the loop was blocked), Enter
-// over the finished result (which clears it) and Esc during that new evaluation (with the
-// time until the worker had ended).
+// Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another (xcb on a real X
+// display: see run_evaluator_bench.sh). Prints which of PCRE's matchers the pattern's
+// searches run (the JIT's machine code or the interpreter), the wall time from Enter until
+// the loop is idle after the done event, the number of matches and tree rows, the peak
+// resident memory and what the evaluation added to it, and the event loop's longest
+// stall: a thread posts a timestamped event every 10 ms and the loop measures how late
+// each one is handled. The actions each report their own longest stall: Ctrl+End, PgDn,
+// Home, expanding and collapsing the current row, mouse wheel scrolling, Shift+Enter (copy
+// all rows, with the time the loop was blocked), Enter over the finished result (which
+// clears it) and Esc during that new evaluation (with the time until the worker had ended).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -36,6 +38,7 @@
 #include "app/evaluator.h"
 #include "proc_status.h"
 #include "records/record_list.h"
+#include "regex/regex.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
@@ -216,7 +219,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions]\n", argv[0]);
     return 2;
   }
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  }
   bool groups = false;
   bool actions = false;
   for (int i = 3; i < argc; ++i) {
@@ -242,6 +247,12 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 100 && QApplication::activeWindow() != view->window(); ++i) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+  }
+  {
+    const std::u16string pattern = QString::fromLocal8Bit(argv[2]).toStdU16String();
+    const ObjectNumber probe = RegexCreate(AnyHandle, pattern.c_str(), 0);
+    std::printf("matcher %s\n", RegexRunsMachineCode(probe) ? "jit" : "interpreter");
+    RegexFree(probe);
   }
   const long baselineKiB = StatusKiB("VmRSS:");
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Ending evaluations from outside, and the largest inputs: Esc and closing the window while
 # the worker waits on a FIFO nobody writes, Esc while an endless writer fills a FIFO, Esc
-# 600 ms into a 1 GB file (while it is read), and the whole 1 GB no-match evaluation beside
-# pcregrep.
+# inside one backtracking search ((a+)+b over 30 characters), Esc 600 ms into a 1 GB file
+# (while it is read or searched in one long call of the JIT's machine code), and the whole
+# 1 GB no-match evaluation beside pcregrep.
 #
 #   bench/run_abort_bench.sh BINARY_DIR [SCRATCH_DIR]
 #
@@ -41,6 +42,13 @@ writer=$!
 /usr/bin/time -f "max_rss %M KiB, elapsed %e s" "$bin/abort_bench" esc "$fifo" x 3000 2>&1 | quiet
 kill "$writer" 2> /dev/null || true
 writer=
+
+backtracking=$scratch/backtracking.txt
+printf '%s!b' "$(head -c 30 /dev/zero | tr '\0' a)" > "$backtracking"
+for delay in 50 150; do
+  echo "-- Esc $delay ms into (a+)+b over 30 \"a\" and \"!b\" (one search up to the match limit)"
+  "$bin/abort_bench" esc "$backtracking" '(a+)+b' "$delay" 2>&1 | quiet
+done
 
 head -c 1073741824 /dev/zero | tr '\0' a > "$big"
 echo "-- Esc 600 ms into the evaluation of 1 GB of \"a\" with the pattern b"

@@ -1,26 +1,52 @@
 #!/usr/bin/env bash
-# End-to-end benchmark: the real evaluator (offscreen) against pcregrep -u -o on the same
-# reproducible 40 MB log and pattern, with peak memory and the event loop's longest stall,
+# End-to-end benchmark: the real evaluator against pcregrep -u -o (with PCRE's JIT, and
+# with --no-jit) on the same reproducible 40 MB log and pattern, with peak memory and the event loop's longest stall,
 # over the run until the loop is idle after the done event and over each user action on the
 # finished result (see evaluator_bench.cpp). The machine's load is printed with each run:
 # figures taken while other work runs are not comparable.
 #
-#   bench/run_evaluator_bench.sh BINARY_DIR [ROUNDS]
+#   bench/run_evaluator_bench.sh BINARY_DIR [ROUNDS] [offscreen|x11]
 #
 # BINARY_DIR holds the built make_scan_log and evaluator_bench (for example build/bench);
 # this script builds nothing. The log is generated into bench/data/ when it is missing.
+# x11 runs the evaluator's window on a real X display, as a user meets it: a virtual X
+# server with a window manager (apt-get install xvfb openbox), started here and stopped
+# at the end; offscreen (the default) uses Qt's offscreen platform.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/bench_common.sh"
 bin=${1:?usage: $0 BINARY_DIR [ROUNDS]}
 rounds=${2:-5}
+display_mode=${3:-offscreen}
 data="$here/data/scan_log.txt"
 
 require_built "$bin/make_scan_log" "$bin/evaluator_bench"
 ensure_scan_log "$data" "$bin"
 size=$(stat -c %s "$data")
 echo "file: $data ($size bytes)"
+
+x_server= window_manager=
+stop_display() {
+  [[ -n $window_manager ]] && kill "$window_manager" 2> /dev/null || true
+  [[ -n $x_server ]] && kill "$x_server" 2> /dev/null || true
+}
+trap stop_display EXIT
+case $display_mode in
+  offscreen) export QT_QPA_PLATFORM=offscreen ;;
+  x11)
+    display=:$((90 + $$ % 100))
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+    x_server=$!
+    for ((i = 0; i < 50; ++i)); do xdpyinfo -display "$display" > /dev/null 2>&1 && break; sleep 0.1; done
+    DISPLAY=$display openbox > /dev/null 2>&1 &
+    window_manager=$!
+    sleep 0.5
+    export DISPLAY=$display QT_QPA_PLATFORM=xcb
+    ;;
+  *) echo "unknown display mode $display_mode (offscreen or x11)" >&2; exit 2 ;;
+esac
+echo "display: $display_mode${DISPLAY:+ ($DISPLAY)}"
 
 # Seconds that the command given takes, to the millisecond.
 seconds_of() {
@@ -40,25 +66,32 @@ median_and_range() {
 # run by turns, ROUNDS times each, and the ratio is that of their medians. The user
 # actions are measured in the last round.
 run_pattern() {  # pattern, "groups" or ""
-  local pattern=$1 groups=$2 round actions="" report greps="" walls="" per_match=""
+  local pattern=$1 groups=$2 round actions="" report greps="" no_jits="" walls="" per_match=""
+  local loads=""
   for ((round = 1; round <= rounds; ++round)); do
+    loads+="$(cut -d' ' -f1 /proc/loadavg) "
     greps+="$(seconds_of pcregrep -u -o "$pattern" "$data")"$'\n'
+    no_jits+="$(seconds_of pcregrep --no-jit -u -o "$pattern" "$data")"$'\n'
     ((round == rounds)) && actions=actions
     report=$("$bin/evaluator_bench" "$data" "$pattern" $groups $actions)
     walls+="$(awk '/^wall/ { print $2 }' <<< "$report")"$'\n'
     per_match+="$(awk -v size="$size" '/^matches/ { m = $2 } /^added_rss/ { a = $2 * 1024 }
       END { printf "%.0f", (a - 2 * size) / m }' <<< "$report")"$'\n'
   done
-  local grep_median wall_median
+  local grep_median no_jit_median wall_median
   grep_median=$(sed '/^$/d' <<< "$greps" | median_and_range)
+  no_jit_median=$(sed '/^$/d' <<< "$no_jits" | median_and_range)
   wall_median=$(sed '/^$/d' <<< "$walls" | median_and_range)
   echo
-  echo "pattern $pattern${groups:+ (groups ticked)}: $rounds rounds by turns"
-  echo "  load: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "pattern $pattern${groups:+ (groups ticked)}: $rounds rounds by turns, $display_mode"
+  echo "  load (1 min) at each round: $loads; now: $(cut -d' ' -f1-3 /proc/loadavg)"
   echo "  pcregrep -u -o: median $grep_median s"
+  echo "  pcregrep --no-jit -u -o: median $no_jit_median s"
   echo "  evaluator wall: median $wall_median s"
   echo "  ratio of the medians, evaluator / pcregrep: $(awk -v w="${wall_median%% *}" \
     -v g="${grep_median%% *}" 'BEGIN { printf "%.2f", w / g }')"
+  echo "  ratio of the medians, evaluator / pcregrep --no-jit: $(awk -v w="${wall_median%% *}" \
+    -v g="${no_jit_median%% *}" 'BEGIN { printf "%.2f", w / g }')"
   echo "  memory beyond twice the input: median $(sed '/^$/d' <<< "$per_match" |
     median_and_range | sed 's/\.000//g') bytes per match"
   echo "  last round:"

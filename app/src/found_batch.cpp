@@ -52,9 +52,12 @@ void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
   text.length = self.pool_.AssignUtf8(text.value, bytes, length);
 }
 
-void FoundBatch::AddCurrentMatch() {
-  RegexTakeCurrentTexts(RegexNumber, keepsMatches_, groupsKept_, KeepText, this);
-  ++matches_;
+std::int64_t FoundBatch::AddMatches(std::int64_t most, std::int64_t steps) {
+  std::int64_t taken = 0;
+  const std::int64_t next = RegexTakeMatches(RegexNumber, keepsMatches_, groupsKept_, KeepText,
+                                             this, most - matches_, steps, taken);
+  matches_ += taken;
+  return next;
 }
 
 StringVar FoundBatch::TakeText(std::int64_t match, std::int64_t text, std::int64_t& length) {

@@ -38,8 +38,10 @@ class FoundBatch {
 
   // Empties the batch for a new fill by the calling thread; texts not taken are freed.
   void Clear();
-  // Takes the texts of the current match of the evaluation's regex.
-  void AddCurrentMatch();
+  // Takes the texts of the current match of the evaluation's regex and searches on, match
+  // after match, until the batch holds most or a search gives 0 or -1 (see
+  // RegexTakeMatches, with steps); that search's result.
+  std::int64_t AddMatches(std::int64_t most, std::int64_t steps);
 
   // Hands a text of one of the batch's matches, counted in the order they were added, over
   // to the caller, who frees it from then on; its length in units goes to length.

@@ -66,16 +66,13 @@ ScanState FindBatch(FoundBatch& batch, ScanState scan, ScanSoFar& soFar) {
   SharedChangeScope change;  // pays the stop check once per batch
   batch.Clear();
   if (scan == ScanState::SearchPending && RegexNextMatch(RegexNumber) != 1) return ScanState::Ended;
-  for (;;) {
-    batch.AddCurrentMatch();
-    ++soFar.found;
-    // Counted on from the match before: the positions cost one pass over the text.
-    if (!soFar.decided) soFar.lastPosition = RegexMatchPosition(RegexNumber);
-    const std::int64_t next = RegexTryNextMatch(RegexNumber, StepsWhileMatchesWait);
-    if (next == 0) return ScanState::Ended;
-    if (next < 0) return ScanState::SearchPending;
-    if (batch.Matches() == MatchesPerBatch) return ScanState::MatchCurrent;
-  }
+  const std::int64_t next = batch.AddMatches(MatchesPerBatch, StepsWhileMatchesWait);
+  soFar.found += batch.Matches();
+  // The match after the batch stands for its last one. Counted on from the one before:
+  // the positions cost one pass over the text.
+  if (!soFar.decided && next == 1) soFar.lastPosition = RegexMatchPosition(RegexNumber);
+  if (next == 0) return ScanState::Ended;
+  return next < 0 ? ScanState::SearchPending : ScanState::MatchCurrent;
 }
 
 // Tells the store that the worker is gone, however it leaves.

@@ -9,6 +9,7 @@
 #include <new>
 #include <type_traits>
 
+#include "regex_object.h"
 #include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
@@ -24,6 +25,16 @@ constexpr unsigned long FrameSafetyFactor = 2;
 // Where the stack bounds can't be read: the most a thread is assumed to have.
 constexpr std::uintptr_t AssumedStackBytes = 1024 * 1024;
 constexpr std::size_t ArenaBytes = 8 * 1024 * 1024;
+// The JIT's backtracking stack of a thread: reserved whole at first use, its pages
+// taken only as a match reaches them. A match that needs more is made again by the
+// interpreter, so the cap bounds only what a deep match costs before it changes path.
+constexpr int JitStackStartBytes = 32 * 1024;
+constexpr int JitStackCapBytes = 4 * 1024 * 1024;
+// A run of searches ahead of the scan: their number, and the match work each may take.
+// Little work per search keeps what a run adds to the search the scan waits for small;
+// many searches per run spread the cost of entering an interruptible call.
+constexpr std::int32_t RunRoom = 64;
+constexpr unsigned long RunSearchSteps = 20'000;
 
 unsigned long MatchFrameBytes() {
   // With these arguments pcre_exec reports the stack frame of one match recursion, negated.
@@ -116,6 +127,40 @@ static_assert(std::is_trivially_destructible_v<MatchArena>);
 
 thread_local MatchArena threadArena;
 
+// PCRE allocates nothing while JIT code runs on this stack, so a match there can be cut
+// short at any moment, like one of the interpreter's in the arena.
+class JitStack {
+ public:
+  // The calling thread's stack, or null when memory ran out. Call outside any match: the
+  // stack's record comes from pcre_malloc, which would otherwise take it from the arena.
+  pcre_jit_stack* Get() {
+    if (!stack_) Reserve();
+    return stack_;
+  }
+
+ private:
+  void Reserve() {
+    pcre_jit_stack* stack = pcre_jit_stack_alloc(JitStackStartBytes, JitStackCapBytes);
+    if (!stack) return;
+    if (!OnThreadExit(Release, this)) {
+      pcre_jit_stack_free(stack);
+      return;
+    }
+    stack_ = stack;
+  }
+  // Goes with the thread's runtime clean-ups, as the arena's storage does.
+  static void Release(void* jitStack) {
+    auto* self = static_cast<JitStack*>(jitStack);
+    pcre_jit_stack_free(self->stack_);
+    self->stack_ = nullptr;
+  }
+
+  pcre_jit_stack* stack_ = nullptr;
+};
+static_assert(std::is_trivially_destructible_v<JitStack>);
+
+thread_local JitStack threadJitStack;
+
 void* MatchAllocate(std::size_t size) {
   if (threadArena.Active()) return threadArena.Allocate(size);
   return std::malloc(size);
@@ -144,17 +189,79 @@ struct MatchCall {
   int start;
   int* offsetVector;
   int vectorSize;
+  pcre_jit_stack* jitStack;  // null: the interpreter
+  SearchRun* run;            // null: the one search
   int result;
+  std::int32_t runMade;
 };
+
+// The searches after call's first, which found a match, into call's run; how many were made
+// goes to runMade, and to the run only once the interruptible call is over.
+void RunFollowingSearches(MatchCall& call) {
+  SearchRun& run = *call.run;
+  call.extra.match_limit = std::min(call.extra.match_limit, RunSearchSteps);
+  std::int32_t from = NextScanPosition(call.subject, call.offsetVector, call.start);
+  std::int32_t* finding = run.findings.data();
+  std::int32_t made = 0;
+  while (made < run.room && from < call.length) {
+    std::int32_t* offsets = finding + 2;
+    const int result = pcre_jit_exec(call.pattern, &call.extra, call.subject, call.length,
+                                     from, PCRE_NO_UTF8_CHECK, offsets, call.vectorSize,
+                                     call.jitStack);
+    // An error, the lowered limit's included, is for the scan to meet in its own search.
+    if (result <= 0 && result != PCRE_ERROR_NOMATCH) break;
+    finding[0] = from;
+    finding[1] = result;
+    finding += run.stride;
+    ++made;
+    if (result <= 0) break;
+    from = NextScanPosition(call.subject, offsets, from);
+  }
+  call.runMade = made;
+}
 
 void RunMatchCall(void* context) {
   auto* call = static_cast<MatchCall*>(context);
+  if (call->jitStack) {
+    call->result = pcre_jit_exec(call->pattern, &call->extra, call->subject, call->length,
+                                 call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
+                                 call->vectorSize, call->jitStack);
+    if (call->run && call->result > 0) RunFollowingSearches(*call);
+    return;
+  }
   call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length,
                            call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
                            call->vectorSize);
 }
 
+// What only the interpreter tells apart: the machine code's own stack ran out (the
+// interpreter then goes as deep as the thread's stack allows), or the code can't serve.
+bool InterpreterServes(int jitResult) {
+  return jitResult == PCRE_ERROR_JIT_STACKLIMIT || jitResult == PCRE_ERROR_JIT_BADOPTION;
+}
+
 }  // namespace
+
+std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount) {
+  try {
+    auto run = std::make_unique<SearchRun>();
+    run->stride = 2 + OffsetVectorSize(groupCount);
+    run->room = RunRoom;
+    run->findings.resize(static_cast<std::size_t>(run->stride) * RunRoom);
+    return run;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool HasMachineCode(const pcre_extra* study) {
+  return study && (study->flags & PCRE_EXTRA_EXECUTABLE_JIT) && study->executable_jit;
+}
+
+pcre_extra* StudyPattern(const pcre* compiled) {
+  const char* message = nullptr;
+  return pcre_study(compiled, PCRE_STUDY_JIT_COMPILE, &message);
+}
 
 void InstallMatchAllocator() {
   pcre_malloc = MatchAllocate;
@@ -181,11 +288,26 @@ unsigned long MatchRecursionLimit() {
 
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize, unsigned long matchLimit) {
-  // Every member is set here: zero-filling the whole record first costs more than the
-  // match call itself for a short match.
-  pcre_extra extra;
-  extra.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+                 std::int32_t vectorSize, unsigned long matchLimit, SearchRun* run) {
+  // Every member is set one by one: zero-filling the whole record first costs more than
+  // the JIT's search itself for a short match.
+  MatchCall call;
+  call.pattern = pattern;
+  call.subject = subject;
+  call.length = length;
+  call.start = start;
+  call.offsetVector = offsetVector;
+  call.vectorSize = vectorSize;
+  call.jitStack = nullptr;
+  call.run = run;
+  call.result = 0;
+  call.runMade = 0;
+  if (run) {
+    run->made = 0;
+    run->taken = 0;
+  }
+  pcre_extra& extra = call.extra;
+  extra.flags = PCRE_EXTRA_MATCH_LIMIT;
   extra.study_data = nullptr;
   if (study && (study->flags & PCRE_EXTRA_STUDY_DATA)) {
     extra.flags |= PCRE_EXTRA_STUDY_DATA;
@@ -194,10 +316,25 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
   extra.match_limit = matchLimit > 0 ? std::min(matchLimit, MatchLimit) : MatchLimit;
   extra.callout_data = nullptr;
   extra.tables = nullptr;
-  extra.match_limit_recursion = MatchRecursionLimit();
+  extra.match_limit_recursion = 0;
   extra.mark = nullptr;
   extra.executable_jit = nullptr;
-  MatchCall call{pattern, extra, subject, length, start, offsetVector, vectorSize, 0};
+  if (HasMachineCode(study)) {
+    call.jitStack = threadJitStack.Get();
+    if (call.jitStack) {
+      extra.flags |= PCRE_EXTRA_EXECUTABLE_JIT;
+      extra.executable_jit = study->executable_jit;
+      RunInterruptible(RunMatchCall, &call);
+      if (run) run->made = call.runMade;
+      if (!InterpreterServes(call.result)) return call.result;
+      extra.flags &= ~PCRE_EXTRA_EXECUTABLE_JIT;
+      extra.executable_jit = nullptr;
+      call.jitStack = nullptr;
+    }
+  }
+  call.run = nullptr;  // the interpreter makes one search per call
+  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.match_limit_recursion = MatchRecursionLimit();
   ArenaSession session;
   RunInterruptible(RunMatchCall, &call);
   return call.result;

@@ -19,6 +19,7 @@ std::string ReasonText(std::int64_t error) {
     case RegexErrorMatchLimit:
       return "the pattern needs too much backtracking on this input";
     case RegexErrorRecursionLimit:
+    case PCRE_ERROR_JIT_STACKLIMIT:  // the machine code's own limit on nesting
       return "the pattern nests too deeply for this input";
     case RegexErrorNoMemory:
       return "there was not enough memory";

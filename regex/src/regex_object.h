@@ -11,6 +11,7 @@
 #include "runtime/object_registry.h"
 
 class SearchAhead;
+struct SearchRun;
 
 // Lives in the regex ObjectTable, which hands it out zero-filled and zero-fills it again on
 // release, so it holds only raw words; RegexFree gives back what the pointers own.
@@ -34,6 +35,8 @@ struct RegexObject {
   std::shared_ptr<const char>* subjectOwner;
   // Owned: the helper searching the far part of the subject ahead of the scan, or null.
   std::shared_ptr<SearchAhead>* ahead;
+  // Owned: the scan's searches made ahead in the call of an earlier one, or null.
+  SearchRun* run;
 };
 
 // Gives up the object's share of its subject, and the search ahead in it.

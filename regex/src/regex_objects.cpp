@@ -74,17 +74,16 @@ void RecordError(const char* message) {
   *slot = copy.release();
 }
 
-// PCRE's start-up optimisations (the ones study adds) can change what a pattern with a
-// backtracking control verb such as (*COMMIT), (*PRUNE), (*SKIP) or (*THEN) matches, so
-// such a pattern is left unstudied. Any "(*" counts: a false alarm only costs speed.
+// PCRE's start-up optimisations (the ones study and its machine code add) can change what
+// a pattern with a backtracking control verb such as (*COMMIT), (*PRUNE), (*SKIP) or
+// (*THEN) matches, so such a pattern is left unstudied. Any "(*" counts: a false alarm
+// only costs speed.
 bool MayUseControlVerbs(const char* pattern) { return std::strstr(pattern, "(*") != nullptr; }
 
-// Study data where studying cannot change a result; null otherwise or when it found
-// nothing to add. The JIT stays off: it changes how the match and recursion limits act.
+// Study data, with the pattern compiled to machine code where PCRE can, unless studying
+// could change a result; null then or when it found nothing to add.
 pcre_extra* StudyData(const pcre* compiled, const char* pattern) {
-  if (MayUseControlVerbs(pattern)) return nullptr;
-  const char* message = nullptr;
-  return pcre_study(compiled, 0, &message);
+  return MayUseControlVerbs(pattern) ? nullptr : StudyPattern(compiled);
 }
 
 // Compiles into the fresh record; false (with the thread's error text set) on failure.
@@ -161,12 +160,19 @@ void RegexFree(ObjectNumber number) {
   pcre_free(object->compiledPattern);
   ReleaseSubject(*object);
   std::unique_ptr<std::int32_t[]> offsetVector(object->offsetVector);
+  std::unique_ptr<SearchRun> run(object->run);
   ReleaseObject(regexTable, number);
 }
 
 std::int64_t RegexIsValid(ObjectNumber number) {
   SharedChangeScope scope;
   return IsObject(regexTable, number) ? 1 : 0;
+}
+
+std::int64_t RegexRunsMachineCode(ObjectNumber number) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  return object && HasMachineCode(object->studyData) ? 1 : 0;
 }
 
 std::int64_t RegexGroupCount(ObjectNumber number) {

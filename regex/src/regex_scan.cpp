@@ -27,7 +27,12 @@ std::int32_t CharacterBytesAt(const char* subject, std::int32_t offset) {
   return std::max(1, Utf8LengthAnnounced(static_cast<unsigned char>(subject[offset])));
 }
 
+void DropRun(RegexObject& object) {
+  if (object.run) object.run->made = object.run->taken = 0;
+}
+
 void ResetScan(RegexObject& object, std::int32_t subjectLength) {
+  DropRun(object);
   object.subjectLength = subjectLength;
   object.scanPosition = 0;
   object.matchValid = 0;
@@ -138,30 +143,73 @@ std::int64_t StartScan(ObjectNumber number, SharedUtf8 subject) {
   return 1;
 }
 
-// The next search of the scan; with a match limit, a search that reaches it changes nothing
-// and gives -1.
-std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
-  SharedChangeScope scope;
-  RegexObject* object = FindRegex(number);
-  if (!object) return 0;
-  object->matchValid = 0;
-  object->lastError = 0;
-  if (object->scanPosition >= object->subjectLength || !object->subject) return 0;
+// The run's finding for the search the scan is about to make, applied to the object as the
+// search itself would have; false (and the run dropped) when the scan has to search itself.
+bool TakeFromRun(RegexObject& object, int& result) {
+  SearchRun* run = object.run;
+  if (!run || run->taken == run->made) return false;
+  const std::int32_t* finding = run->findings.data() + run->taken * run->stride;
+  if (finding[0] != object.scanPosition) {
+    DropRun(object);
+    return false;
+  }
+  ++run->taken;
+  result = finding[1];
+  std::copy_n(finding + 2, 2 * (object.groupCount + 1), object.offsetVector);
+  return true;
+}
+
+// The scan's own search. Where a helper searches ahead, matches are sparse and one search
+// per call costs nothing worth saving; elsewhere the search makes a run when it can.
+int Search(RegexObject& object, unsigned long matchLimit) {
+  if (!object.ahead && !object.run && HasMachineCode(object.studyData)) {
+    object.run = NewSearchRun(object.groupCount).release();
+  }
+  return ExecuteMatch(object.compiledPattern, object.studyData, object.subject,
+                      object.subjectLength, object.scanPosition, object.offsetVector,
+                      OffsetVectorSize(object.groupCount), matchLimit,
+                      object.ahead ? nullptr : object.run);
+}
+
+// The next search of object's scan; with a match limit, a search that reaches it changes
+// nothing and gives -1.
+std::int64_t SearchOn(RegexObject& object, unsigned long matchLimit) {
+  object.matchValid = 0;
+  object.lastError = 0;
+  if (object.scanPosition >= object.subjectLength || !object.subject) return 0;
   int result = 0;
-  if (!TakeFindingAhead(*object, result)) {
-    result = ExecuteMatch(object->compiledPattern, object->studyData, object->subject,
-                          object->subjectLength, object->scanPosition, object->offsetVector,
-                          OffsetVectorSize(object->groupCount), matchLimit);
+  if (!TakeFromRun(object, result) && !TakeFindingAhead(object, result)) {
+    result = Search(object, matchLimit);
   }
   if (matchLimit > 0 && result == PCRE_ERROR_MATCHLIMIT) return -1;
   if (result <= 0) {
-    object->lastError = FailureReason(result);
+    object.lastError = FailureReason(result);
     return 0;
   }
-  object->scanPosition = NextScanPosition(object->subject, object->offsetVector,
-                                          object->scanPosition);
-  object->matchValid = 1;
+  object.scanPosition = NextScanPosition(object.subject, object.offsetVector, object.scanPosition);
+  object.matchValid = 1;
   return 1;
+}
+
+std::int64_t SearchOn(ObjectNumber number, unsigned long matchLimit) {
+  SharedChangeScope scope;
+  RegexObject* object = FindRegex(number);
+  return object ? SearchOn(*object, matchLimit) : 0;
+}
+
+unsigned long StepsLimit(std::int64_t steps) {
+  return static_cast<unsigned long>(std::max<std::int64_t>(1, steps));
+}
+
+// Hands the texts of the current match of object (null: none, every text empty) to take.
+std::int64_t TakeTexts(const RegexObject* object, bool withMatch, std::int64_t lastGroup,
+                       RegexTextTaker take, void* context) {
+  std::int64_t count = 0;
+  for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n, ++count) {
+    const std::string_view bytes = n == 0 ? MatchBytes(object) : GroupBytes(object, n);
+    take(context, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
+  return count;
 }
 
 }  // namespace
@@ -177,6 +225,7 @@ std::int32_t NextScanPosition(const char* subject, const std::int32_t* offsets,
 
 void ReleaseSubject(RegexObject& object) {
   ReleaseSearchAhead(object);
+  DropRun(object);
   std::unique_ptr<std::shared_ptr<const char>> owner(object.subjectOwner);
   object.subjectOwner = nullptr;
   object.subject = nullptr;
@@ -217,7 +266,7 @@ std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text) {
 std::int64_t RegexNextMatch(ObjectNumber number) { return SearchOn(number, 0); }
 
 std::int64_t RegexTryNextMatch(ObjectNumber number, std::int64_t steps) {
-  return SearchOn(number, static_cast<unsigned long>(std::max<std::int64_t>(1, steps)));
+  return SearchOn(number, StepsLimit(steps));
 }
 
 std::int64_t RegexLastError(ObjectNumber number) {
@@ -252,13 +301,23 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                                    RegexTextTaker take, void* context) {
   SharedChangeScope scope;
-  const RegexObject* object = CurrentMatch(number);
-  std::int64_t count = 0;
-  for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n, ++count) {
-    const std::string_view bytes = n == 0 ? MatchBytes(object) : GroupBytes(object, n);
-    take(context, bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return TakeTexts(CurrentMatch(number), withMatch, lastGroup, take, context);
+}
+
+std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                              RegexTextTaker take, void* context, std::int64_t most,
+                              std::int64_t steps, std::int64_t& taken) {
+  SharedChangeScope scope;
+  taken = 0;
+  RegexObject* object = CurrentMatch(number);
+  if (!object) return 0;
+  const unsigned long limit = StepsLimit(steps);
+  for (;;) {
+    TakeTexts(object, withMatch, lastGroup, take, context);
+    ++taken;
+    const std::int64_t next = SearchOn(*object, limit);
+    if (next != 1 || taken >= most) return next;
   }
-  return count;
 }
 
 std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,

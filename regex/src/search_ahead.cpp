@@ -40,6 +40,8 @@ constexpr std::size_t FindingBlockBytes = std::size_t{1} << 20;
 
 }  // namespace
 
+void SearchAhead::FreeStudy::operator()(pcre_extra* study) const { pcre_free_study(study); }
+
 void FindingQueue::Unmap::operator()(std::int32_t* values) const { ::munmap(values, bytes); }
 
 void FindingQueue::SetStride(std::size_t stride) {
@@ -109,13 +111,10 @@ std::shared_ptr<SearchAhead> SearchAhead::Make(const RegexObject& object, double
   pcre_fullinfo(object.compiledPattern, nullptr, PCRE_INFO_SIZE, &size);
   ahead->pattern_ = CopyOf(object.compiledPattern, size);
   if (!ahead->pattern_) return nullptr;
-  if (object.studyData && (object.studyData->flags & PCRE_EXTRA_STUDY_DATA)) {
-    std::size_t studySize = 0;
-    pcre_fullinfo(object.compiledPattern, object.studyData, PCRE_INFO_STUDYSIZE, &studySize);
-    ahead->study_ = CopyOf(object.studyData->study_data, studySize);
+  // Machine code is not copied: the helper has the copy studied for itself.
+  if (object.studyData) {
+    ahead->study_.reset(StudyPattern(reinterpret_cast<const pcre*>(ahead->pattern_.get())));
     if (!ahead->study_) return nullptr;
-    ahead->extra_.flags = PCRE_EXTRA_STUDY_DATA;
-    ahead->extra_.study_data = ahead->study_.get();
   }
   ahead->subject_ = *object.subjectOwner;
   ahead->length_ = object.subjectLength;
@@ -169,7 +168,7 @@ bool SearchAhead::SearchPart(Part& part) {
   const std::int32_t vectorSize = 3 * (stride_ - HeaderValues) / 2;
   std::vector<std::int32_t> vector(static_cast<std::size_t>(vectorSize));
   const pcre* pattern = reinterpret_cast<const pcre*>(pattern_.get());
-  const pcre_extra* study = study_ ? &extra_ : nullptr;
+  const pcre_extra* study = study_.get();
   // The scan makes no search from the subject's end: nor does the helper (no part ends
   // past it).
   for (std::int32_t position = part.start; position < part.end;) {

@@ -103,9 +103,12 @@ class SearchAhead {
   bool Add(Part& part, std::int32_t from, std::int32_t result, const std::int32_t* offsets,
            std::int32_t next);
 
-  std::unique_ptr<unsigned char[]> pattern_;  // a copy of the compiled pattern
-  std::unique_ptr<unsigned char[]> study_;    // a copy of its study data, if any
-  pcre_extra extra_{};
+  struct FreeStudy {
+    void operator()(pcre_extra* study) const;
+  };
+
+  std::unique_ptr<unsigned char[]> pattern_;     // a copy of the compiled pattern
+  std::unique_ptr<pcre_extra, FreeStudy> study_;  // its own study of the copy, if any
   std::shared_ptr<const char> subject_;
   std::int32_t length_ = 0;
   std::int32_t stride_ = 0;  // values per finding: from, result, then the offsets

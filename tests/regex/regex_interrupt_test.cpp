@@ -83,6 +83,7 @@ void KillInsideOneMatchCall(bool useScan) {
 
   // The killed worker's object is the caller's to free now, with its scan state intact.
   EXPECT_EQ(RegexIsValid(11), 1);
+  EXPECT_EQ(RegexRunsMachineCode(11), 1) << "the call left was one of the JIT's machine code";
   RegexFree(11);
   EXPECT_EQ(RegexIsValid(11), 0);
 }

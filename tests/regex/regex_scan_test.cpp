@@ -248,6 +248,36 @@ TEST(RegexScan, ASearchGivenUpLeavesTheScanWhereItWas) {
   EXPECT_EQ(RegexTryNextMatch(0, 1000), 0);
 }
 
+// Matches taken in one call are handed over as they would be taken one by one, and the
+// call stops where a scan calling RegexTryNextMatch would: at a search given up, after the
+// most asked for (with the next match current), at the scan's end.
+TEST(RegexScan, MatchesTakenInOneCallStopWhereTheScanWould) {
+  const std::u16string subject = u"c1 c2 " + std::u16string(18, u'a') + u" c3 c4 c5";
+  ASSERT_NE(RegexCreate(0, u"(a+)+b|(c)(\\d)", 0), 0);
+  ASSERT_EQ(RegexExamine(0, subject.c_str()), 1);
+  std::vector<std::string> texts;
+  const auto keep = [](void* context, const char* bytes, std::int64_t length) {
+    static_cast<std::vector<std::string>*>(context)->emplace_back(
+        bytes, static_cast<std::size_t>(length));
+  };
+  std::int64_t taken = -1;
+  EXPECT_EQ(RegexTakeMatches(0, true, 3, keep, &texts, 10, 1000, taken), 0) << "none current";
+  EXPECT_EQ(taken, 0);
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  EXPECT_EQ(RegexTakeMatches(0, true, 3, keep, &texts, 10, 1000, taken), -1);  // the a's
+  EXPECT_EQ(taken, 2);
+  EXPECT_EQ(texts, (std::vector<std::string>{"c1", "", "c", "1", "c2", "", "c", "2"}));
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  texts.clear();
+  EXPECT_EQ(RegexTakeMatches(0, false, 3, keep, &texts, 2, 1000, taken), 1);
+  EXPECT_EQ(taken, 2);
+  EXPECT_EQ(MatchText(0).view(), u"c5");
+  EXPECT_EQ(RegexTakeMatches(0, false, 3, keep, &texts, 10, 1000, taken), 0);
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(texts, (std::vector<std::string>{"", "c", "3", "", "c", "4", "", "c", "5"}));
+  EXPECT_EQ(RegexLastError(0), 0);
+}
+
 struct ScanEnd {
   std::vector<Found> found;
   std::int64_t error = 0;

@@ -43,6 +43,11 @@ void RegexFree(ObjectNumber number);
 // 1 while number names a live regex object, else 0.
 std::int64_t RegexIsValid(ObjectNumber number);
 
+// 1 when the object's searches run PCRE's machine code (its JIT), 0 when they run its
+// interpreter (a pattern with a backtracking control verb, or one the JIT can't take). A
+// search too deep for the machine code's own stack is made by the interpreter either way.
+std::int64_t RegexRunsMachineCode(ObjectNumber number);
+
 // 1 if the pattern matches somewhere in text; leaves the object's scan alone.
 std::int64_t RegexMatches(ObjectNumber number, const char16_t* text);
 
@@ -120,6 +125,14 @@ std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t
 using RegexTextTaker = void (*)(void* context, const char* bytes, std::int64_t length);
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                                    RegexTextTaker take, void* context);
+
+// What RegexTakeCurrentTexts and then RegexTryNextMatch with steps do, match after match,
+// in one call: from the current match on, until most matches were taken or a search gave
+// 0 or -1. Returns the last search's result (1: a further match is current); taken gets the
+// number of matches taken, 0 without a current match.
+std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
+                              RegexTextTaker take, void* context, std::int64_t most,
+                              std::int64_t steps, std::int64_t& taken);
 
 // The same for a named group; an unknown or null name reads as "" or 0.
 char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
