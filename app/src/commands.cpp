@@ -9,6 +9,7 @@
 #include "app/evaluator.h"
 #include "runtime/file_stream.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
 #include "worker.h"
@@ -80,6 +81,7 @@ void AbortEvaluation() {
   ApplicationState& state = State();
   if (!ThreadIsRunning(state.workerThread)) return;
   StopWorker();
+  StatusLineStopped();
   UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
 }
 

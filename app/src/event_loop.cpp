@@ -4,10 +4,12 @@
 #include "commands.h"
 #include "evaluation_request.h"
 #include "export.h"
+#include "main_window.h"
 #include "messages.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
@@ -22,6 +24,11 @@ void ShowResults() {
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
   if (RegexIsValid(RegexNumber)) RegexFree(RegexNumber);
+  StatusLineDone();
+}
+
+bool IsExportButton(std::int64_t gadget) {
+  return gadget >= ExportCommaButton && gadget <= ExportXmlButton;
 }
 
 void HandleUserEvent(int code) {
@@ -32,9 +39,13 @@ void HandleUserEvent(int code) {
   if (code == DoneEvent) ShowResults();
 }
 
+// Enter on a focused export button presses it, as after Ctrl+S brought the user there.
 void HandleEnter() {
-  if (UiFocusedGadget() == ResultsTree) {
+  const std::int64_t focused = UiFocusedGadget();
+  if (focused == ResultsTree) {
     CopySelectedRow();
+  } else if (IsExportButton(focused)) {
+    Export(focused);
   } else if (ThreadIsRunning(State().workerThread)) {
     UiMessageBox(u"In progress", u"Evaluating is already in progress.", IconWarning);
   } else {
@@ -78,8 +89,10 @@ bool HandleEvent(int code) {
   const std::int64_t object = UiEventObject();
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
-  if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
+  if (code == GadgetEvent && IsExportButton(object)) Export(object);
   if (code == FileDropEvent) HandleFileDrop(object);
+  if (code == SizeWindowEvent && object == MainWindow) LayOutWindow();
+  if (code == TimerEvent) StatusLineTick();
   return code != CloseEvent;
 }
 

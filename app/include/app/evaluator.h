@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace evaluator {
 
@@ -68,6 +69,17 @@ struct ColumnArea {
 
 // Column k of columnCount equal columns over a client area of width x height.
 ColumnArea ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column);
+
+// The columns of a tab of width x height whose gadgets need the given widths, in column
+// order (columns past them are empty). When each column's equal share is wide enough, this
+// is the equal-column rule above; otherwise a column gets at least what its gadget needs
+// and the columns that need less share the rest equally.
+std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, int columnCount,
+                                      const std::vector<std::int64_t>& needed);
+
+// How often the status line shows a running evaluation's progress; 0 for never (the bench
+// measures what showing it costs). UI thread, between evaluations.
+void SetStatusRefresh(std::int64_t milliseconds);
 
 // Start-up: the runtime libraries in their order, the window, gadgets, shortcuts, options
 // and the result list.
