@@ -206,7 +206,8 @@ std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, i
     allFit = allFit && neededAt(column) <= static_cast<std::int64_t>(std::trunc(equal - ColumnGap));
   }
   if (allFit) {
-    for (int column = 0; column < std::min<int>(columnCount, static_cast<int>(needed.size())); ++column) {
+    const int gadgets = std::min<int>(columnCount, static_cast<int>(needed.size()));
+    for (int column = 0; column < gadgets; ++column) {
       areas.push_back(ColumnRect(width, height, columnCount, column));
     }
     return areas;
@@ -259,10 +260,8 @@ void LayOutWindow() {
       needed.push_back(UiGadgetRequiredWidth(gadget));
     }
     const std::vector<ColumnArea> areas = FittedColumns(pageWidth, pageHeight, tab.columns, needed);
-    for (std::size_t column = 0; column < areas.size(); ++column) {
-      const ColumnArea& r = areas[column];
-      UiResizeGadget(tab.firstGadget + static_cast<std::int64_t>(column), r.x, r.y, r.width, r.height);
-    }
+    std::int64_t gadget = tab.firstGadget;
+    for (const ColumnArea& r : areas) UiResizeGadget(gadget++, r.x, r.y, r.width, r.height);
   }
 }
 

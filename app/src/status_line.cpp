@@ -25,11 +25,9 @@ std::int64_t refreshMilliseconds = 250;  // a few times a second; 0 for no refre
 Clock::time_point startedAt;
 bool running = false;
 
-std::u16string Widened(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+std::u16string Widened(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-std::u16string NumberText(std::int64_t number) {
-  return Widened(std::to_string(number).c_str());
-}
+std::u16string NumberText(std::int64_t number) { return Widened(std::to_string(number)); }
 
 // Tenths of a second for long runs, hundredths for short ones, which are over at once.
 std::u16string SecondsText(Clock::duration elapsed) {
@@ -118,8 +116,8 @@ void StatusLineTick() {
 void StatusLineDone() {
   const std::u16string matches = MatchesText(MatchesInResults());
   // A done event without a start (a test posting one) has no time to tell.
-  Finish(startedAt == Clock::time_point() ? matches
-                                          : matches + u" in " + SecondsText(Clock::now() - startedAt));
+  if (startedAt == Clock::time_point()) return Finish(matches);
+  Finish(matches + u" in " + SecondsText(Clock::now() - startedAt));
 }
 
 void StatusLineStopped() { Finish(u"stopped after " + MatchesText(MatchesInResults())); }

@@ -43,7 +43,8 @@ TEST(StartUpLayout, GadgetsFillTheColumnsOfTheirTabsPageWideEnoughForTheirTexts)
     for (std::int64_t gadget = tab.first; gadget <= tab.last; ++gadget) {
       needed.push_back(UiGadgetRequiredWidth(gadget));
     }
-    const std::vector<ColumnArea> areas = evaluator::FittedColumns(width, height, tab.columns, needed);
+    const std::vector<ColumnArea> areas =
+        evaluator::FittedColumns(width, height, tab.columns, needed);
     for (std::int64_t gadget = tab.first; gadget <= tab.last; ++gadget) {
       EXPECT_EQ(start.gadgetRects[gadget], areas[gadget - tab.first]) << gadget;
       EXPECT_GE(start.gadgetRects[gadget].width, needed[gadget - tab.first]) << gadget;

@@ -92,7 +92,8 @@ std::vector<std::string> ClippedTexts() {
   std::vector<std::string> clipped;
   auto note = [&](const QString& what) { clipped.push_back(what.toStdString()); };
   QWidget* window = UiWindowWidget(evaluator::MainWindow);
-  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportXmlButton; ++gadget) {
+  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportXmlButton;
+       ++gadget) {
     QWidget* widget = UiGadgetWidget(gadget);
     const QRect inPage = widget->geometry();
     const std::int64_t panel = evaluator::State().mainPanel;
@@ -105,17 +106,22 @@ std::vector<std::string> ClippedTexts() {
       }
     }
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
-      if (button->sizeHint().width() > button->width()) note(QStringLiteral("button ") + button->text());
+      if (button->sizeHint().width() > button->width()) {
+        note(QStringLiteral("button ") + button->text());
+      }
     }
     if (auto* list = qobject_cast<QTreeWidget*>(widget)) {
       const int shown = std::min(list->viewport()->width(), list->header()->sectionSize(0));
       for (int row = 0; row < list->topLevelItemCount(); ++row) {
         const QModelIndex index = list->model()->index(row, 0);
-        if (list->sizeHintForIndex(index).width() > shown) note(QStringLiteral("option ") + index.data().toString());
+        if (list->sizeHintForIndex(index).width() > shown) {
+          note(QStringLiteral("option ") + index.data().toString());
+        }
       }
     }
   }
-  const QTabBar* tabs = static_cast<QTabWidget*>(UiGadgetWidget(evaluator::State().mainPanel))->tabBar();
+  const QTabBar* tabs =
+      static_cast<QTabWidget*>(UiGadgetWidget(evaluator::State().mainPanel))->tabBar();
   for (int tab = 0; tab < tabs->count(); ++tab) {
     if (tabs->fontMetrics().horizontalAdvance(tabs->tabText(tab)) > tabs->tabRect(tab).width()) {
       note(QStringLiteral("tab ") + tabs->tabText(tab));
@@ -201,7 +207,8 @@ TEST_F(WindowTest, EnterOnAnExportButtonPressesItInsteadOfEvaluating) {
 
 TEST_F(WindowTest, EveryShortcutIsNamedInTheTooltipsOfTheGadgetsItActsOn) {
   QString shown;
-  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportXmlButton; ++gadget) {
+  for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportXmlButton;
+       ++gadget) {
     shown += QLatin1Char('\n') + UiGadgetWidget(gadget)->toolTip();
   }
   for (const char* keys : {"Alt+P", "Alt+S", "Alt+O", "Alt+R", "Ctrl+S", "Ctrl+B", "Ctrl+O",

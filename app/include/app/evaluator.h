@@ -1,9 +1,10 @@
 // The evaluator: start-up, the main window and its gadgets, the event loop, the evaluation
 // worker and the commands around it. Tests drive the same functions the program runs.
 // Inside app/src, one file per concern: startup (library order), main_window (layout,
-// shortcuts, options), event_loop, evaluation_request (what the Enter key starts), worker
-// (compile and scan), result_sink (a match becomes a record and tree rows), messages,
-// commands, export (with xml_export and replacing_file) and worker_input (the input text).
+// shortcuts, options), status_line (progress and outcome), event_loop, evaluation_request
+// (what the Enter key starts), worker (compile and scan), result_sink (a match becomes a
+// record and tree rows), messages, commands, export (with xml_export and replacing_file)
+// and worker_input (the input text).
 #pragma once
 
 #include <cstdint>
