@@ -35,7 +35,10 @@ void HandleUserEvent(int code) {
   ApplicationState& state = State();
   state.eventMessageText.clear();
   if (UiEventData() != 0) state.eventMessageText = reinterpret_cast<const char16_t*>(UiEventData());
-  if (code == MessageEvent) ShowPostedMessage(state.eventMessageText);
+  if (code == MessageEvent) {
+    StatusLineCleared();
+    ShowPostedMessage(state.eventMessageText);
+  }
   if (code == DoneEvent) ShowResults();
 }
 

@@ -120,6 +120,8 @@ void StatusLineDone() {
   Finish(matches + u" in " + SecondsText(Clock::now() - startedAt));
 }
 
+void StatusLineCleared() { Finish(u""); }
+
 void StatusLineStopped() { Finish(u"stopped after " + MatchesText(MatchesInResults())); }
 
 }  // namespace evaluator

@@ -37,5 +37,7 @@ void StatusLineTick();
 void StatusLineDone();
 // Esc stopped the worker: "stopped after N matches".
 void StatusLineStopped();
+// The worker's message: its box tells how the evaluation ended (a done event may follow).
+void StatusLineCleared();
 
 }  // namespace evaluator

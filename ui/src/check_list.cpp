@@ -93,11 +93,15 @@ class CheckListGadget : public Gadget {
     return widest + 2 * list_->frameWidth() +
            list_->verticalScrollBar()->sizeHint().width();
   }
+  // A column made as wide as the list follows it, within the frame: wider, it would show a
+  // scroll bar for nothing but its own excess.
   void Place(const QRect& area) override {
     if (!Widget()) return;
-    const bool columnFilled = list_->header()->sectionSize(0) >= list_->width();
+    const bool columnFilled = list_->header()->sectionSize(0) >= list_->viewport()->width();
     list_->setGeometry(area);
-    if (columnFilled) list_->header()->resizeSection(0, area.width());
+    if (columnFilled) {
+      list_->header()->resizeSection(0, std::max(0, area.width() - 2 * list_->frameWidth()));
+    }
   }
 
  private:
