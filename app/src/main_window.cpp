@@ -220,16 +220,16 @@ std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, i
   for (bool changed = true; changed;) {
     changed = false;
     double rest = static_cast<double>(width);
-    std::size_t free = 0;
+    std::size_t sharing = 0;
     for (std::size_t column = 0; column < count; ++column) {
       if (fixed[column]) {
         rest -= slot[column];
       } else {
-        ++free;
+        ++sharing;
       }
     }
-    if (free == 0) break;
-    share = rest / static_cast<double>(free);
+    if (sharing == 0) break;
+    share = rest / static_cast<double>(sharing);
     for (std::size_t column = 0; column < count; ++column) {
       if (!fixed[column] && static_cast<double>(neededAt(column) + ColumnGap) > share) {
         fixed[column] = true;
@@ -270,7 +270,7 @@ ColumnArea ColumnRect(std::int64_t width, std::int64_t height, int columnCount, 
   return ColumnArea{
       column == 0 ? 0 : static_cast<std::int64_t>(std::trunc(columnWidth * column)),
       0,
-      static_cast<std::int64_t>(std::trunc(columnWidth - 5)),
+      static_cast<std::int64_t>(std::trunc(columnWidth - ColumnGap)),
       height,
   };
 }
