@@ -14,6 +14,7 @@
 // Home, expanding and collapsing the current row, mouse wheel scrolling, Shift+Enter (copy
 // all rows, with the time the loop was blocked), Enter over the finished result (which
 // clears it) and Esc during that new evaluation (with the time until the worker had ended).
+// With EVALUATOR_BENCH_NO_STATUS=1 the status line shows no progress while the scan runs.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -229,6 +230,9 @@ int main(int argc, char** argv) {
     actions = actions || std::string(argv[i]) == "actions";
   }
   evaluator::StartUp();
+  // EVALUATOR_BENCH_NO_STATUS=1 leaves the status line still while the scan runs, to
+  // measure what refreshing it costs.
+  if (qgetenv("EVALUATOR_BENCH_NO_STATUS") == "1") evaluator::SetStatusRefresh(0);
   ModalSeam seam;  // a message would wait for a person: print it instead
   seam.messageBox = [](const MessageBoxRequest& request) {
     std::printf("message %s: %s\n", QString::fromStdU16String(request.title).toUtf8().constData(),

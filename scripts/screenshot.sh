@@ -3,12 +3,17 @@
 # (Xvfb, with openbox drawing the window frame) right after an evaluation, the result tab in
 # front. The pattern and the input are typed with xdotool as a user would type them.
 #
-#   scripts/screenshot.sh [OUTPUT.png]
+#   scripts/screenshot.sh [OUTPUT.png] [SCREEN]
+#
+# SCREEN is the virtual display's size, 1280x720 unless given; the window fills it. With
+# QT_SCALE_FACTOR set (1.5 on a 1536x1050 display shows the 1024x700 window of a high-DPI
+# screen) the program is scaled as on such a screen.
 #
 # Installs what it needs on Debian, builds the program in build/ and leaves nothing running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 output=${1:-docs/screenshot.png}
+screen=${2:-1280x720}
 
 scripts/install-dependencies.sh
 tools=(xvfb xdotool openbox imagemagick)
@@ -23,7 +28,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B build >/dev/null
+# The program alone, as scripts/run.sh builds it in the same folder.
+cmake -S . -B build -DREGEX_EVALUATOR_TESTS=OFF -DREGEX_EVALUATOR_BENCH=OFF \
+  -DREGEX_EVALUATOR_SANITIZE= -DREGEX_EVALUATOR_WERROR=OFF >/dev/null
 cmake --build build --target regex-evaluator -j"$(nproc)"
 
 # The first free display number from 90 up.
@@ -36,7 +43,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$DISPLAY" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$DISPLAY" -screen 0 "${screen}x24" -nolisten tcp >/dev/null 2>&1 &
 started+=($!)
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &

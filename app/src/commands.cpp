@@ -8,6 +8,7 @@
 #include "runtime/file_stream.h"
 #include "runtime/text_encoding.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
 #include "worker.h"
@@ -68,6 +69,7 @@ void AbortEvaluation() {
   ApplicationState& state = State();
   if (!ThreadIsRunning(state.workerThread)) return;
   StopWorker();
+  StatusLineStopped();
   UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
 }
 

@@ -7,6 +7,7 @@
 #include "records/match_record.h"
 #include "records/record_list.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
 #include "worker.h"
@@ -62,6 +63,7 @@ void StartEvaluation() {
   // finishing its last search touches nothing of the next evaluation.
   state.storeThread.store(0);
   state.searchThread.store(0);
+  StatusLineStarted();
   state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
 }
 

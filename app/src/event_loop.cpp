@@ -4,10 +4,12 @@
 #include "commands.h"
 #include "evaluation_request.h"
 #include "export.h"
+#include "main_window.h"
 #include "messages.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
@@ -22,19 +24,31 @@ void ShowResults() {
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
   if (RegexIsValid(RegexNumber)) RegexFree(RegexNumber);
+  StatusLineDone();
+}
+
+bool IsExportButton(std::int64_t gadget) {
+  return gadget >= ExportCommaButton && gadget <= ExportCsvTableButton;
 }
 
 void HandleUserEvent(int code) {
   ApplicationState& state = State();
   state.eventMessageText.clear();
   if (UiEventData() != 0) state.eventMessageText = reinterpret_cast<const char16_t*>(UiEventData());
-  if (code == MessageEvent) ShowPostedMessage(state.eventMessageText);
+  if (code == MessageEvent) {
+    StatusLineCleared();
+    ShowPostedMessage(state.eventMessageText);
+  }
   if (code == DoneEvent) ShowResults();
 }
 
+// Enter on a focused export button presses it, as after Ctrl+S brought the user there.
 void HandleEnter() {
-  if (UiFocusedGadget() == ResultsTree) {
+  const std::int64_t focused = UiFocusedGadget();
+  if (focused == ResultsTree) {
     CopySelectedRow();
+  } else if (IsExportButton(focused)) {
+    Export(focused);
   } else if (ThreadIsRunning(State().workerThread)) {
     UiMessageBox(u"In progress", u"Evaluating is already in progress.", IconWarning);
   } else {
@@ -78,10 +92,10 @@ bool HandleEvent(int code) {
   const std::int64_t object = UiEventObject();
   if (code >= UserEventBase) HandleUserEvent(code);
   if (code == MenuEvent) HandleMenuEvent(object);
-  if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportCsvTableButton) {
-    Export(object);
-  }
+  if (code == GadgetEvent && IsExportButton(object)) Export(object);
   if (code == FileDropEvent) HandleFileDrop(object);
+  if (code == SizeWindowEvent && object == MainWindow) LayOutWindow();
+  if (code == TimerEvent) StatusLineTick();
   return code != CloseEvent;
 }
 

@@ -1,11 +1,14 @@
 #include "main_window.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "app/evaluator.h"
 #include "regex/regex.h"
 #include "state.h"
+#include "status_line.h"
 #include "ui/ui.h"
 
 namespace evaluator {
@@ -50,6 +53,21 @@ constexpr std::array OptionItems{
     OptionItem{u"match anything including newlines with . (dot)", RegexDotAll, false},
     OptionItem{u"match newlines with ^ and $", RegexMultiline, false},
 };
+
+// The gadgets of each tab, in column order, and the columns the tab is divided into.
+struct TabColumns {
+  std::int64_t firstGadget;
+  std::int64_t lastGadget;
+  int columns;
+};
+constexpr std::array TabsColumns{
+    TabColumns{PatternLabel, OptionsList, 6},
+    TabColumns{ResultsLabel, ResultsTree, 2},
+    TabColumns{ExportCommaButton, ExportCsvTableButton, 11},
+};
+
+// The room between two columns.
+constexpr std::int64_t ColumnGap = 5;
 
 // Multi-line, scrolling and word-wrapping text field style of the toolkit.
 constexpr std::int64_t TextFieldStyle = 0x2000C7;
@@ -98,6 +116,8 @@ void LayOutExportTab() {
 void OpenMainWindow() {
   UiOpenWindow(MainWindow, UiIgnore, UiIgnore, UiIgnore, UiIgnore,
                u"regular expression evaluator", WindowCentred | WindowMaximised);
+  // Below the tabs, which share the window above it.
+  UiAddStatusLine(MainWindow, PositionPart + 1);
   ApplicationState& state = State();
   state.mainPanel = UiCreatePanel(AnyHandle, 0, 0, UiWindowClientWidth(MainWindow),
                                   UiWindowClientHeight(MainWindow));
@@ -129,6 +149,35 @@ void FillOptions() {
   UiSetState(OptionsList, 0);
 }
 
+struct GadgetTip {
+  std::int64_t gadget;
+  const char16_t* tip;
+};
+
+// Where a newcomer looks for the keys: every gadget names those that act on it.
+constexpr std::array GadgetTips{
+    GadgetTip{PatternLabel, u"the regular expression: Alt+P"},
+    GadgetTip{PatternField, u"the regular expression (Alt+P). Enter evaluates it over the "
+                            u"string; Esc stops a running evaluation; F1 opens a help page"},
+    GadgetTip{InputLabel, u"the string to search: Alt+S"},
+    GadgetTip{InputField, u"the string to search (Alt+S), or <file://path> for a file: Ctrl+O "
+                          u"chooses one (or drop it here), Ctrl+B opens it. Enter evaluates"},
+    GadgetTip{OptionsLabel, u"matching options: Alt+O"},
+    GadgetTip{OptionsList, u"matching options (Alt+O): Space ticks the current one"},
+    GadgetTip{ResultsLabel, u"the matches and their groups: Alt+R"},
+    GadgetTip{ResultsTree, u"the matches and their groups (Alt+R): Enter copies the selected "
+                           u"row, Shift+Enter copies all rows"},
+    GadgetTip{ExportCommaButton, u"writes the results to a file (Ctrl+S comes here; Enter or "
+                                 u"Space presses the focused button)"},
+};
+
+void ShowKeysInTooltips() {
+  for (const GadgetTip& tip : GadgetTips) UiSetToolTip(tip.gadget, tip.tip);
+  for (std::int64_t button = ExportNewlineButton; button <= ExportCsvTableButton; ++button) {
+    UiSetToolTip(button, GadgetTips.back().tip);
+  }
+}
+
 // The desktop entry and the icon are both named after the program.
 void MakeKnownToTheDesktop() { UiSetDesktopName(u"regex-evaluator"); }
 
@@ -144,12 +193,84 @@ bool IsFocusCommand(std::int64_t command) {
   return command >= PatternField && command <= ResultsTree;
 }
 
+std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, int columnCount,
+                                      const std::vector<std::int64_t>& needed) {
+  const auto count = static_cast<std::size_t>(columnCount);
+  auto neededAt = [&](std::size_t column) {
+    return column < needed.size() ? needed[column] : std::int64_t{0};
+  };
+  std::vector<ColumnArea> areas;
+  const double equal = static_cast<double>(width) / columnCount;
+  bool allFit = true;
+  for (std::size_t column = 0; column < count; ++column) {
+    allFit = allFit && neededAt(column) <= static_cast<std::int64_t>(std::trunc(equal - ColumnGap));
+  }
+  if (allFit) {
+    const int gadgets = std::min<int>(columnCount, static_cast<int>(needed.size()));
+    for (int column = 0; column < gadgets; ++column) {
+      areas.push_back(ColumnRect(width, height, columnCount, column));
+    }
+    return areas;
+  }
+  // Columns that need more than an equal share get what they need; the others share the
+  // rest equally. Each column fixed may push the share of the rest below another's need.
+  std::vector<double> slot(count, 0);
+  std::vector<bool> fixed(count, false);
+  double share = equal;
+  for (bool changed = true; changed;) {
+    changed = false;
+    double rest = static_cast<double>(width);
+    std::size_t sharing = 0;
+    for (std::size_t column = 0; column < count; ++column) {
+      if (fixed[column]) {
+        rest -= slot[column];
+      } else {
+        ++sharing;
+      }
+    }
+    if (sharing == 0) break;
+    share = rest / static_cast<double>(sharing);
+    for (std::size_t column = 0; column < count; ++column) {
+      if (!fixed[column] && static_cast<double>(neededAt(column) + ColumnGap) > share) {
+        fixed[column] = true;
+        slot[column] = static_cast<double>(neededAt(column) + ColumnGap);
+        changed = true;
+      }
+    }
+  }
+  double x = 0;
+  for (std::size_t column = 0; column < std::min(count, needed.size()); ++column) {
+    const double columnWidth = fixed[column] ? slot[column] : share;
+    areas.push_back({static_cast<std::int64_t>(std::trunc(x)), 0,
+                     static_cast<std::int64_t>(std::trunc(columnWidth - ColumnGap)), height});
+    x += columnWidth;
+  }
+  return areas;
+}
+
+void LayOutWindow() {
+  const ObjectNumber panel = State().mainPanel;
+  UiResizeGadget(panel, 0, 0, UiWindowClientWidth(MainWindow), UiWindowClientHeight(MainWindow));
+  // The gadgets fill a tab's page, which the panel's tab strip and frame leave them.
+  const std::int64_t pageWidth = UiGadgetInnerWidth(panel);
+  const std::int64_t pageHeight = UiGadgetInnerHeight(panel);
+  for (const TabColumns& tab : TabsColumns) {
+    std::vector<std::int64_t> needed;
+    for (std::int64_t gadget = tab.firstGadget; gadget <= tab.lastGadget; ++gadget) {
+      needed.push_back(UiGadgetRequiredWidth(gadget));
+    }
+    const std::vector<ColumnArea> areas = FittedColumns(pageWidth, pageHeight, tab.columns, needed);
+    std::int64_t gadget = tab.firstGadget;
+    for (const ColumnArea& r : areas) UiResizeGadget(gadget++, r.x, r.y, r.width, r.height);
+  }
+}
+
 ColumnArea ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column) {
   const double columnWidth = static_cast<double>(width) / columnCount;
   return ColumnArea{
       column == 0 ? 0 : static_cast<std::int64_t>(std::trunc(columnWidth * column)),
       0,
-      static_cast<std::int64_t>(std::trunc(columnWidth - 5)),
+      static_cast<std::int64_t>(std::trunc(columnWidth - ColumnGap)),
       height,
   };
 }
@@ -160,6 +281,9 @@ void BuildMainWindow() {
   BindShortcuts();
   UiEnableFileDrop(InputField);  // a file dropped from a file manager becomes the input
   FillOptions();
+  ShowKeysInTooltips();
+  LayOutWindow();  // once the texts are in, so that every column fits its texts
+  ShowKeyHints();
 }
 
 }  // namespace evaluator

@@ -17,4 +17,8 @@ inline constexpr std::int64_t FirstFlagItem = 2;
 // options list.
 void BuildMainWindow();
 
+// On the UI thread: fits the panel to the window's client area and places every tab's
+// gadgets in its columns again (after the window changed its size).
+void LayOutWindow();
+
 }  // namespace evaluator

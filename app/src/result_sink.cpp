@@ -9,6 +9,7 @@
 #include "runtime/file_stream.h"
 #include "runtime/thread_stop.h"
 #include "state.h"
+#include "status_line.h"
 #include "worker.h"
 
 namespace evaluator {
@@ -105,6 +106,7 @@ std::int64_t AddMatches(std::int64_t mode) {
     FoundBatch* batch = memoryShort ? nullptr : store->EmptyBatch();
     if (!batch) break;
     scan = FindBatch(*batch, scan, soFar);
+    Progress().matches.store(soFar.found, std::memory_order_relaxed);
     store->HandOver(batch);
     sinceMemoryCheck += batch->Matches();
     if (scan != ScanState::Ended) DecideOnSearchAhead(soFar);

@@ -17,6 +17,7 @@
 #include "runtime/strings.h"
 #include "runtime/thread_stop.h"
 #include "state.h"
+#include "status_line.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
@@ -36,6 +37,7 @@ std::u16string ReasonFor(std::int64_t error) {
 // test whether the pattern matches at all.
 void Scan(std::int64_t mode, const SharedUtf8& input) {
   RegexExamineUtf8(RegexNumber, input);
+  ReportPhase(EvaluationPhase::Matching);
   if (RegexNextMatch(RegexNumber) != 1) {
     const std::int64_t error = RegexLastError(RegexNumber);
     RegexExamine(RegexNumber, nullptr);  // gives the subject up
@@ -101,8 +103,10 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
     StopPoint();
   }
   ReleaseRetiredResults();
+  ReportPhase(EvaluationPhase::Converting);  // a typed input is converted as it is read
   const EvaluationRequest request = ReadEvaluationRequest();
   if (!request.input.bytes) return 0;
+  ReportPhase(EvaluationPhase::Converting);
   if (!RegexCreate(RegexNumber, request.pattern.c_str(), request.flags)) {
     PostUserMessage(u"error", CompileErrorText(), IconError);
     return 0;

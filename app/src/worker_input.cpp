@@ -11,6 +11,7 @@
 #include "runtime/file_stream.h"
 #include "runtime/thread_stop.h"
 #include "state.h"
+#include "status_line.h"
 #include "ui/ui.h"
 
 namespace evaluator {
@@ -27,7 +28,8 @@ std::atomic<std::int64_t> memoryBudgetLimit{InputLimits{}.memoryBudget};
 
 std::u16string Widened(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-// A size the way a person reads it.
+}  // namespace
+
 std::u16string SizeText(std::int64_t bytes) {
   constexpr double MiB = 1024.0 * 1024.0;
   constexpr double GiB = 1024.0 * MiB;
@@ -41,6 +43,8 @@ std::u16string SizeText(std::int64_t bytes) {
   }
   return Widened(text);
 }
+
+namespace {
 
 std::u16string MemoryText(const WholeText& read) {
   const std::u16string input =
@@ -96,7 +100,8 @@ WholeText ReadFile(const std::u16string& path) {
   const WholeReadLimits limits{.memoryPerByte = MemoryPerInputByte,
                                .memoryBudget = memoryBudgetLimit.load(),
                                .longestText = engineBytesLimit.load(),
-                               .zeroEndsText = false};
+                               .zeroEndsText = false,
+                               .progress = &Progress().read};
   WholeText read = StreamReadWholeUtf8(InputStream, FormatUtf8, limits);
   CloseFileStream(InputStream);
   if (read.end != WholeReadEnd::Complete) {
@@ -137,6 +142,7 @@ SharedUtf8 ReadInput() {
     SharedChangeScope change;
     SetInputFilePath(path);
   }
+  ReportPhase(EvaluationPhase::Reading);
   if (!OpenFileRead(InputStream, path.c_str(), ShareRead | FormatUtf8)) {
     const std::u16string message = u"can't open " + path;
     UiMessageBox(u"error", message.c_str(), IconError);

@@ -28,6 +28,9 @@ InputLimits CurrentInputLimits();
 // or that is too large).
 SharedUtf8 ReadInput();
 
+// A size the way a person reads it: bytes, MB or GB.
+std::u16string SizeText(std::int64_t bytes);
+
 // Why an input can't be evaluated when it is longer than the engine takes.
 std::u16string TooLargeForEngineText();
 

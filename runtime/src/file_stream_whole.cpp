@@ -289,6 +289,10 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
       return Finish(raw, WholeReadEnd::Complete, length);
     }
     raw.length += static_cast<std::size_t>(got);
+    if (limits.progress) {
+      limits.progress->bytesRead.store(static_cast<std::int64_t>(raw.length),
+                                       std::memory_order_relaxed);
+    }
   }
 }
 
@@ -370,6 +374,7 @@ void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits
     return Finish(raw, WholeReadEnd::ReadError, 0);
   }
   const std::int64_t bytesLeft = BytesLeft(descriptor.Get(), source.readAheadCount, raw.result);
+  if (limits.progress) limits.progress->bytesTotal.store(bytesLeft, std::memory_order_relaxed);
   if (!raw.bytes.Reserve(StreamBufferSize)) return Finish(raw, WholeReadEnd::OutOfMemory, 0);
   std::memcpy(raw.bytes.data(), source.readAhead, static_cast<std::size_t>(source.readAheadCount));
   raw.length = static_cast<std::size_t>(source.readAheadCount);

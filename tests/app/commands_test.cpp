@@ -251,6 +251,7 @@ TEST_F(CommandTest, EscAbortsAnEvaluationInsideALongMatchAndTheNextStartsAtOnce)
   EXPECT_EQ(Modal().boxes[0].title, u"aborted");
   EXPECT_EQ(Modal().boxes[0].text, u"Evaluation aborted");
   EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Information);
+  EXPECT_EQ(std::u16string(UiGetStatusText(evaluator::MainWindow, 0)), u"stopped after 2 matches");
   EXPECT_FALSE(ThreadIsRunning(killed));
   // The thread that stores what the worker finds was stopped with it.
   const std::int64_t store = evaluator::State().storeThread.load();

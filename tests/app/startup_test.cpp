@@ -28,19 +28,30 @@ TEST(StartUpLayout, ColumnRuleOnAFullHdClientArea) {
   }
 }
 
-TEST(StartUpLayout, GadgetsArePlacedByTheColumnRuleOfTheirTab) {
+TEST(StartUpLayout, GadgetsFillTheColumnsOfTheirTabsPageWideEnoughForTheirTexts) {
   const StartUpSnapshot& start = StartUpState();
   ASSERT_EQ(start.gadgetRects.size(), 14u);
-  const std::int64_t width = start.clientWidth;
-  const std::int64_t height = start.clientHeight;
-  for (int column = 0; column < 6; ++column) {
-    EXPECT_EQ(start.gadgetRects[column], ColumnRect(width, height, 6, column)) << column;
+  const std::int64_t panel = evaluator::State().mainPanel;
+  const std::int64_t width = UiGadgetInnerWidth(panel);
+  const std::int64_t height = UiGadgetInnerHeight(panel);
+  struct Tab {
+    std::int64_t first, last;
+    int columns;
+  };
+  for (const Tab& tab : {Tab{0, 5, 6}, Tab{6, 7, 2}, Tab{8, 13, 11}}) {
+    std::vector<std::int64_t> needed;
+    for (std::int64_t gadget = tab.first; gadget <= tab.last; ++gadget) {
+      needed.push_back(UiGadgetRequiredWidth(gadget));
+    }
+    const std::vector<ColumnArea> areas =
+        evaluator::FittedColumns(width, height, tab.columns, needed);
+    for (std::int64_t gadget = tab.first; gadget <= tab.last; ++gadget) {
+      EXPECT_EQ(start.gadgetRects[gadget], areas[gadget - tab.first]) << gadget;
+      EXPECT_GE(start.gadgetRects[gadget].width, needed[gadget - tab.first]) << gadget;
+    }
   }
-  EXPECT_EQ(start.gadgetRects[6], ColumnRect(width, height, 2, 0));
-  EXPECT_EQ(start.gadgetRects[7], ColumnRect(width, height, 2, 1));
-  for (int column = 0; column < 6; ++column) {
-    EXPECT_EQ(start.gadgetRects[8 + column], ColumnRect(width, height, 11, column)) << column;
-  }
+  // The options list needs more than a sixth of the offscreen screen's width.
+  EXPECT_GT(UiGadgetRequiredWidth(evaluator::OptionsList), width / 6);
 }
 
 TEST(StartUpState, WindowOptionsAndFocusAreAsTheProgramLeavesThem) {

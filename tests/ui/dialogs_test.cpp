@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -75,6 +76,19 @@ TEST_F(DialogTest, RealMessageBoxHasTheIconAndOneOkButton) {
   EXPECT_EQ(buttons, 1);
   EXPECT_EQ(title, QString("In progress"));
   EXPECT_EQ(text, QString("Evaluating <b>is</b> already in progress."));
+}
+
+TEST_F(DialogTest, AMessageBoxWithAShortTextIsWideEnoughForItsFrameToShowTheTitle) {
+  int width = 0;
+  WhenDialogOpens<QMessageBox>([&](QMessageBox* box) {
+    width = box->width();
+    box->button(QMessageBox::Ok)->click();
+  });
+  const QString title = QStringLiteral("error: the pattern could not be compiled");
+  UiMessageBox(reinterpret_cast<const char16_t*>(title.utf16()), u"missing )", 16);
+  const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+  // The title, and room for the frame's buttons beside it.
+  EXPECT_GE(width, metrics.horizontalAdvance(title) + 100);
 }
 
 TEST_F(DialogTest, CancelledChoosersReturnTheEmptyText) {

@@ -1,6 +1,8 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "gadgets.h"
 #include "ui/ui.h"
@@ -77,6 +79,28 @@ class CheckListGadget : public Gadget {
   void SetItemData(std::int64_t index, std::int64_t value) override {
     if (QTreeWidgetItem* item = Item(index)) {
       item->setData(0, ItemDataRole, QVariant::fromValue<qlonglong>(value));
+    }
+  }
+
+  // The longest row with its check box, inside the frame, with room for a scroll bar that
+  // a low list shows.
+  int RequiredWidth() override {
+    if (!Widget()) return 0;
+    int widest = 0;
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+      widest = std::max(widest, list_->sizeHintForIndex(list_->model()->index(row, 0)).width());
+    }
+    return widest + 2 * list_->frameWidth() +
+           list_->verticalScrollBar()->sizeHint().width();
+  }
+  // A column made as wide as the list follows it, within the frame: wider, it would show a
+  // scroll bar for nothing but its own excess.
+  void Place(const QRect& area) override {
+    if (!Widget()) return;
+    const bool columnFilled = list_->header()->sectionSize(0) >= list_->viewport()->width();
+    list_->setGeometry(area);
+    if (columnFilled) {
+      list_->header()->resizeSection(0, std::max(0, area.width() - 2 * list_->frameWidth()));
     }
   }
 

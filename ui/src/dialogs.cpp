@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -102,6 +104,20 @@ bool OpenDocument(const QUrl& address) {
   return QDesktopServices::openUrl(address);
 }
 
+// Room that a window frame's title bar takes besides the title: its buttons and margins.
+constexpr int TitleBarButtonsWidth = 120;
+
+// A box sized for a short text ("missing )") would leave the window frame room for a letter
+// of its title: the box is made as wide as the frame needs to show the whole title.
+void KeepTitleReadable(QMessageBox& box, const QString& title) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+  const int width = metrics.horizontalAdvance(title) + TitleBarButtonsWidth;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 void SetModalSeam(ModalSeam hooks) { seam = std::move(hooks); }
@@ -128,6 +144,7 @@ std::int64_t ShowMessageBox(const QString& title, const QString& text, std::int6
   }
   QMessageBox box(QtIconOf(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);  // the text is shown as given, never as markup
+  KeepTitleReadable(box, title);
   box.exec();
   return OkButtonPressed;
 }

@@ -2,8 +2,10 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QVariant>
+#include <algorithm>
 
 #include "threads/posted_events.h"
 #include "ui/ui.h"
@@ -18,6 +20,12 @@ Gadget::Gadget(ObjectNumber number, ObjectNumber window, QWidget* widget)
 Gadget::~Gadget() { delete widget_.data(); }
 
 bool Gadget::AddItem(std::int64_t, const QString&, std::int64_t) { return false; }
+
+QSize Gadget::InnerSize() { return Widget() ? Widget()->contentsRect().size() : QSize(); }
+
+void Gadget::Place(const QRect& area) {
+  if (Widget()) Widget()->setGeometry(area);
+}
 
 void Gadget::ReplaceWidget(QWidget* fresh) {
   fresh->setProperty(GadgetNumberProperty, QVariant::fromValue<qlonglong>(number_));
@@ -70,6 +78,17 @@ class LabelGadget : public Gadget {
   void SetText(const QString& text) override {
     if (Widget()) label_->setText(text);
   }
+  // The widest line unwrapped, with the label's own margins.
+  int RequiredWidth() override {
+    if (!Widget()) return 0;
+    int widest = 0;
+    for (const QString& line : label_->text().split(QLatin1Char('\n'))) {
+      widest = std::max(widest, label_->fontMetrics().horizontalAdvance(line));
+    }
+    const QMargins margins = label_->contentsMargins();
+    return widest + margins.left() + margins.right() + 2 * label_->margin() + 2 * label_->indent() +
+           2;
+  }
 
  private:
   QLabel* label_;
@@ -87,6 +106,7 @@ class ButtonGadget : public Gadget {
   void SetText(const QString& text) override {
     if (Widget()) button_->setText(WithoutMnemonic(text));
   }
+  int RequiredWidth() override { return Widget() ? button_->sizeHint().width() : 0; }
 
  private:
   QPushButton* button_;
@@ -119,6 +139,12 @@ class PanelGadget : public Gadget {
   QString GetItemText(std::int64_t index, std::int64_t) override {
     if (!Widget() || index < 0 || index >= tabs_->count()) return {};
     return MnemonicRemoved(tabs_->tabText(static_cast<int>(index)));
+  }
+  // The pages' area: the panel less its tab strip and frame.
+  QSize InnerSize() override {
+    if (!Widget()) return {};
+    auto* pages = tabs_->findChild<QStackedWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    return pages ? pages->size() : tabs_->contentsRect().size();
   }
 
  private:

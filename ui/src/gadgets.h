@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -42,6 +43,10 @@ class Gadget {
   virtual std::int64_t GetItemData(std::int64_t) { return 0; }
   virtual void SetItemData(std::int64_t, std::int64_t) {}
   virtual void EnableFileDrop() {}
+  // See UiGadgetRequiredWidth and UiGadgetInnerWidth.
+  virtual int RequiredWidth() { return 0; }
+  virtual QSize InnerSize();
+  virtual void Place(const QRect& area);
 
  protected:
   // Puts fresh, a child of the same parent, where the gadget's widget is (place, visibility,

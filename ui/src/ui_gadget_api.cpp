@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "file_chooser_request.h"
 #include "gadgets.h"
+#include "on_objects.h"
 #include "text.h"
 #include "tree_model.h"
 #include "ui/ui.h"
@@ -14,22 +15,6 @@
 #include "ui_thread.h"
 
 namespace {
-
-// Runs operation on the gadget behind number on the UI thread; fallback for no gadget.
-template <typename Result, typename Operation>
-Result OnGadget(ObjectNumber number, Result fallback, Operation operation) {
-  return ui_thread::Call<Result>(fallback, [=]() mutable -> Result {
-    Gadget* gadget = ui_objects::FindGadget(number);
-    return gadget ? operation(*gadget) : fallback;
-  });
-}
-
-template <typename Operation>
-void OnGadget(ObjectNumber number, Operation operation) {
-  ui_thread::Run([=]() mutable {
-    if (Gadget* gadget = ui_objects::FindGadget(number)) operation(*gadget);
-  });
-}
 
 const char16_t* TextOf(ObjectNumber number, QString (*read)(Gadget&)) {
   return ReturnText(OnGadget<std::u16string>(

@@ -119,14 +119,14 @@ ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y,
 std::int64_t UiWindowClientWidth(ObjectNumber window) {
   return ui_thread::Call<std::int64_t>(0, [=]() -> std::int64_t {
     TopLevelWindow* found = ui_objects::FindWindow(window);
-    return found ? found->width() : 0;
+    return found ? found->ClientSize().width() : 0;
   });
 }
 
 std::int64_t UiWindowClientHeight(ObjectNumber window) {
   return ui_thread::Call<std::int64_t>(0, [=]() -> std::int64_t {
     TopLevelWindow* found = ui_objects::FindWindow(window);
-    return found ? found->height() : 0;
+    return found ? found->ClientSize().height() : 0;
   });
 }
 

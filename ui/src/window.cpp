@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
@@ -130,6 +133,65 @@ void TopLevelWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
   QueueEvent(CloseEvent, number_, number_, 0, 0, nullptr, 0);
 }
+
+void TopLevelWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceStatusLine();
+  // A burst of sizes while the user drags the frame merges into the one pending event.
+  QueueEvent(SizeWindowEvent, number_, number_, 0, 0, nullptr, 0);
+}
+
+QSize TopLevelWindow::ClientSize() const {
+  const int statusHeight = statusLine_ ? statusLine_->height() : 0;
+  return {width(), std::max(0, height() - statusHeight)};
+}
+
+void TopLevelWindow::AddStatusLine(std::int64_t parts) {
+  if (statusLine_ || parts <= 0) return;
+  statusLine_ = new QStatusBar(this);
+  // The window requests no resizing frame, so its status line offers no grip either.
+  statusLine_->setSizeGripEnabled(false);
+  for (std::int64_t part = 0; part < parts; ++part) {
+    auto* label = new QLabel(statusLine_);
+    label->setTextFormat(Qt::PlainText);
+    if (part == 0) {
+      statusLine_->addWidget(label, 1);
+    } else {
+      statusLine_->addPermanentWidget(label);
+    }
+    statusParts_.push_back(label);
+  }
+  // As tall as a line of text needs from the start, so the client size is known at once.
+  statusParts_.front()->setText(QStringLiteral(" "));
+  statusLine_->resize(width(), statusLine_->sizeHint().height());
+  statusParts_.front()->clear();
+  statusLine_->setFixedHeight(statusLine_->height());
+  PlaceStatusLine();
+  statusLine_->show();
+}
+
+QLabel* TopLevelWindow::StatusPart(std::int64_t part) const {
+  if (part < 0 || part >= static_cast<std::int64_t>(statusParts_.size())) return nullptr;
+  return statusParts_[static_cast<std::size_t>(part)];
+}
+
+void TopLevelWindow::PlaceStatusLine() {
+  if (!statusLine_) return;
+  statusLine_->setGeometry(0, height() - statusLine_->height(), width(), statusLine_->height());
+}
+
+void TopLevelWindow::AddTimer(std::int64_t timer, std::int64_t milliseconds) {
+  std::unique_ptr<QTimer>& slot = timers_[timer];
+  if (!slot) {
+    slot = std::make_unique<QTimer>();
+    QObject::connect(slot.get(), &QTimer::timeout, this, [this, timer] {
+      QueueEvent(TimerEvent, timer, number_, 0, 0, nullptr, 0);
+    });
+  }
+  slot->start(static_cast<int>(std::clamp<std::int64_t>(milliseconds, 1, INT32_MAX)));
+}
+
+void TopLevelWindow::RemoveTimer(std::int64_t timer) { timers_.erase(timer); }
 
 void InstallShortcutFilter() {
   if (installedFilter) return;

@@ -1,12 +1,14 @@
 // The evaluator: start-up, the main window and its gadgets, the event loop, the evaluation
 // worker and the commands around it. Tests drive the same functions the program runs.
 // Inside app/src, one file per concern: startup (library order), main_window (layout,
-// shortcuts, options), event_loop, evaluation_request (what the Enter key starts), worker
-// (compile and scan), result_sink (a match becomes a record and tree rows), messages,
-// commands, export (with xml_export and replacing_file) and worker_input (the input text).
+// shortcuts, options), status_line (progress and outcome), event_loop, evaluation_request
+// (what the Enter key starts), worker (compile and scan), result_sink (a match becomes a
+// record and tree rows), messages, commands, export (with xml_export and replacing_file)
+// and worker_input (the input text).
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace evaluator {
 
@@ -69,6 +71,17 @@ struct ColumnArea {
 
 // Column k of columnCount equal columns over a client area of width x height.
 ColumnArea ColumnRect(std::int64_t width, std::int64_t height, int columnCount, int column);
+
+// The columns of a tab of width x height whose gadgets need the given widths, in column
+// order (columns past them are empty). When each column's equal share is wide enough, this
+// is the equal-column rule above; otherwise a column gets at least what its gadget needs
+// and the columns that need less share the rest equally.
+std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, int columnCount,
+                                      const std::vector<std::int64_t>& needed);
+
+// How often the status line shows a running evaluation's progress; 0 for never (the bench
+// measures what showing it costs). UI thread, between evaluations.
+void SetStatusRefresh(std::int64_t milliseconds);
 
 // Start-up: the runtime libraries in their order, the window, gadgets, shortcuts, options
 // and the result list.

@@ -8,6 +8,7 @@
 // so a worker that was told to stop leaves every stream in a consistent state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -53,6 +54,13 @@ char16_t* StreamReadText(ObjectNumber number, std::int32_t flags, std::int64_t a
 // not be held up by the stream: the read waits for data in short steps and ends the
 // calling thread at a stop request meanwhile (a FIFO nobody writes to, a slow device),
 // holds no SharedChangeScope while it waits, and the decoding stops the same way.
+// What a whole read has done so far, for another thread to show (relaxed loads suffice:
+// each figure stands alone).
+struct ReadProgress {
+  std::atomic<std::int64_t> bytesRead{0};
+  std::atomic<std::int64_t> bytesTotal{-1};  // the bytes the file holds; -1 while unknown
+};
+
 struct WholeReadLimits {
   // The memory the caller needs in all for each byte of the text, the read bytes
   // included. The read checks it before it starts (for the file's size when that is
@@ -66,6 +74,8 @@ struct WholeReadLimits {
   // false: a zero unit is a character of the text like any other, and only the end of the
   // file ends the read.
   bool zeroEndsText = true;
+  // Where the read publishes its progress, once per chunk; null for nowhere.
+  ReadProgress* progress = nullptr;
 };
 
 enum class WholeReadEnd {

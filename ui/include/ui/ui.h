@@ -19,6 +19,12 @@ inline constexpr int CloseEvent = 13116;
 // the gadget, the data word the file's path (zero-terminated UTF-16, readable until the
 // next event is taken).
 inline constexpr int FileDropEvent = 13103;
+// The window's client size changed (resized, maximised, restored): the event object is the
+// window. Gadgets keep their place until the program places them again.
+inline constexpr int SizeWindowEvent = 13106;
+// A window timer went off (UiAddWindowTimer): the event object is the timer number. A tick
+// is not queued behind the same tick still waiting at the end of the queue.
+inline constexpr int TimerEvent = 13112;
 // Returned by the UiWaitEvent call during which a posted event arrived; the posted event
 // itself comes with the next call. Below UserEventBase and none of the codes above.
 inline constexpr int UiPostedEventNotice = 0xC000;
@@ -69,6 +75,30 @@ ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
 ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
                             std::int64_t width, std::int64_t height, const char16_t* text);
 void UiCloseGadgetList();
+// A status line along the bottom of the window, in parts: part 0 takes the room the others
+// leave, each later part sits to its right, as wide as its text. From then on the window's
+// client size is the area above it. Calling it again changes nothing.
+void UiAddStatusLine(ObjectNumber window, std::int64_t parts);
+// Sets the text of one part of the window's status line; nothing without one.
+void UiSetStatusText(ObjectNumber window, std::int64_t part, const char16_t* text);
+const char16_t* UiGetStatusText(ObjectNumber window, std::int64_t part);
+// Raises TimerEvent with the timer's number every milliseconds until it is removed; adding
+// a timer number again restarts it with the new period. UI thread.
+void UiAddWindowTimer(ObjectNumber window, std::int64_t timer, std::int64_t milliseconds);
+void UiRemoveWindowTimer(ObjectNumber window, std::int64_t timer);
+// Moves and sizes a gadget (UiIgnore keeps a value). A check-box list whose column was as
+// wide as the list keeps it so.
+void UiResizeGadget(ObjectNumber gadget, std::int64_t x, std::int64_t y, std::int64_t width,
+                    std::int64_t height);
+// The width a gadget needs to show all its texts in full in the current font: a label's or
+// a button's text, a check-box list's longest row with its check box (and room for a
+// scroll bar). 0 for gadgets that scroll their text (text fields, trees) and panels.
+std::int64_t UiGadgetRequiredWidth(ObjectNumber gadget);
+// The room a gadget gives the gadgets inside it: for a panel, the size of a tab's page.
+std::int64_t UiGadgetInnerWidth(ObjectNumber gadget);
+std::int64_t UiGadgetInnerHeight(ObjectNumber gadget);
+// The text shown when the pointer rests on the gadget; "" shows none.
+void UiSetToolTip(ObjectNumber gadget, const char16_t* text);
 // Lets a text field take files dropped on it from a file manager: a drop of files raises
 // FileDropEvent with the first one instead of inserting its address. Dropped text is still
 // inserted as usual. Other gadgets ignore it.
