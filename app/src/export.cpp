@@ -168,7 +168,7 @@ Taken WithResults(Read read) {
   ApplicationState& state = State();
   std::lock_guard guard(state.resultListLock);
   read(state.resultList);
-  return {ListCount(state.resultList), ThreadIsRunning(state.workerThread) != 0};
+  return {ListCount(state.resultList), ThreadIsRunning(state.workerThread) != 0, {}};
 }
 
 Taken WriteJson(ReplacingFile& file) {
