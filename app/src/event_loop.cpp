@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "evaluation_request.h"
 #include "export.h"
+#include "match_view.h"
 #include "messages.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
@@ -80,6 +81,8 @@ bool HandleEvent(int code) {
   if (code == MenuEvent) HandleMenuEvent(object);
   if (code == GadgetEvent && object >= ExportCommaButton && object <= ExportXmlButton) Export(object);
   if (code == FileDropEvent) HandleFileDrop(object);
+  if (code == SelectionEvent && object == ResultsTree) ShowSelectedMatch();
+  if (code == SelectionEvent && object == InputView) SelectCoveringMatch();
   return code != CloseEvent;
 }
 

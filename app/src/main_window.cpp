@@ -81,7 +81,11 @@ void LayOutResultTab() {
   ColumnArea r = NextColumn(columns, 0);
   UiCreateLabel(ResultsLabel, r.x, r.y, r.width, r.height, u"results");
   r = NextColumn(columns, 1);
+  // The tree's column holds the tree and, beside it, the input its matches were found in.
+  UiCreateSplitter(ResultsSplitter, r.x, r.y, r.width, r.height);
   UiCreateTree(ResultsTree, r.x, r.y, r.width, r.height);
+  UiCreateInputView(InputView, r.x, r.y, r.width, r.height);
+  UiCloseGadgetList();
 }
 
 void LayOutExportTab() {
@@ -136,7 +140,7 @@ void MakeKnownToTheDesktop() { UiSetDesktopName(u"regex-evaluator"); }
 
 Tab TabOf(std::int64_t gadget) {
   if (gadget <= OptionsList) return MainTab;
-  if (gadget <= ResultsTree) return ResultTab;
+  if (gadget <= ResultsTree || gadget == InputView || gadget == ResultsSplitter) return ResultTab;
   return ExportTab;
 }
 

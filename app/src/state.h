@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "match_places.h"
 #include "records/record_list.h"
 #include "runtime/object_registry.h"
 
@@ -38,6 +39,9 @@ struct ApplicationState {
   // after resultListLock where both are held).
   RecordList* retiredResults = nullptr;
   std::mutex retiredResultsLock;
+
+  // Where the result's matches lie in the input, for the input view.
+  MatchPlaces matchPlaces;
 };
 
 ApplicationState& State();

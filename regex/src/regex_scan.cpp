@@ -250,9 +250,15 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
 }
 
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                                   RegexTextTaker take, void* context) {
+                                   RegexTextTaker take, void* context, std::int64_t* places) {
   SharedChangeScope scope;
   const RegexObject* object = CurrentMatch(number);
+  if (places && object) {
+    const std::int64_t last = std::max<std::int64_t>(lastGroup, 0);
+    const std::int64_t known = std::min<std::int64_t>(last, object->groupCount);
+    std::copy_n(object->offsetVector, 2 * (known + 1), places);
+    std::fill(places + 2 * (known + 1), places + 2 * (last + 1), std::int64_t{-1});
+  }
   std::int64_t count = 0;
   for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n, ++count) {
     const std::string_view bytes = n == 0 ? MatchBytes(object) : GroupBytes(object, n);
@@ -307,4 +313,11 @@ std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name) {
   SharedChangeScope scope;
   const RegexObject* object = CurrentMatch(number);
   return GroupLength(object, NamedGroup(object, utf8Name));
+}
+
+SharedUtf8 RegexSubject(ObjectNumber number) {
+  SharedChangeScope scope;
+  const RegexObject* object = FindRegex(number);
+  if (!object || !object->subjectOwner) return {};
+  return SharedUtf8{*object->subjectOwner, object->subjectLength, true};
 }

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QVariant>
 
@@ -22,6 +23,10 @@ bool Gadget::AddItem(std::int64_t, const QString&, std::int64_t) { return false;
 void Gadget::ReplaceWidget(QWidget* fresh) {
   fresh->setProperty(GadgetNumberProperty, QVariant::fromValue<qlonglong>(number_));
   if (QWidget* old = widget_.data()) {
+    // A splitter appends a new child as its last pane: it goes to the old one's place.
+    if (auto* splitter = qobject_cast<QSplitter*>(old->parentWidget())) {
+      splitter->insertWidget(splitter->indexOf(old), fresh);
+    }
     fresh->setGeometry(old->geometry());
     QWidget::setTabOrder(old, fresh);
     fresh->setVisible(!old->isHidden());

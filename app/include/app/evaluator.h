@@ -25,6 +25,9 @@ enum Gadget : std::int64_t {
   ExportTabButton = 10,
   ExportJsonButton = 11,
   ExportXmlButton = 12,
+  // On the "result" tab: the tree and the input view share a splitter.
+  InputView = 13,
+  ResultsSplitter = 14,
 };
 
 inline constexpr std::int64_t MainWindow = 0;
