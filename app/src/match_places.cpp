@@ -58,6 +58,11 @@ std::int64_t MatchPlaces::Count() const {
   return count_;
 }
 
+std::int64_t MatchPlaces::BytesPerMatch() const {
+  std::lock_guard guard(lock_);
+  return rowsPerMatch_ == 0 ? 0 : wordsPerMatch_ * static_cast<std::int64_t>(sizeof(std::uint32_t));
+}
+
 std::int64_t MatchPlaces::MatchOfRow(std::int64_t row) const {
   std::lock_guard guard(lock_);
   if (rowsPerMatch_ == 0 || row < 0 || row / rowsPerMatch_ >= count_) return -1;
@@ -102,11 +107,22 @@ std::int64_t MatchPlaces::Covering(UiTextRange selection) const {
   return -1;
 }
 
-std::u16string PositionText(const SharedUtf8& input, std::int64_t at) {
+std::u16string PositionCounter::PositionText(const SharedUtf8& input, std::int64_t at) {
   const char* bytes = input.bytes.get();
   if (!bytes || at < 0 || at > input.length) return {};
+  if (input_.bytes != input.bytes) {
+    input_ = input;
+    at_ = 0;
+    line_ = 1;
+  }
   const char* end = bytes + at;
-  const std::int64_t line = std::count(bytes, end, '\n') + 1;
+  if (at >= at_) {
+    line_ += std::count(bytes + at_, end, '\n');
+  } else {
+    line_ -= std::count(end, bytes + at_, '\n');
+  }
+  at_ = at;
+  const std::int64_t line = line_;
   const char* lineStart = std::find(std::make_reverse_iterator(end),
                                     std::make_reverse_iterator(bytes), '\n')
                               .base();

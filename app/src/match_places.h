@@ -28,6 +28,8 @@ class MatchPlaces {
 
   SharedUtf8 Input() const;
   std::int64_t Count() const;
+  // What one match's places take: 0 for a result without rows.
+  std::int64_t BytesPerMatch() const;
   // The match shown by tree row row and the first row of match; -1 for none.
   std::int64_t MatchOfRow(std::int64_t row) const;
   std::int64_t FirstRowOf(std::int64_t match) const;
@@ -53,8 +55,17 @@ class MatchPlaces {
   std::int64_t count_ = 0;
 };
 
-// "line L, column C, byte B" for byte offset at of input: line and column in characters
-// counted from 1, the byte offset from 0.
-std::u16string PositionText(const SharedUtf8& input, std::int64_t at);
+// "line L, column C, byte B" for byte offsets of an input: line and column in characters
+// counted from 1, the byte offset from 0. Lines are counted on from the last answer, so
+// that moving from one match to a near one never counts through the whole input again.
+class PositionCounter {
+ public:
+  std::u16string PositionText(const SharedUtf8& input, std::int64_t at);
+
+ private:
+  SharedUtf8 input_;  // held, so that the counted lines stay those of this input
+  std::int64_t at_ = 0;
+  std::int64_t line_ = 1;
+};
 
 }  // namespace evaluator

@@ -13,6 +13,7 @@ namespace {
 // The view takes the input when a row is first shown, not before: an evaluation stopped
 // part way shows its rows' matches too.
 bool viewHasInput = false;
+PositionCounter positions;
 
 void ShowPosition(const std::u16string& text) { UiSetText(InputView, text.c_str()); }
 
@@ -33,7 +34,7 @@ void ShowSelectedMatch() {
     viewHasInput = true;
   }
   UiSetViewHighlights(InputView, ranges.data(), static_cast<std::int64_t>(ranges.size()));
-  ShowPosition(PositionText(input, ranges.front().start));
+  ShowPosition(positions.PositionText(input, ranges.front().start));
 }
 
 void SelectCoveringMatch() {
@@ -49,6 +50,7 @@ void ForgetShownInput() {
   UiSetViewText(InputView, SharedUtf8{});
   ShowPosition(u"");
   viewHasInput = false;
+  positions = PositionCounter{};
   State().matchPlaces.Clear();
 }
 

@@ -90,6 +90,9 @@ TEST_F(MatchViewTest, AFileWithMultibyteCharactersGivesLineColumnAndByte) {
   UiSetState(ResultsTree, 1);
   Settle();
   EXPECT_EQ(Caption(), "line 3, column 1, byte 20");
+  UiSetState(ResultsTree, 0);  // back up: the lines are counted back
+  Settle();
+  EXPECT_EQ(Caption(), "line 2, column 8, byte 18");
   // A new evaluation lets the file go: nothing is shown before its rows are.
   Evaluate(u"nothing", u"<file://" + path + u">");
   Settle();
