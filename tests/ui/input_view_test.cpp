@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
+#include <QFontMetrics>
 #include <QSplitter>
 #include <QTest>
 #include <string>
@@ -88,7 +89,7 @@ TEST_F(InputViewTest, HighlightsScrollIntoViewAndAMouseDragSelectsBytes) {
   read.resize(2);
   EXPECT_EQ(read, shown);
   const std::int64_t first = UiGetState(View);
-  const int cell = ScrollArea()->fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  const qreal cell = QFontMetricsF(ScrollArea()->font()).horizontalAdvance(QLatin1Char('M'));
   const int lineHeight = ScrollArea()->fontMetrics().height();
   const std::int64_t visible = ScrollArea()->viewport()->height() / lineHeight;
   EXPECT_LE(first, 1500);
@@ -99,8 +100,9 @@ TEST_F(InputViewTest, HighlightsScrollIntoViewAndAMouseDragSelectsBytes) {
   QWidget* viewport = ScrollArea()->viewport();
   const int y = lineHeight / 2;
   QTest::mousePress(viewport, Qt::LeftButton, {}, QPoint(1, y));
-  QTest::mouseMove(viewport, QPoint(6 * cell + 1, y));
-  QTest::mouseRelease(viewport, Qt::LeftButton, {}, QPoint(6 * cell + 1, y));
+  const QPoint end(static_cast<int>(6 * cell) + 1, y);
+  QTest::mouseMove(viewport, end);
+  QTest::mouseRelease(viewport, Qt::LeftButton, {}, end);
   const auto tenth = static_cast<std::int64_t>(text.find("line \xC3\xA9 10\n"));
   EXPECT_EQ(UiGetViewSelection(View), (UiTextRange{tenth, tenth + 7}));
   EXPECT_EQ(SelectionEvents(), std::vector<ObjectNumber>{View});

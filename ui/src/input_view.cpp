@@ -2,6 +2,7 @@
 
 #include <QChildEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -66,7 +67,7 @@ void InputTextView::SetText(const SharedUtf8& text) {
 
 void InputTextView::SetHighlights(std::vector<UiTextRange> ranges) {
   highlights_ = std::move(ranges);
-  if (!highlights_.empty()) ScrollIntoView(highlights_.front().start);
+  if (!highlights_.empty()) ScrollIntoView(highlights_.front());
   viewport()->update();
 }
 
@@ -132,12 +133,17 @@ std::int64_t InputTextView::Columns(std::int64_t from, std::int64_t to) const {
                        [](unsigned char byte) { return !IsUtf8Continuation(byte); });
 }
 
+qreal InputTextView::CellWidth() const {
+  // Fractional: a cell rounded to whole pixels would drift from the text drawn by a line's end.
+  return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('M')));
+}
+
 std::int64_t InputTextView::VisibleLines() const {
   return std::max(1, viewport()->height() / std::max(1, fontMetrics().height()));
 }
 
 std::int64_t InputTextView::VisibleColumns() const {
-  return std::max(1, viewport()->width() / std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('M'))));
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(viewport()->width() / CellWidth()));
 }
 
 void InputTextView::UpdateScrollBars() {
@@ -149,8 +155,9 @@ void InputTextView::UpdateScrollBars() {
   horizontalScrollBar()->setPageStep(Clamped(columns));
 }
 
-void InputTextView::ScrollIntoView(std::int64_t at) {
+void InputTextView::ScrollIntoView(const UiTextRange& range) {
   if (!Bytes()) return;
+  const std::int64_t at = std::clamp<std::int64_t>(range.start, 0, text_.length);
   std::int64_t lineStart = 0;
   const std::int64_t line = LineOf(at, &lineStart);
   const std::int64_t lines = VisibleLines();
@@ -158,10 +165,14 @@ void InputTextView::ScrollIntoView(std::int64_t at) {
   // A third from the top: the lines before the match show where it stands.
   if (line < first || line >= first + lines) ScrollToLine(line - lines / 3);
   const std::int64_t column = Columns(lineStart, at);
+  // The match's end on its first line: all of it is shown when it fits.
+  const std::int64_t endColumn = Columns(lineStart, std::clamp(range.end, at, LineEnd(lineStart)));
   const std::int64_t columns = VisibleColumns();
   const std::int64_t shown = horizontalScrollBar()->value();
   if (column < shown || column >= shown + columns) {
     horizontalScrollBar()->setValue(Clamped(column - columns / 4));
+  } else if (endColumn >= shown + columns && endColumn - column < columns) {
+    horizontalScrollBar()->setValue(Clamped(endColumn - columns + 1));
   }
 }
 
@@ -170,18 +181,18 @@ void InputTextView::PaintRange(QPainter& painter, const UiTextRange& range,
                                const QColor& colour) const {
   if (range.start > lineEnd || range.end < lineStart) return;
   if (range.end == lineStart && range.start < lineStart) return;  // ended with the line before
-  const int cell = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+  const qreal cell = CellWidth();
   const std::int64_t shown = horizontalScrollBar()->value();
   const std::int64_t from = std::max(range.start, lineStart);
   const std::int64_t to = std::min(range.end, lineEnd);
-  const auto x0 = static_cast<int>((Columns(lineStart, from) - shown) * cell);
-  auto x1 = static_cast<int>((Columns(lineStart, to) - shown) * cell);
+  const qreal x0 = static_cast<qreal>(Columns(lineStart, from) - shown) * cell;
+  qreal x1 = static_cast<qreal>(Columns(lineStart, to) - shown) * cell;
   if (range.end > lineEnd) x1 += cell;  // the line break is part of the range
   const int height = fontMetrics().height();
   if (x1 <= x0) {
-    painter.fillRect(x0 - 1, y, 2, height, colour.darker(160));  // an empty match
+    painter.fillRect(QRectF(x0 - 1, y, 2, height), colour.darker(160));  // an empty match
   } else {
-    painter.fillRect(x0, y, x1 - x0, height, colour);
+    painter.fillRect(QRectF(x0, y, x1 - x0, height), colour);
   }
 }
 
@@ -229,8 +240,8 @@ std::int64_t InputTextView::OffsetAt(const QPoint& point) const {
   const QFontMetrics metrics = fontMetrics();
   const std::int64_t line =
       verticalScrollBar()->value() + std::max(0, point.y()) / std::max(1, metrics.height());
-  const int cell = std::max(1, metrics.horizontalAdvance(QLatin1Char('M')));
-  const std::int64_t column = horizontalScrollBar()->value() + (std::max(0, point.x()) + cell / 2) / cell;
+  const auto column = horizontalScrollBar()->value() +
+                      static_cast<std::int64_t>(std::max(0, point.x()) / CellWidth() + 0.5);
   const std::int64_t start = LineStart(line);
   std::int64_t end = LineEnd(start);
   if (end > start && Bytes()[end - 1] == '\r') --end;

@@ -51,6 +51,8 @@ class InputTextView : public QAbstractScrollArea {
   std::int64_t LineStart(std::int64_t line) const;
   // Where the line that starts at lineStart ends: its LF, or the text's end.
   std::int64_t LineEnd(std::int64_t lineStart) const;
+  // The width of one character: the font is fixed-width.
+  qreal CellWidth() const;
   std::int64_t VisibleLines() const;
   std::int64_t VisibleColumns() const;
   // Byte offset of the character column columns after from, not past end.
@@ -58,7 +60,8 @@ class InputTextView : public QAbstractScrollArea {
   std::int64_t Columns(std::int64_t from, std::int64_t to) const;
   std::int64_t OffsetAt(const QPoint& point) const;
   void UpdateScrollBars();
-  void ScrollIntoView(std::int64_t at);
+  // Brings range's start into view, and as much of its first line's part as fits.
+  void ScrollIntoView(const UiTextRange& range);
   void PaintRange(QPainter& painter, const UiTextRange& range, std::int64_t lineStart,
                   std::int64_t lineEnd, int y, const QColor& colour) const;
 
