@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/evaluator.h"
+#include "evaluate_by_enter.h"
 #include "proc_status.h"
 #include "state.h"
 #include "threads/posted_events.h"
@@ -38,23 +39,6 @@ double MillisecondsSince(Clock::time_point start) {
 
 void HandleQueued() {
   while (HasQueuedEvent() != 0) evaluator::HandleEvent(UiWaitEvent());
-}
-
-// Enter in the pattern field, then the loop until the evaluation has ended. The selection
-// event of the first row stays queued. The wall time in seconds.
-double Evaluate() {
-  const Clock::time_point start = Clock::now();
-  UiSetFocus(evaluator::PatternField);
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
-  int code = 0;
-  while (code != evaluator::DoneEvent && code != evaluator::MessageEvent) {
-    code = UiWaitEvent();
-    evaluator::HandleEvent(code);
-  }
-  while (ThreadIsRunning(evaluator::State().workerThread)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 struct Spread {
@@ -84,7 +68,7 @@ int main(int argc, char** argv) {
   UiSetItemState(evaluator::OptionsList, 2, 0);  // case-sensitive
 
   const long residentAtStart = StatusKiB("VmRSS:");
-  const double evaluation = Evaluate();
+  const double evaluation = EvaluateByEnter(true);  // the first row's selection stays queued
   const evaluator::MatchPlaces& places = evaluator::State().matchPlaces;
   const std::int64_t matches = places.Count();
   const long residentBeforeView = StatusKiB("VmRSS:");
