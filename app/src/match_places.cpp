@@ -1,11 +1,25 @@
 #include "match_places.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "messages.h"
 
 namespace evaluator {
+namespace {
+
+// memchr's vector search: std::count of a char is some ten times slower on a 40 MB input.
+std::int64_t LineBreaks(const char* from, const char* to) {
+  std::int64_t count = 0;
+  while ((from = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(to - from))))) {
+    ++count;
+    ++from;
+  }
+  return count;
+}
+
+}  // namespace
 
 void MatchPlaces::Begin(SharedUtf8 input, bool keepsMatches, std::int64_t groupsKept) {
   std::lock_guard guard(lock_);
@@ -117,9 +131,9 @@ std::u16string PositionCounter::PositionText(const SharedUtf8& input, std::int64
   }
   const char* end = bytes + at;
   if (at >= at_) {
-    line_ += std::count(bytes + at_, end, '\n');
+    line_ += LineBreaks(bytes + at_, end);
   } else {
-    line_ -= std::count(end, bytes + at_, '\n');
+    line_ -= LineBreaks(end, bytes + at_);
   }
   at_ = at;
   const std::int64_t line = line_;
