@@ -5,8 +5,8 @@
 
 #include "gadgets.h"
 #include "threads/posted_events.h"
-#include "ui/ui.h"
 #include "tree_model.h"
+#include "ui/ui.h"
 #include "ui_objects.h"
 
 namespace {
