@@ -272,7 +272,7 @@ void InputTextView::mouseReleaseEvent(QMouseEvent* event) {
 
 namespace {
 
-// The view with the caption under it that tells where the selected match lies.
+// The view with the caption above it that tells where the selected match lies.
 class InputViewGadget : public Gadget {
  public:
   InputViewGadget(ObjectNumber number, const GadgetPlace& place, QWidget* box,
@@ -334,8 +334,9 @@ std::unique_ptr<Gadget> MakeInputView(ObjectNumber number, const GadgetPlace& pl
   auto* caption = new QLabel(box);
   caption->setTextFormat(Qt::PlainText);
   caption->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  layout->addWidget(view, 1);
+  // Above the text: a gadget's lower edge may run under its panel's.
   layout->addWidget(caption);
+  layout->addWidget(view, 1);
   return std::make_unique<InputViewGadget>(number, place, box, view, caption);
 }
 

@@ -78,7 +78,7 @@ ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
 ObjectNumber UiCreateSplitter(ObjectNumber number, std::int64_t x, std::int64_t y,
                               std::int64_t width, std::int64_t height);
 // An input view: a read-only view of a UTF-8 text of any size (see UiSetViewText), with a
-// caption line under it (UiSetText, UiGetText). It paints only what is on screen, shows
+// caption line above it (UiSetText, UiGetText). It paints only what is on screen, shows
 // byte ranges of the text in colours (UiSetViewHighlights), and lets the user select text
 // with the mouse, which raises SelectionEvent. It never takes the keyboard focus.
 // UiGetState gives the first line shown (0-based), UiSetState(line) scrolls to a line.
