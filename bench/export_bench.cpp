@@ -28,6 +28,7 @@
 #include <algorithm>
 
 #include "app/evaluator.h"
+#include "evaluate_by_enter.h"
 #include "proc_status.h"
 #include "records/record_list.h"
 #include "state.h"
@@ -77,25 +78,6 @@ void InstallSeam() {
     return std::int64_t{1};
   };
   SetModalSeam(seam);
-}
-
-// Enter in the pattern field, then the loop until the evaluation has ended and nothing is
-// left queued; the wall time in seconds. The worker may still be returning after its last
-// event, and then nothing would wake a waiting loop: its end is polled for instead.
-double Evaluate() {
-  const Clock::time_point start = Clock::now();
-  UiSetFocus(evaluator::PatternField);
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
-  int code = 0;
-  while (code != evaluator::DoneEvent && code != evaluator::MessageEvent) {
-    code = UiWaitEvent();
-    evaluator::HandleEvent(code);
-  }
-  while (ThreadIsRunning(evaluator::State().workerThread)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  while (HasQueuedEvent() != 0) evaluator::HandleEvent(UiWaitEvent());
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 void Click(std::int64_t gadget) {
@@ -184,7 +166,7 @@ int main(int argc, char** argv) {
   UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
   UiSetItemState(evaluator::OptionsList, 2, 0);  // case-sensitive
 
-  const double evaluation = Evaluate();
+  const double evaluation = EvaluateByEnter();
   std::int64_t matches = 0;
   {
     std::lock_guard guard(evaluator::State().resultListLock);

@@ -4,6 +4,7 @@
 
 #include "app/evaluator.h"
 #include "main_window.h"
+#include "match_view.h"
 #include "records/match_record.h"
 #include "records/record_list.h"
 #include "state.h"
@@ -52,6 +53,7 @@ EvaluationRequest ReadEvaluationRequest() {
 void StartEvaluation() {
   ApplicationState& state = State();
   UiClearItems(ResultsTree);
+  ForgetShownInput();
   {
     // The old records go to the worker to release: the list is empty at once for every
     // reader, and the window never waits for millions of records to be freed.

@@ -16,6 +16,10 @@ inline constexpr std::int64_t GroupsOnly = 1;
 inline constexpr std::int64_t MatchesAndGroups = 2;
 inline constexpr std::int64_t NeitherMatchesNorGroups = 0;
 
+// Whether a mode shows the match texts, and the group texts.
+inline bool ModeKeepsMatches(std::int64_t mode) { return mode == MatchesOnly || mode == MatchesAndGroups; }
+inline bool ModeKeepsGroups(std::int64_t mode) { return mode == GroupsOnly || mode == MatchesAndGroups; }
+
 struct EvaluationRequest {
   std::int32_t flags = 0;
   std::u16string pattern;

@@ -5,6 +5,7 @@
 #include "evaluation_request.h"
 #include "export.h"
 #include "main_window.h"
+#include "match_view.h"
 #include "messages.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
@@ -96,6 +97,8 @@ bool HandleEvent(int code) {
   if (code == FileDropEvent) HandleFileDrop(object);
   if (code == SizeWindowEvent && object == MainWindow) LayOutWindow();
   if (code == TimerEvent) StatusLineTick();
+  if (code == SelectionEvent && object == ResultsTree) ShowSelectedMatch();
+  if (code == SelectionEvent && object == InputView) SelectCoveringMatch();
   return code != CloseEvent;
 }
 

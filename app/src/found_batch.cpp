@@ -10,12 +10,6 @@
 #include "worker.h"
 
 namespace evaluator {
-namespace {
-
-bool ModeKeepsMatches(std::int64_t mode) { return mode == MatchesOnly || mode == MatchesAndGroups; }
-bool ModeKeepsGroups(std::int64_t mode) { return mode == GroupsOnly || mode == MatchesAndGroups; }
-
-}  // namespace
 
 FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount, TextPool& texts)
     : keepsMatches_(ModeKeepsMatches(mode)),
@@ -27,6 +21,7 @@ FoundBatch::~FoundBatch() { FreeTexts(); }
 bool FoundBatch::Reserve(std::int64_t matches) {
   try {
     texts_.reserve(static_cast<std::size_t>(matches * TextsPerMatch()));
+    places_.resize(static_cast<std::size_t>(matches * PlacesPerMatch()));
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -54,8 +49,10 @@ void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
 
 std::int64_t FoundBatch::AddMatches(std::int64_t most, std::int64_t steps) {
   std::int64_t taken = 0;
-  const std::int64_t next = RegexTakeMatches(RegexNumber, keepsMatches_, groupsKept_, KeepText,
-                                             this, most - matches_, steps, taken);
+  // Within the room reserved for a full batch.
+  const std::int64_t next =
+      RegexTakeMatches(RegexNumber, keepsMatches_, groupsKept_, KeepText, this, most - matches_,
+                       steps, taken, places_.data() + matches_ * PlacesPerMatch());
   matches_ += taken;
   return next;
 }

@@ -35,6 +35,10 @@ class FoundBatch {
   std::int64_t GroupsKept() const { return groupsKept_; }
   std::int64_t TextsPerMatch() const { return (keepsMatches_ ? 1 : 0) + groupsKept_; }
   std::int64_t Matches() const { return matches_; }
+  // Where the matches lie: per match the byte offsets of the match and of each group kept
+  // (see MatchPlaces::Append).
+  std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
+  const std::int64_t* Places() const { return places_.data(); }
 
   // Empties the batch for a new fill by the calling thread; texts not taken are freed.
   void Clear();
@@ -60,6 +64,7 @@ class FoundBatch {
   const std::int64_t groupsKept_;
   TextPool& pool_;
   std::vector<Text> texts_;
+  std::vector<std::int64_t> places_;
   std::int64_t matches_ = 0;
 };
 

@@ -99,7 +99,11 @@ void LayOutResultTab() {
   ColumnArea r = NextColumn(columns, 0);
   UiCreateLabel(ResultsLabel, r.x, r.y, r.width, r.height, u"results");
   r = NextColumn(columns, 1);
+  // The tree's column holds the tree and, beside it, the input its matches were found in.
+  UiCreateSplitter(ResultsSplitter, r.x, r.y, r.width, r.height);
   UiCreateTree(ResultsTree, r.x, r.y, r.width, r.height);
+  UiCreateInputView(InputView, r.x, r.y, r.width, r.height);
+  UiCloseGadgetList();
 }
 
 void LayOutExportTab() {
@@ -185,7 +189,7 @@ void MakeKnownToTheDesktop() { UiSetDesktopName(u"regex-evaluator"); }
 
 Tab TabOf(std::int64_t gadget) {
   if (gadget <= OptionsList) return MainTab;
-  if (gadget <= ResultsTree) return ResultTab;
+  if (gadget <= ResultsTree || gadget == InputView || gadget == ResultsSplitter) return ResultTab;
   return ExportTab;
 }
 
@@ -248,6 +252,10 @@ std::vector<ColumnArea> FittedColumns(std::int64_t width, std::int64_t height, i
   return areas;
 }
 
+std::int64_t ColumnHolder(std::int64_t gadget) {
+  return gadget == ResultsTree ? ResultsSplitter : gadget;
+}
+
 void LayOutWindow() {
   const ObjectNumber panel = State().mainPanel;
   UiResizeGadget(panel, 0, 0, UiWindowClientWidth(MainWindow), UiWindowClientHeight(MainWindow));
@@ -261,7 +269,9 @@ void LayOutWindow() {
     }
     const std::vector<ColumnArea> areas = FittedColumns(pageWidth, pageHeight, tab.columns, needed);
     std::int64_t gadget = tab.firstGadget;
-    for (const ColumnArea& r : areas) UiResizeGadget(gadget++, r.x, r.y, r.width, r.height);
+    for (const ColumnArea& r : areas) {
+      UiResizeGadget(ColumnHolder(gadget++), r.x, r.y, r.width, r.height);
+    }
   }
 }
 

@@ -20,5 +20,8 @@ void BuildMainWindow();
 // On the UI thread: fits the panel to the window's client area and places every tab's
 // gadgets in its columns again (after the window changed its size).
 void LayOutWindow();
+// The gadget that takes gadget's column: the tree shares its column with the input view in
+// a splitter, which the layout sizes for both.
+std::int64_t ColumnHolder(std::int64_t gadget);
 
 }  // namespace evaluator

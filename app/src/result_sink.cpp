@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/evaluator.h"
+#include "evaluation_request.h"
 #include "found_batch.h"
 #include "regex/regex.h"
 #include "result_store.h"
@@ -91,8 +92,10 @@ class AbandonAtExit {
 }  // namespace
 
 std::int64_t AddMatches(std::int64_t mode) {
-  const std::shared_ptr<ResultStore> store =
-      ResultStore::Start(mode, RegexGroupCount(RegexNumber));
+  const std::int64_t groupCount = RegexGroupCount(RegexNumber);
+  State().matchPlaces.Begin(RegexSubject(RegexNumber), ModeKeepsMatches(mode),
+                            ModeKeepsGroups(mode) ? groupCount : 0);
+  const std::shared_ptr<ResultStore> store = ResultStore::Start(mode, groupCount);
   if (!store) return RegexErrorNoMemory;
   const AbandonAtExit abandon(*store);
   std::int64_t sinceMemoryCheck = MatchesPerMemoryCheck;

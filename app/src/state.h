@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "match_places.h"
 #include "records/record_list.h"
 #include "runtime/object_registry.h"
 
@@ -42,6 +43,9 @@ struct ApplicationState {
   // after resultListLock where both are held).
   RecordList* retiredResults = nullptr;
   std::mutex retiredResultsLock;
+
+  // Where the result's matches lie in the input, for the input view.
+  MatchPlaces matchPlaces;
 };
 
 ApplicationState& State();

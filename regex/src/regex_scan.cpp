@@ -202,8 +202,15 @@ unsigned long StepsLimit(std::int64_t steps) {
 }
 
 // Hands the texts of the current match of object (null: none, every text empty) to take.
+// With places, where the match and groups 1 to lastGroup lie goes there too.
 std::int64_t TakeTexts(const RegexObject* object, bool withMatch, std::int64_t lastGroup,
-                       RegexTextTaker take, void* context) {
+                       RegexTextTaker take, void* context, std::int64_t* places) {
+  if (places && object) {
+    const std::int64_t last = std::max<std::int64_t>(lastGroup, 0);
+    const std::int64_t known = std::min<std::int64_t>(last, object->groupCount);
+    std::copy_n(object->offsetVector, 2 * (known + 1), places);
+    std::fill(places + 2 * (known + 1), places + 2 * (last + 1), std::int64_t{-1});
+  }
   std::int64_t count = 0;
   for (std::int64_t n = withMatch ? 0 : 1; n <= lastGroup; ++n, ++count) {
     const std::string_view bytes = n == 0 ? MatchBytes(object) : GroupBytes(object, n);
@@ -299,21 +306,23 @@ char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
 }
 
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                                   RegexTextTaker take, void* context) {
+                                   RegexTextTaker take, void* context, std::int64_t* places) {
   SharedChangeScope scope;
-  return TakeTexts(CurrentMatch(number), withMatch, lastGroup, take, context);
+  return TakeTexts(CurrentMatch(number), withMatch, lastGroup, take, context, places);
 }
 
 std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                               RegexTextTaker take, void* context, std::int64_t most,
-                              std::int64_t steps, std::int64_t& taken) {
+                              std::int64_t steps, std::int64_t& taken, std::int64_t* places) {
   SharedChangeScope scope;
   taken = 0;
   RegexObject* object = CurrentMatch(number);
   if (!object) return 0;
   const unsigned long limit = StepsLimit(steps);
+  const std::int64_t placesPerMatch = 2 * (std::max<std::int64_t>(lastGroup, 0) + 1);
   for (;;) {
-    TakeTexts(object, withMatch, lastGroup, take, context);
+    TakeTexts(object, withMatch, lastGroup, take, context,
+              places ? places + taken * placesPerMatch : nullptr);
     ++taken;
     const std::int64_t next = SearchOn(*object, limit);
     if (next != 1 || taken >= most) return next;
@@ -366,4 +375,11 @@ std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name) {
   SharedChangeScope scope;
   const RegexObject* object = CurrentMatch(number);
   return GroupLength(object, NamedGroup(object, utf8Name));
+}
+
+SharedUtf8 RegexSubject(ObjectNumber number) {
+  SharedChangeScope scope;
+  const RegexObject* object = FindRegex(number);
+  if (!object || !object->subjectOwner) return {};
+  return SharedUtf8{*object->subjectOwner, object->subjectLength, true};
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "evaluator_test_support.h"
+#include "main_window.h"
 #include "state.h"
 #include "ui/ui.h"
 #include "ui/widget_seam.h"
@@ -30,7 +31,7 @@ void TakeStartUpSnapshot() {
   snapshot.clientHeight = UiWindowClientHeight(evaluator::MainWindow);
   for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportCsvTableButton;
        ++gadget) {
-    const QRect placed = WidgetOf(gadget)->geometry();
+    const QRect placed = WidgetOf(evaluator::ColumnHolder(gadget))->geometry();
     snapshot.gadgetRects.push_back({placed.x(), placed.y(), placed.width(), placed.height()});
   }
 }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "evaluator_test_support.h"
+#include "main_window.h"
 #include "startup_snapshot.h"
 #include "state.h"
 #include "threads/posted_events.h"
@@ -95,7 +96,7 @@ std::vector<std::string> ClippedTexts() {
   for (std::int64_t gadget = evaluator::PatternLabel; gadget <= evaluator::ExportCsvTableButton;
        ++gadget) {
     QWidget* widget = UiGadgetWidget(gadget);
-    const QRect inPage = widget->geometry();
+    const QRect inPage = UiGadgetWidget(evaluator::ColumnHolder(gadget))->geometry();
     const std::int64_t panel = evaluator::State().mainPanel;
     const QRect page(0, 0, static_cast<int>(UiGadgetInnerWidth(panel)),
                      static_cast<int>(UiGadgetInnerHeight(panel)));

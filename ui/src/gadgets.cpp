@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QVariant>
@@ -30,7 +31,12 @@ void Gadget::Place(const QRect& area) {
 void Gadget::ReplaceWidget(QWidget* fresh) {
   fresh->setProperty(GadgetNumberProperty, QVariant::fromValue<qlonglong>(number_));
   if (QWidget* old = widget_.data()) {
+    // A splitter appends a new child as its last pane: it goes to the old one's place.
+    if (auto* splitter = qobject_cast<QSplitter*>(old->parentWidget())) {
+      splitter->insertWidget(splitter->indexOf(old), fresh);
+    }
     fresh->setGeometry(old->geometry());
+    fresh->setToolTip(old->toolTip());
     QWidget::setTabOrder(old, fresh);
     fresh->setVisible(!old->isHidden());
     if (old->hasFocus()) fresh->setFocus(Qt::OtherFocusReason);

@@ -81,6 +81,8 @@ std::unique_ptr<Gadget> MakeCheckList(ObjectNumber number, const GadgetPlace& pl
                                       const QString& columnTitle, std::int64_t columnWidth,
                                       std::int64_t flags);
 std::unique_ptr<Gadget> MakeTree(ObjectNumber number, const GadgetPlace& place);
+std::unique_ptr<Gadget> MakeInputView(ObjectNumber number, const GadgetPlace& place);
+std::unique_ptr<Gadget> MakeSplitter(ObjectNumber number, const GadgetPlace& place);
 
 // Positions a widget in logical units; UiIgnore keeps the toolkit's own value.
 void PlaceWidget(QWidget* widget, const GadgetRect& rect);

@@ -4,7 +4,9 @@
 #include <QTreeView>
 
 #include "gadgets.h"
+#include "threads/posted_events.h"
 #include "tree_model.h"
+#include "ui/ui.h"
 #include "ui_objects.h"
 
 namespace {
@@ -55,6 +57,7 @@ class TreeGadget : public Gadget {
         rows_(std::move(rows)),
         model_(std::make_unique<TreeModel>(rows_)) {
     view->setModel(model_.get());
+    TellSelectionChanges(view);
     // Asks whichever view the gadget has when the question comes: a big clear replaces it.
     model_->SetAtEndQuery([this] {
       const QTreeView* shown = View();
@@ -108,12 +111,20 @@ class TreeGadget : public Gadget {
   void RebuildView() {
     QTreeView* fresh = NewTreeView(rows_, View()->parentWidget());
     fresh->setModel(model_.get());
+    TellSelectionChanges(fresh);
     ReplaceWidget(fresh);
   }
 
   // The view is looked up at each use, never kept: a big clear replaces it, and Qt destroys
   // it with its tab.
   QTreeView* View() const { return static_cast<QTreeView*>(Widget()); }
+
+  void TellSelectionChanges(QTreeView* view) {
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view,
+                     [number = Number(), window = Window()] {
+                       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr, 0);
+                     });
+  }
 
   std::int64_t SelectedRow() const {
     const QTreeView* view = View();

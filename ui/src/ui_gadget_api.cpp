@@ -3,11 +3,14 @@
 // carried out on the UI thread.
 #include <QApplication>
 #include <QClipboard>
+#include <algorithm>
+#include <vector>
 
 #include "dialogs.h"
 #include "file_chooser_request.h"
 #include "gadgets.h"
 #include "on_objects.h"
+#include "input_view.h"
 #include "text.h"
 #include "tree_model.h"
 #include "ui/ui.h"
@@ -116,6 +119,44 @@ const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminato
     }
     return all;
   }));
+}
+
+void UiSetViewText(ObjectNumber gadget, const SharedUtf8& text) {
+  OnGadget(gadget, [text](Gadget& found) {
+    if (InputTextView* view = InputViewOf(&found)) view->SetText(text);
+  });
+}
+
+void UiSetViewHighlights(ObjectNumber gadget, const UiTextRange* ranges, std::int64_t count) {
+  std::vector<UiTextRange> shown;
+  if (ranges && count > 0) shown.assign(ranges, ranges + count);
+  OnGadget(gadget, [shown](Gadget& found) {
+    if (InputTextView* view = InputViewOf(&found)) view->SetHighlights(shown);
+  });
+}
+
+std::int64_t UiGetViewHighlights(ObjectNumber gadget, UiTextRange* ranges, std::int64_t capacity) {
+  const std::vector<UiTextRange> shown =
+      OnGadget<std::vector<UiTextRange>>(gadget, {}, [](Gadget& found) {
+        InputTextView* view = InputViewOf(&found);
+        return view ? view->Highlights() : std::vector<UiTextRange>{};
+      });
+  const auto count = static_cast<std::int64_t>(shown.size());
+  if (ranges) std::copy_n(shown.begin(), std::clamp<std::int64_t>(capacity, 0, count), ranges);
+  return count;
+}
+
+void UiSetViewSelection(ObjectNumber gadget, UiTextRange range) {
+  OnGadget(gadget, [range](Gadget& found) {
+    if (InputTextView* view = InputViewOf(&found)) view->SetSelection(range);
+  });
+}
+
+UiTextRange UiGetViewSelection(ObjectNumber gadget) {
+  return OnGadget<UiTextRange>(gadget, {0, 0}, [](Gadget& found) {
+    InputTextView* view = InputViewOf(&found);
+    return view ? view->Selection() : UiTextRange{0, 0};
+  });
 }
 
 std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index) {

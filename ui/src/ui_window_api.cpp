@@ -140,6 +140,24 @@ ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y,
   });
 }
 
+ObjectNumber UiCreateSplitter(ObjectNumber number, std::int64_t x, std::int64_t y,
+                              std::int64_t width, std::int64_t height) {
+  return ui_thread::Call<ObjectNumber>(0, [=] {
+    ObjectNumber splitter = 0;
+    const ObjectNumber result = CreateGadget(number, {x, y, width, height}, MakeSplitter, &splitter);
+    if (result) {
+      gadget_list::OpenPanel(splitter);
+      gadget_list::TabAdded(splitter, ui_objects::FindGadget(splitter)->Widget());
+    }
+    return result;
+  });
+}
+
+ObjectNumber UiCreateInputView(ObjectNumber number, std::int64_t x, std::int64_t y,
+                               std::int64_t width, std::int64_t height) {
+  return CreateGadget(number, {x, y, width, height}, MakeInputView);
+}
+
 ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y,
                            std::int64_t width, std::int64_t height, const char16_t* text) {
   const QString content = ToQString(text);

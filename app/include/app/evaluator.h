@@ -28,6 +28,9 @@ enum Gadget : std::int64_t {
   ExportJsonButton = 11,
   ExportXmlButton = 12,
   ExportCsvTableButton = 13,
+  // On the "result" tab: the tree and the input view share a splitter.
+  InputView = 14,
+  ResultsSplitter = 15,
 };
 
 inline constexpr std::int64_t MainWindow = 0;

@@ -122,17 +122,29 @@ std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t
 // The same texts, in the same order, handed to take as the subject's UTF-8 bytes without
 // being converted: null and 0 for an empty one. The bytes stay valid until the regex
 // changes, which take must not do. The number of texts.
+// With places, where the match and groups 1 to lastGroup lie in the subject goes there too,
+// whatever withMatch says: 2 x (lastGroup + 1) byte offsets, start and end of the match,
+// then of each group, -1 and -1 for a group that took no part (nothing without a current
+// match).
 using RegexTextTaker = void (*)(void* context, const char* bytes, std::int64_t length);
 std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                                   RegexTextTaker take, void* context);
+                                   RegexTextTaker take, void* context,
+                                   std::int64_t* places = nullptr);
+
+// A share of the text the current scan searches, which the byte offsets of its matches
+// count in: the examined UTF-8 itself, or its repaired copy when it held invalid sequences.
+// Null bytes when there is no scan.
+SharedUtf8 RegexSubject(ObjectNumber number);
 
 // What RegexTakeCurrentTexts and then RegexTryNextMatch with steps do, match after match,
 // in one call: from the current match on, until most matches were taken or a search gave
 // 0 or -1. Returns the last search's result (1: a further match is current); taken gets the
-// number of matches taken, 0 without a current match.
+// number of matches taken, 0 without a current match. With places, each match's places follow
+// the one before's, as RegexTakeCurrentTexts writes them.
 std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                               RegexTextTaker take, void* context, std::int64_t most,
-                              std::int64_t steps, std::int64_t& taken);
+                              std::int64_t steps, std::int64_t& taken,
+                              std::int64_t* places = nullptr);
 
 // The same for a named group; an unknown or null name reads as "" or 0.
 char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);

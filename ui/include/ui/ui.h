@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "runtime/object_registry.h"
+#include "runtime/text_encoding.h"
 
 inline constexpr std::int64_t UiIgnore = -65535;  // let the toolkit choose this value
 
@@ -25,6 +26,9 @@ inline constexpr int SizeWindowEvent = 13106;
 // A window timer went off (UiAddWindowTimer): the event object is the timer number. A tick
 // is not queued behind the same tick still waiting at the end of the queue.
 inline constexpr int TimerEvent = 13112;
+// The selection of a tree or an input view changed, by the user or through UiSetState or
+// UiSetViewSelection: the event object is the gadget. Changes in a row merge into one event.
+inline constexpr int SelectionEvent = 13104;
 // Returned by the UiWaitEvent call during which a posted event arrived; the posted event
 // itself comes with the next call. Below UserEventBase and none of the codes above.
 inline constexpr int UiPostedEventNotice = 0xC000;
@@ -74,6 +78,18 @@ ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
                           std::int64_t width, std::int64_t height);
 ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
                             std::int64_t width, std::int64_t height, const char16_t* text);
+// A splitter: the gadgets created next, until UiCloseGadgetList, are its panes, side by
+// side from left to right in the order created, sharing its room equally at first; the
+// user moves the handle between them. Their own positions and sizes are ignored.
+ObjectNumber UiCreateSplitter(ObjectNumber number, std::int64_t x, std::int64_t y,
+                              std::int64_t width, std::int64_t height);
+// An input view: a read-only view of a UTF-8 text of any size (see UiSetViewText), with a
+// caption line above it (UiSetText, UiGetText). It paints only what is on screen, shows
+// byte ranges of the text in colours (UiSetViewHighlights), and lets the user select text
+// with the mouse, which raises SelectionEvent. It never takes the keyboard focus.
+// UiGetState gives the first line shown (0-based), UiSetState(line) scrolls to a line.
+ObjectNumber UiCreateInputView(ObjectNumber number, std::int64_t x, std::int64_t y,
+                               std::int64_t width, std::int64_t height);
 void UiCloseGadgetList();
 // A status line along the bottom of the window, in parts: part 0 takes the room the others
 // leave, each later part sits to its right, as wide as its text. From then on the window's
@@ -144,6 +160,26 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
 // for each index, read in one go. For a tree it never waits, like UiGetItemText; "" when
 // memory ran out.
 const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator);
+// The input view's text: the view keeps a share of the bytes, not a copy, until another
+// text replaces it (null bytes: no text). Highlights and the selection are cleared.
+void UiSetViewText(ObjectNumber gadget, const SharedUtf8& text);
+// A byte range [start, end) of an input view's text.
+struct UiTextRange {
+  std::int64_t start;
+  std::int64_t end;
+  bool operator==(const UiTextRange&) const = default;
+};
+// Shows ranges in colour, replacing the ones shown before: the first in the match colour,
+// each further one in a group colour of its own (the colours repeat after six), later
+// ranges over earlier ones; an empty range shows as a bar. The first range is scrolled
+// into view.
+void UiSetViewHighlights(ObjectNumber gadget, const UiTextRange* ranges, std::int64_t count);
+// The ranges shown (at most capacity go to ranges); their number.
+std::int64_t UiGetViewHighlights(ObjectNumber gadget, UiTextRange* ranges, std::int64_t capacity);
+// Selects a range as the user would (raising SelectionEvent); the selection, start <= end,
+// both 0 without one.
+void UiSetViewSelection(ObjectNumber gadget, UiTextRange range);
+UiTextRange UiGetViewSelection(ObjectNumber gadget);
 std::int64_t UiGetItemState(ObjectNumber gadget, std::int64_t index);
 void UiSetItemState(ObjectNumber gadget, std::int64_t index, std::int64_t state);
 std::int64_t UiGetItemData(ObjectNumber gadget, std::int64_t index);
