@@ -5,6 +5,7 @@
 
 #include "app/evaluator.h"
 #include "state.h"
+#include "status_line.h"
 #include "ui/ui.h"
 
 namespace evaluator {
@@ -15,7 +16,12 @@ namespace {
 bool viewHasInput = false;
 PositionCounter positions;
 
-void ShowPosition(const std::u16string& text) { UiSetText(InputView, text.c_str()); }
+// Above the view, next to the highlight, and in the status line, where a user looks for
+// where they are.
+void ShowPosition(const std::u16string& text) {
+  UiSetText(InputView, text.c_str());
+  UiSetStatusText(MainWindow, PositionPart, text.c_str());
+}
 
 }  // namespace
 

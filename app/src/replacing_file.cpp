@@ -97,7 +97,7 @@ bool ReplacingFile::Open(const std::u16string& targetPath, ObjectNumber stream) 
   if (descriptor_ < 0) return false;
   temporaryPath_ = pattern;
   open_ = ::fchmod(descriptor_, PermissionsFor(targetPath_)) == 0 &&
-          CreateFileStream(stream_, Utf8ToUtf16(temporaryPath_).c_str(), FormatUtf8) != 0;
+          CreateFileStream(stream_, Utf8ToUtf16(ReopeningPath()).c_str(), FormatUtf8) != 0;
   if (!open_) Discard();
   return open_;
 }
@@ -129,6 +129,13 @@ bool ReplacingFile::Commit() {
   }
   temporaryPath_.clear();
   return true;
+}
+
+std::string ReplacingFile::ReopeningPath() const {
+  // The stream opens the file the descriptor holds, not whatever the temporary name is by
+  // then: someone who may write in the folder could put a link in its place meanwhile.
+  const std::string held = "/proc/self/fd/" + std::to_string(descriptor_);
+  return ::access(held.c_str(), W_OK) == 0 ? held : temporaryPath_;
 }
 
 void ReplacingFile::Fail(int error) {

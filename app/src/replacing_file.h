@@ -28,6 +28,7 @@ class ReplacingFile {
   const std::u16string& Reason() const { return reason_; }
 
  private:
+  std::string ReopeningPath() const;
   void Fail(int error);
   void Discard();
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "evaluator_test_support.h"
+#include "status_line.h"
 #include "ui/ui.h"
 
 namespace evaluator_test {
@@ -87,6 +88,7 @@ TEST_F(MatchViewTest, AFileWithMultibyteCharactersGivesLineColumnAndByte) {
   Settle();
   EXPECT_EQ(Highlights(), (std::vector<UiTextRange>{{18, 19}}));
   EXPECT_EQ(Caption(), "line 2, column 8, byte 18");
+  EXPECT_EQ(Narrow(UiGetStatusText(evaluator::MainWindow, evaluator::PositionPart)), Caption());
   UiSetState(ResultsTree, 1);
   Settle();
   EXPECT_EQ(Caption(), "line 3, column 1, byte 20");
