@@ -16,6 +16,7 @@
 #include <QtGlobal>
 
 #include "app/evaluator.h"
+#include "evaluate_by_enter.h"
 #include "threads/posted_events.h"
 #include "ui/modal_seam.h"
 #include "ui/ui.h"
@@ -49,12 +50,7 @@ double Evaluate(const std::u16string& pattern, const std::u16string& input) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE PATTERN\n", argv[0]);
-    return 2;
-  }
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  evaluator::StartUp();
+  if (!StartOffscreenWithFileAndPattern(argc, argv)) return 2;
   ModalSeam seam;  // a message would wait for a person
   seam.messageBox = [](const MessageBoxRequest&) { return std::int64_t{1}; };
   SetModalSeam(seam);

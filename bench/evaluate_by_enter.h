@@ -3,7 +3,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
+
+#include <QByteArray>
+#include <QtGlobal>
 
 #include "app/evaluator.h"
 #include "state.h"
@@ -29,4 +33,16 @@ inline double EvaluateByEnter(bool leaveQueued = false) {
   }
   while (!leaveQueued && HasQueuedEvent() != 0) evaluator::HandleEvent(UiWaitEvent());
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The start of a benchmark given FILE and PATTERN: the evaluator started on Qt's offscreen
+// platform, or false (the usage said) when they are missing.
+inline bool StartOffscreenWithFileAndPattern(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s FILE PATTERN\n", argv[0]);
+    return false;
+  }
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  evaluator::StartUp();
+  return true;
 }

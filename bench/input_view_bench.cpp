@@ -54,12 +54,7 @@ Spread SpreadOf(std::vector<double> times) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE PATTERN\n", argv[0]);
-    return 2;
-  }
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  evaluator::StartUp();
+  if (!StartOffscreenWithFileAndPattern(argc, argv)) return 2;
   const std::u16string reference =
       u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
   UiSetText(evaluator::PatternField, QString::fromLocal8Bit(argv[2]).toStdU16String().c_str());
