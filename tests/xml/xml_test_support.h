@@ -2,14 +2,19 @@
 // evaluator fills them, and composing to a std::u16string.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "records/match_record.h"
+#include <gtest/gtest.h>
+
 #include "runtime/strings.h"
+#include "runtime/text_encoding.h"
 #include "xml/xml.h"
 
 namespace xml_test {
@@ -32,9 +37,28 @@ class Document {
   ObjectNumber number_;
 };
 
-inline std::u16string Compose(ObjectNumber document, std::int32_t flags = 0) {
-  const String text = TakeResult([&](std::int64_t at) { XmlCompose(document, flags, at); });
-  return std::u16string(text.view());
+// The composed text, with the number of characters written as U+FFFD.
+struct Composed {
+  std::u16string text;
+  std::int64_t replaced;
+};
+
+inline Composed ComposeCounting(ObjectNumber document, std::int32_t encoding = XmlEncodingUtf16) {
+  Composed composed{{}, 0};
+  composed.replaced = XmlCompose(document, encoding, [&](std::u16string_view piece) {
+    EXPECT_FALSE(piece.empty());
+    EXPECT_FALSE(IsHighSurrogate(piece.back()));
+    composed.text += piece;
+  });
+  return composed;
+}
+
+inline std::u16string Compose(ObjectNumber document) { return ComposeCounting(document).text; }
+
+// The composed text without the declaration.
+inline std::u16string ComposeContent(ObjectNumber document) {
+  const std::u16string text = Compose(document);
+  return text.substr(std::min(text.size(), text.find(u"?>") + 2));
 }
 
 // Lines joined with CR LF, each one ended by it.
@@ -99,13 +123,24 @@ class DescriptorBytes {
   DescriptorBytes& Field(std::uint8_t type, std::int32_t offset, const char* name) {
     return Byte(type).Int32(offset).Text(name);
   }
+  // Room for the descriptor's own address, filled in by End: a record type that refers to
+  // itself.
+  DescriptorBytes& OwnAddress() {
+    ownAddressAt_ = bytes_.size();
+    return Address(nullptr);
+  }
   RecordDescriptor End() {
     bytes_.push_back(descriptor::kEnd);
+    if (ownAddressAt_) {
+      const auto value = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bytes_.data()));
+      for (int i = 0; i < 8; ++i) bytes_[ownAddressAt_ + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
     return bytes_.data();
   }
 
  private:
   std::vector<std::uint8_t> bytes_;
+  std::size_t ownAddressAt_ = 0;
 };
 
 }  // namespace xml_test

@@ -1,238 +1,222 @@
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <vector>
 
 #include "runtime/strings.h"
-#include "temp_text.h"
+#include "runtime/text_encoding.h"
 #include "xml_internal.h"
 
 using namespace xml_detail;
 
 namespace {
 
-enum class WriteMode { Text, Attribute };
+constexpr char16_t Replacement[] = u"\uFFFD";
 
-// The escapes of the code units below '?' (no other unit has one) in each write mode; an
-// empty view means the unit is written as itself.
+// What each ASCII code unit is written as in a text; an empty view means itself. CR gets a
+// character reference, since a parser reads a raw CR (and CR LF) as LF; the other control
+// characters but TAB and LF have no form in XML 1.0 at all, not even a reference.
 struct EscapeTable {
-  std::array<std::u16string_view, 63> text{};
-  std::array<std::u16string_view, 63> attribute{};
+  std::array<std::u16string_view, 128> escapes{};
 
   constexpr EscapeTable() {
-    for (auto* table : {&text, &attribute}) {
-      (*table)[u'<'] = u"&lt;";
-      (*table)[u'>'] = u"&gt;";
-      (*table)[u'&'] = u"&amp;";
-    }
-    attribute[u'\''] = u"&apos;";
-    attribute[u'"'] = u"&quot;";
-    attribute[u'\n'] = u"&#10;";
-    attribute[u'\r'] = u"&#13;";
-  }
-
-  const std::array<std::u16string_view, 63>& For(WriteMode mode) const {
-    return mode == WriteMode::Text ? text : attribute;
+    for (char16_t unit = 0; unit < 0x20; ++unit) escapes[unit] = Replacement;
+    escapes[u'\t'] = {};
+    escapes[u'\n'] = {};
+    escapes[u'\r'] = u"&#13;";
+    escapes[u'<'] = u"&lt;";
+    escapes[u'>'] = u"&gt;";
+    escapes[u'&'] = u"&amp;";
   }
 };
 
 constexpr EscapeTable Escapes;
 
-// Writes the composed text straight into the calling thread's string buffer; every piece,
-// an escape included, is copied as one block after one room check.
-class ComposeWriter {
+// Whether a unit at or above 0x80 is written as itself, a surrogate aside.
+bool IsPlainWide(char16_t unit) { return unit < 0xD800 || (unit >= 0xE000 && unit < 0xFFFE); }
+
+// Collects the composed text in blocks and hands each full block to the caller's write, so
+// that a document of any size goes out through one block. A piece is never split, so no
+// surrogate pair (always inside one piece) is cut at a block's end.
+class BlockOut {
  public:
-  explicit ComposeWriter(std::int64_t at) : text_(at, INT64_MAX / 4) {}
+  explicit BlockOut(const XmlWrite& write)
+      : write_(write), block_(std::make_unique<char16_t[]>(BlockUnits)) {}
 
-  void Markup(std::u16string_view text) {
-    text_.Put(text.data(), static_cast<std::int64_t>(text.size()));
+  void Put(const char16_t* text, std::size_t units) {
+    if (units > BlockUnits - used_) Flush();
+    if (units > BlockUnits / 2) return write_(std::u16string_view(text, units));
+    std::memcpy(block_.get() + used_, text, units * sizeof(char16_t));
+    used_ += units;
   }
-  void Markup(const char16_t* text, std::int64_t length) { text_.Put(text, length); }
+  void Put(std::u16string_view text) { Put(text.data(), text.size()); }
 
-  void Escaped(const char16_t* text, std::int64_t length, WriteMode mode) {
-    const auto& escapes = Escapes.For(mode);
-    std::int64_t runStart = 0;
-    for (std::int64_t i = 0; i < length; ++i) {
-      if (text[i] >= escapes.size() || escapes[text[i]].empty()) continue;
-      const std::u16string_view escape = escapes[text[i]];
-      Markup(text + runStart, i - runStart);
-      Markup(escape);
-      runStart = i + 1;
+  void Spaces(std::int64_t count) {
+    static constexpr std::u16string_view Blanks = u"                                ";
+    for (; count > 0; count -= static_cast<std::int64_t>(Blanks.size())) {
+      Put(Blanks.substr(0, static_cast<std::size_t>(std::min<std::int64_t>(count, Blanks.size()))));
     }
-    Markup(text + runStart, length - runStart);
   }
 
-  // The text, or the empty string when it could not get the room it needed.
-  char16_t* Finish() {
-    if (!text_.Failed()) return text_.Finish();
-    text_.Drop();
-    ReturnEmptyTemp(TempPosition());
-    return TempAt(TempPosition());
+  // The text escaped (see XmlCompose); returns the characters written as U+FFFD. Runs of
+  // units written as themselves are copied whole.
+  std::int64_t Escaped(const char16_t* text, std::size_t length) {
+    std::int64_t replaced = 0;
+    std::size_t run = 0;
+    std::size_t i = 0;
+    while (i < length) {
+      const char16_t unit = text[i];
+      std::u16string_view escape;
+      if (unit < 0x80) {
+        escape = Escapes.escapes[unit];
+        if (escape.empty()) {
+          ++i;
+          continue;
+        }
+      } else if (IsPlainWide(unit)) {
+        ++i;
+        continue;
+      } else if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+        i += 2;
+        continue;
+      } else {
+        escape = Replacement;
+      }
+      Put(text + run, i - run);
+      Put(escape);
+      if (escape == Replacement) ++replaced;
+      run = ++i;
+    }
+    Put(text + run, length - run);
+    return replaced;
+  }
+
+  void Flush() {
+    if (used_ > 0) write_(std::u16string_view(block_.get(), used_));
+    used_ = 0;
   }
 
  private:
-  TempText text_;
+  static constexpr std::size_t BlockUnits = std::size_t{1} << 15;
+
+  const XmlWrite& write_;
+  std::unique_ptr<char16_t[]> block_;
+  std::size_t used_ = 0;
 };
 
-void WriteText(ComposeWriter& out, const char16_t* reference) {
-  const char16_t* text = XmlString(reference);
-  out.Markup(text, StringLength(text));
+std::u16string_view NameOf(const XmlNode* node) {
+  const char16_t* name = XmlString(node->name);
+  return name ? std::u16string_view(name, static_cast<std::size_t>(StringLength(name)))
+              : std::u16string_view();
 }
 
-struct Name {
-  const char16_t* text;
-  std::int64_t length;
-};
-
-// Element names repeat (every "element", every field of a record type shares one text), so
-// the lengths of the last few are kept rather than counted again for every element.
-class NameLengths {
- public:
-  Name Of(const XmlNode* node) {
-    const char16_t* name = XmlString(node->name);
-    Name& known = known_[(reinterpret_cast<std::uintptr_t>(name) >> 3) % known_.size()];
-    if (known.text != name || !name) known = {name, StringLength(name)};
-    return known;
-  }
-
- private:
-  std::array<Name, 8> known_{};
-};
-
-void WriteStartTag(ComposeWriter& out, const XmlNode* node, Name name) {
-  out.Markup(u"<");
-  out.Markup(name.text, name.length);
-  for (std::int16_t i = 0; i < node->attributeCount; ++i) {
-    out.Markup(u" ");
-    WriteText(out, node->attributes[i].name);
-    out.Markup(u"=\"");
-    const char16_t* value = XmlString(node->attributes[i].value);
-    out.Escaped(value, StringLength(value), WriteMode::Attribute);
-    out.Markup(u"\"");
-  }
-}
-
-// A root or element whose content is being written: its text is split by the children's
-// offsets, and nextChild is the next child to write.
-struct OpenNode {
-  const XmlNode* node;
-  const XmlNode* nextChild;
-  const char16_t* text;
-  std::int64_t length;
-  std::int64_t written;
-  Name name;  // for the end tag of an element
-};
-
+// Writes the tree below the root in document order with a stack on the heap rather than
+// by recursion, laid out on lines when indentStep is 0 or more.
 class TreeComposer {
  public:
-  explicit TreeComposer(ComposeWriter& out) : out_(out) {}
+  TreeComposer(BlockOut& out, std::int64_t indentStep) : out_(out), step_(indentStep) {}
 
-  // Writes root and its subtree with a stack on the heap rather than by recursion.
-  void Compose(const XmlNode* root) {
-    Start(root);
+  std::int64_t Compose(const XmlNode* root) {
+    open_.push_back({root, root->firstChild});
     while (!open_.empty()) {
-      OpenNode& top = open_.back();
+      const std::int64_t depth = static_cast<std::int64_t>(open_.size()) - 1;
+      Open& top = open_.back();
       const XmlNode* child = top.nextChild;
       if (child) {
         top.nextChild = child->nextSibling;
-        WriteTextBefore(top, child->textOffset);
+        if (depth == 0) LineBreak();  // an empty line before the main element
+        LineStart(depth * step_);
         Start(child);
       } else {
-        Close(top);
+        if (depth > 0) {
+          LineStart((depth - 1) * step_);
+          EndTag(top.node);
+        } else if (root->firstChild) {
+          LineBreak();
+        }
         open_.pop_back();
       }
     }
+    return replaced_;
   }
 
  private:
-  void WriteTextBefore(OpenNode& open, std::int64_t offset) {
-    if (offset <= 0 || open.written >= open.length) return;
-    const std::int64_t units = std::min(offset, open.length - open.written);
-    out_.Escaped(open.text + open.written, units, WriteMode::Text);
-    open.written += units;
+  struct Open {
+    const XmlNode* node;
+    const XmlNode* nextChild;
+  };
+
+  void LineBreak() {
+    if (step_ >= 0) out_.Put(u"\r\n");
   }
 
-  void Close(const OpenNode& open) {
-    out_.Escaped(open.text + open.written, open.length - open.written, WriteMode::Text);
-    if (open.node->type != XmlElement) return;
-    out_.Markup(u"</");
-    out_.Markup(open.name.text, open.name.length);
-    out_.Markup(u">");
+  void LineStart(std::int64_t indent) {
+    if (step_ < 0) return;
+    out_.Put(u"\r\n");
+    out_.Spaces(indent);
+  }
+
+  void EndTag(const XmlNode* node) {
+    out_.Put(u"</");
+    out_.Put(NameOf(node));
+    out_.Put(u">");
   }
 
   void Start(const XmlNode* node) {
-    const char16_t* text = XmlString(node->text);
-    switch (node->type) {
-      case XmlRoot:
-        open_.push_back({node, node->firstChild, text, StringLength(text), 0, {}});
-        break;
-      case XmlElement: {
-        const Name name = names_.Of(node);
-        WriteStartTag(out_, node, name);
-        const std::int64_t length = StringLength(text);
-        if (!node->firstChild && length == 0) {
-          out_.Markup(u"/>");
-        } else {
-          out_.Markup(u">");
-          open_.push_back({node, node->firstChild, text, length, 0, name});
-        }
-        break;
-      }
-      case XmlComment:
-        Enclosed(u"<!--", node->text, u"-->");
-        break;
-      case XmlCData:
-        Enclosed(u"<![CDATA[", node->text, u"]]>");
-        break;
-      case XmlRawMarkup:
-        WriteText(out_, node->text);
-        break;
-      case XmlInstruction:
-        out_.Markup(u"<?");
-        WriteText(out_, node->name);
-        Enclosed(u" ", node->text, u"?>");
-        break;
-      default:
-        break;
+    out_.Put(u"<");
+    out_.Put(NameOf(node));
+    if (node->firstChild) {
+      out_.Put(u">");
+      open_.push_back({node, node->firstChild});
+      return;
     }
+    const char16_t* text = XmlString(node->text);
+    const std::int64_t length = StringLength(text);
+    if (length == 0) {
+      out_.Put(u"/>");
+      return;
+    }
+    out_.Put(u">");
+    replaced_ += out_.Escaped(text, static_cast<std::size_t>(length));
+    EndTag(node);
   }
 
-  void Enclosed(std::u16string_view before, const char16_t* text, std::u16string_view after) {
-    out_.Markup(before);
-    WriteText(out_, text);
-    out_.Markup(after);
-  }
-
-  ComposeWriter& out_;
-  std::vector<OpenNode> open_;
-  NameLengths names_;
+  BlockOut& out_;
+  const std::int64_t step_;
+  std::vector<Open> open_;
+  std::int64_t replaced_ = 0;
 };
 
-void WriteDeclaration(ComposeWriter& out, const XmlDocumentRecord& document) {
-  out.Markup(u"<?xml version=\"1.0\" encoding=\"UTF-16\"");
-  if (document.standalone == 0) out.Markup(u" standalone=\"no\"");
-  if (document.standalone == 1) out.Markup(u" standalone=\"yes\"");
-  out.Markup(u"?>");
+std::u16string_view EncodingName(std::int32_t encoding) {
+  if (encoding == XmlEncodingUtf8) return u"UTF-8";
+  if (encoding == XmlEncodingUtf16) return u"UTF-16";
+  return u"ISO-8859-1";
 }
 
 }  // namespace
 
-char16_t* XmlCompose(ObjectNumber number, std::int32_t flags, std::int64_t at) {
-  if (at < 0) at = TempPosition();
+void XmlFormat(ObjectNumber number, std::int32_t flags, std::int64_t indentStep) {
+  XmlDocumentRecord* document = FindDocument(number);
+  if (!document || !(flags & XmlIndentTree)) return;
+  // Wider steps would only ask for absurd amounts of blanks.
+  document->indentStep = static_cast<std::int32_t>(std::clamp<std::int64_t>(indentStep, 0, 1 << 20));
+}
+
+std::int64_t XmlCompose(ObjectNumber number, std::int32_t encoding, const XmlWrite& write) {
   const XmlDocumentRecord* document = FindDocument(number);
-  if (!document) {
-    ReturnEmptyTemp(at);
-    return TempAt(at);
-  }
-  ComposeWriter out(at);
+  if (!document) return -1;
   try {
-    if (flags & XmlBom) out.Markup(u"\uFEFF");
-    if (!(flags & XmlNoDeclaration)) WriteDeclaration(out, *document);
-    TreeComposer(out).Compose(document->root);
+    BlockOut out(write);
+    out.Put(u"<?xml version=\"1.0\" encoding=\"");
+    out.Put(EncodingName(encoding));
+    out.Put(u"\"?>");
+    const std::int64_t replaced = TreeComposer(out, document->indentStep).Compose(document->root);
+    out.Flush();
+    return replaced;
   } catch (const std::bad_alloc&) {
-    ReturnEmptyTemp(at);  // no memory for the stack of open nodes
-    return TempAt(at);
+    return -1;  // no memory for the block or for the stack of open elements
   }
-  return out.Finish();
 }

@@ -14,9 +14,32 @@ namespace {
 // stack.
 constexpr int MaximumNesting = 1024;
 constexpr std::size_t CachedNames = 16;
-constexpr char16_t KeyName[] = u"key";
-// Index attributes are named by single letters, "a" to "z".
-constexpr std::int32_t MaximumDimensions = 26;
+constexpr std::size_t DecimalUnits = 24;
+
+// A value read from memory that may be unaligned (fields of packed records).
+template <class T>
+T Read(const void* address) {
+  T value;
+  std::memcpy(&value, address, sizeof value);
+  return value;
+}
+
+// Writes value in decimal ("-" for negative values); returns the length.
+std::int64_t FormatDecimal(std::int64_t value, char16_t (&out)[DecimalUnits]) {
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char16_t digits[DecimalUnits];
+  std::size_t count = 0;
+  std::uint64_t rest = magnitude;
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + rest % 10);
+    rest /= 10;
+  } while (rest);
+  std::int64_t length = 0;
+  if (value < 0) out[length++] = u'-';
+  while (count) out[length++] = digits[--count];
+  return length;
+}
 
 // One insertion into one document. Field names are widened once per insertion and kept
 // with the document, so the thousands of elements named after one field borrow one text.
@@ -25,14 +48,10 @@ class Inserter {
   explicit Inserter(XmlDocumentRecord& document) : document_(document) {}
 
   XmlNode* Element(XmlNode* parent, char16_t* name, XmlNode* previous) {
-    return CreateNode(document_, parent, name, previous, XmlElement);
+    return CreateElement(document_, parent, name, previous);
   }
 
-  char16_t* RecordName(const char* name) { return Widened(name, false); }
   void FillList(XmlNode* node, const RecordList* list, RecordDescriptor descriptor);
-  void FillRecord(XmlNode* node, const void* record, RecordDescriptor descriptor);
-  void FillArray(XmlNode* node, const ArrayDataView* array, RecordDescriptor descriptor);
-  void FillMap(XmlNode* node, MapView* map, RecordDescriptor descriptor);
 
  private:
   struct CachedName {
@@ -40,12 +59,17 @@ class Inserter {
     char16_t* borrowed;
   };
 
-  char16_t* Widened(const char* name, bool asField);
   char16_t* FieldName(const char* name);
-  void FillEntry(XmlNode* node, const void* record, RecordDescriptor descriptor,
-                 std::int32_t typeCode, std::int64_t size);
+  void FillRecord(XmlNode* node, const void* record, RecordDescriptor descriptor);
   void FillSimple(XmlNode* node, const FieldCursor& field, const std::uint8_t* address);
   void FillField(XmlNode* node, const FieldCursor& field);
+  void SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
+                    const void* address);
+  void SetDecimalText(XmlNode* node, std::int64_t value);
+  void SetRealText(XmlNode* node, double value);
+  void SetStoredText(XmlNode* node, const char16_t* text, std::int64_t length) {
+    SetText(node, DocumentText(document_, text, length));
+  }
 
   XmlDocumentRecord& document_;
   std::array<CachedName, CachedNames> names_{};
@@ -53,42 +77,27 @@ class Inserter {
   int nesting_ = 0;
 };
 
-// The name as the element's name: widened from the system code page and, for a field, without
-// the leading "*" of a reference field and the trailing "$" of a String field.
-char16_t* Inserter::Widened(const char* name, bool asField) {
-  if (!name) return nullptr;
-  std::size_t length = std::strlen(name);
-  if (asField && length > 0 && name[0] == '*') ++name, --length;
-  if (asField && length > 0 && name[length - 1] == '$') --length;
-  const auto units = static_cast<std::int64_t>(length);
-  const std::int64_t at = TempPosition();
-  char16_t* wide = ReserveTemp(units + 1, at);
-  DecodeAnsi(name, length, wide);
-  wide[length] = 0;
-  char16_t* kept = asField && nameCount_ < CachedNames
-                       ? DocumentText(document_, wide, units)
-                       : nullptr;
-  if (!kept) kept = CopyOfText(wide, units);
-  SetTempPosition(at);
-  return kept;
-}
-
+// The field's name as the element's name: widened from the system code page, without the
+// leading "*" of a reference field and the trailing "$" of a String field.
 char16_t* Inserter::FieldName(const char* name) {
   for (std::size_t i = 0; i < nameCount_; ++i) {
     if (names_[i].source == name) return names_[i].borrowed;
   }
-  char16_t* widened = Widened(name, true);
-  if (!IsOwned(widened)) names_[nameCount_++] = {name, widened};
-  return widened;
-}
-
-void Inserter::FillEntry(XmlNode* node, const void* record, RecordDescriptor descriptor,
-                         std::int32_t typeCode, std::int64_t size) {
-  if (descriptor) {
-    FillRecord(node, record, descriptor);
-  } else {
-    SetTypedText(node, typeCode, size, record, &document_);
-  }
+  if (!name) return nullptr;
+  const char* source = name;
+  std::size_t length = std::strlen(name);
+  if (length > 0 && name[0] == '*') ++name, --length;
+  if (length > 0 && name[length - 1] == '$') --length;
+  const auto units = static_cast<std::int64_t>(length);
+  const std::int64_t at = TempPosition();
+  char16_t* wide = ReserveTemp(units + 1, at);
+  DecodeAnsi(name, length, wide);
+  char16_t* kept = nameCount_ < CachedNames ? DocumentText(document_, wide, units)
+                                            : CopyOfText(wide, units);
+  SetTempPosition(at);
+  // An owned copy (the document's blocks could not grow) belongs to one element alone.
+  if (!IsOwned(kept)) names_[nameCount_++] = {source, kept};
+  return kept;
 }
 
 void Inserter::FillList(XmlNode* node, const RecordList* list, RecordDescriptor descriptor) {
@@ -98,47 +107,40 @@ void Inserter::FillList(XmlNode* node, const RecordList* list, RecordDescriptor 
     XmlNode* child = Element(node, ElementName(), previous);
     if (!child) continue;
     previous = child;
-    FillEntry(child, RecordOf(element), descriptor, list->typeCode, ListRecordSize(list));
+    if (descriptor) {
+      FillRecord(child, RecordOf(element), descriptor);
+    } else {
+      SetTypedText(child, list->typeCode, ListRecordSize(list), RecordOf(element));
+    }
   }
 }
 
 void Inserter::FillSimple(XmlNode* node, const FieldCursor& field,
                           const std::uint8_t* address) {
   if (field.isReference) {
-    SetDecimalText(node, Read<std::int64_t>(address), &document_);
+    SetDecimalText(node, Read<std::int64_t>(address));
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     FillRecord(node, address, field.nestedDescriptor);
   } else {
-    SetTypedText(node, field.typeCode, field.fixedStringBytes, address, &document_);
+    SetTypedText(node, field.typeCode, field.fixedStringBytes, address);
   }
 }
 
+// Fields of kinds that no record type of this system has (maps, dynamic arrays) stay
+// empty elements.
 void Inserter::FillField(XmlNode* node, const FieldCursor& field) {
-  switch (field.kind) {
-    case FieldKind::Simple:
-      FillSimple(node, field, field.fieldAddress);
-      break;
-    case FieldKind::FixedArray: {
-      XmlNode* previous = nullptr;
-      for (std::int32_t i = 0; i < field.count; ++i) {
-        XmlNode* child = Element(node, ElementName(), previous);
-        if (!child) continue;
-        previous = child;
-        FillSimple(child, field, field.fieldAddress + std::int64_t{i} * field.stride);
-      }
-      break;
+  if (field.kind == FieldKind::Simple) {
+    FillSimple(node, field, field.fieldAddress);
+  } else if (field.kind == FieldKind::FixedArray) {
+    XmlNode* previous = nullptr;
+    for (std::int32_t i = 0; i < field.count; ++i) {
+      XmlNode* child = Element(node, ElementName(), previous);
+      if (!child) continue;
+      previous = child;
+      FillSimple(child, field, field.fieldAddress + std::int64_t{i} * field.stride);
     }
-    case FieldKind::List:
-      FillList(node, Read<ListSlot>(field.fieldAddress).list, field.nestedDescriptor);
-      break;
-    case FieldKind::Map:
-      FillMap(node, Read<MapView*>(field.fieldAddress), field.nestedDescriptor);
-      break;
-    case FieldKind::DynamicArray:
-      FillArray(node, Read<const ArrayDataView*>(field.fieldAddress), field.nestedDescriptor);
-      break;
-    case FieldKind::None:
-      break;
+  } else if (field.kind == FieldKind::List) {
+    FillList(node, Read<ListSlot>(field.fieldAddress).list, field.nestedDescriptor);
   }
 }
 
@@ -157,112 +159,56 @@ void Inserter::FillRecord(XmlNode* node, const void* record, RecordDescriptor de
   --nesting_;
 }
 
-// Entries of an array with these upper bounds; 0 when the count is absurd.
-std::int64_t EntryCount(const ArrayDataView& array) {
-  std::int64_t count = 1;
-  for (std::int32_t d = 0; d < array.dimensionCount; ++d) {
-    const std::int64_t extent = array.upperBounds[d] + 1;
-    if (extent <= 0 || count > INT64_MAX / extent) return 0;
-    count *= extent;
-  }
-  return count;
+void Inserter::SetDecimalText(XmlNode* node, std::int64_t value) {
+  char16_t text[DecimalUnits];
+  SetStoredText(node, text, FormatDecimal(value, text));
 }
 
-// Steps the per-dimension indices to the next entry in memory order (last index fastest).
-void NextIndex(std::int64_t* index, const ArrayDataView& array) {
-  for (std::int32_t d = array.dimensionCount; d-- > 0;) {
-    if (++index[d] <= array.upperBounds[d]) return;
-    index[d] = 0;
-  }
+void Inserter::SetRealText(XmlNode* node, double value) {
+  const std::int64_t at = TempPosition();
+  const char16_t* text = FormatReal(value, -1, at);
+  SetStoredText(node, text, StringLength(text));
+  SetTempPosition(at);
 }
 
-// One attribute per dimension, "a" for the first, holding the entry's index there.
-void SetIndexAttributes(XmlNode* node, const std::int64_t* index, std::int32_t dimensions) {
-  for (std::int32_t d = 0; d < dimensions; ++d) {
-    const char16_t letter[] = {static_cast<char16_t>(u'a' + d), 0};
-    char16_t value[DecimalUnits];
-    FormatDecimal(index[d], value);
-    SetAttributeValue(node, letter, value);
-  }
-}
-
-void Inserter::FillArray(XmlNode* node, const ArrayDataView* array,
-                         RecordDescriptor descriptor) {
-  if (!array || array->dimensionCount < 1 || array->dimensionCount > MaximumDimensions ||
-      !array->upperBounds || !array->elements || array->elementSize < 0) {
-    return;
-  }
-  const std::int64_t count = EntryCount(*array);
-  std::array<std::int64_t, MaximumDimensions> index{};
-  const auto* entries = static_cast<const std::uint8_t*>(array->elements);
-  XmlNode* previous = nullptr;
-  for (std::int64_t i = 0; i < count; ++i, NextIndex(index.data(), *array)) {
-    XmlNode* child = Element(node, ElementName(), previous);
-    if (!child) continue;
-    previous = child;
-    FillEntry(child, entries + i * array->elementSize, descriptor, array->typeCode,
-              array->elementSize);
-    if (array->dimensionCount > 1) {
-      SetIndexAttributes(child, index.data(), array->dimensionCount);
+// Integers in decimal, reals through FormatReal(x, -1), String references, inline
+// FixedStrings of at most byteLength / 2 characters; other type codes leave no text.
+void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
+                            const void* address) {
+  if (!address) return;
+  switch (static_cast<TypeCode>(typeCode)) {
+    case TypeCode::Int8: return SetDecimalText(node, Read<std::int8_t>(address));
+    case TypeCode::Int16: return SetDecimalText(node, Read<std::int16_t>(address));
+    case TypeCode::Int32: return SetDecimalText(node, Read<std::int32_t>(address));
+    case TypeCode::Int64:
+    case TypeCode::Int: return SetDecimalText(node, Read<std::int64_t>(address));
+    case TypeCode::UInt8: return SetDecimalText(node, Read<std::uint8_t>(address));
+    case TypeCode::Char:
+    case TypeCode::UInt16: return SetDecimalText(node, Read<std::uint16_t>(address));
+    case TypeCode::Float32: return SetRealText(node, Read<float>(address));
+    case TypeCode::Float64: return SetRealText(node, Read<double>(address));
+    case TypeCode::String: {
+      const auto* text = Read<const char16_t*>(address);
+      if (text) SetStoredText(node, text, StringLength(text));
+      return;
     }
+    case TypeCode::FixedString: {
+      const auto* text = static_cast<const char16_t*>(address);
+      std::int64_t length = 0;
+      while (length < byteLength / 2 && Read<char16_t>(text + length) != 0) ++length;
+      return SetStoredText(node, text, length);
+    }
+    default: return;
   }
-}
-
-void Inserter::FillMap(XmlNode* node, MapView* map, RecordDescriptor descriptor) {
-  if (!map) return;
-  const std::int64_t saved = map->position;
-  MapRewind(map);
-  XmlNode* previous = nullptr;
-  while (const MapEntryView* entry = MapNextEntry(map)) {
-    XmlNode* child = Element(node, ElementName(), previous);
-    if (!child) continue;
-    previous = child;
-    SetAttributeValue(child, KeyName, entry->key);
-    FillEntry(child, entry->record, descriptor, map->typeCode, map->elementSize);
-  }
-  map->position = saved;
-}
-
-// Creates one element under parent, named by name(inserter), and fills it by
-// fill(inserter, element), all within one insertion into parent's document.
-template <class Name, class Fill>
-XmlNode* InsertElement(XmlNode* parent, XmlNode* previous, Name&& name, Fill&& fill) {
-  XmlDocumentRecord* document = DocumentOf(parent);
-  if (!document) return nullptr;
-  Inserter inserter(*document);
-  XmlNode* node = inserter.Element(parent, name(inserter), previous);
-  if (node) fill(inserter, node);
-  return node;
 }
 
 }  // namespace
 
 XmlNode* XmlInsertList(XmlNode* parent, const RecordList* list, RecordDescriptor descriptor) {
-  return InsertElement(
-      parent, XmlAfterLastChild, [](Inserter&) { return ListName(); },
-      [&](Inserter& inserter, XmlNode* node) { inserter.FillList(node, list, descriptor); });
-}
-
-XmlNode* XmlInsertRecord(XmlNode* parent, const void* record, RecordDescriptor descriptor) {
-  if (!descriptor) return nullptr;
-  return InsertElement(
-      parent, XmlAfterLastChild,
-      [&](Inserter& inserter) {
-        return inserter.RecordName(reinterpret_cast<const char*>(descriptor));
-      },
-      [&](Inserter& inserter, XmlNode* node) { inserter.FillRecord(node, record, descriptor); });
-}
-
-XmlNode* XmlInsertArray(XmlNode* parent, const ArrayDataView* array,
-                        RecordDescriptor descriptor, XmlNode* previous) {
-  return InsertElement(
-      parent, previous, [](Inserter&) { return ArrayName(); },
-      [&](Inserter& inserter, XmlNode* node) { inserter.FillArray(node, array, descriptor); });
-}
-
-XmlNode* XmlInsertMap(XmlNode* parent, MapView* map, RecordDescriptor descriptor,
-                      XmlNode* previous) {
-  return InsertElement(
-      parent, previous, [](Inserter&) { return MapName(); },
-      [&](Inserter& inserter, XmlNode* node) { inserter.FillMap(node, map, descriptor); });
+  XmlDocumentRecord* document = DocumentOf(parent);
+  if (!document) return nullptr;
+  Inserter inserter(*document);
+  XmlNode* node = inserter.Element(parent, ListName(), nullptr);
+  if (node) inserter.FillList(node, list, descriptor);
+  return node;
 }
