@@ -18,7 +18,7 @@ void XmlExport::Insert(const RecordList* results) {
 void XmlExport::Compose(const std::function<void(std::u16string_view)>& write) {
   if (!document_) return;
   XmlFormat(document_, XmlIndentTree, 2);
-  const std::int64_t replaced = XmlCompose(document_, XmlEncodingUtf8, write);
+  const std::int64_t replaced = XmlCompose(document_, write);
   replaced_ = replaced > 0 ? static_cast<std::size_t>(replaced) : 0;
 }
 

@@ -80,22 +80,24 @@ TEST(XmlCompose, LongTextsAndManyRecordsStreamInOrder) {
   EXPECT_EQ(composed.replaced, 0);
 }
 
-TEST(XmlCompose, DeclarationNamesTheEncodingAskedFor) {
+TEST(XmlCompose, DeclarationNamesTheDocumentsEncoding) {
   MatchList matches({{u"a", {}}});
-  Document document;
-  XmlInsertList(document.root(), matches.list(), MatchStruct);
   const std::u16string content = u"<list><element><m>a</m><g/></element></list>";
-  EXPECT_EQ(ComposeCounting(document.number(), XmlEncodingUtf8).text,
-            u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + content);
-  EXPECT_EQ(ComposeCounting(document.number(), 0).text,
-            u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + content);
+  for (const auto& [encoding, name] : {std::pair{XmlEncodingUtf8, u"UTF-8"},
+                                       std::pair{XmlEncodingUtf16, u"UTF-16"},
+                                       std::pair{0, u"ISO-8859-1"}}) {
+    Document document(AnyHandle, encoding);
+    XmlInsertList(document.root(), matches.list(), MatchStruct);
+    EXPECT_EQ(Compose(document.number()),
+              u"<?xml version=\"1.0\" encoding=\"" + std::u16string(name) + u"\"?>" + content);
+  }
 }
 
 TEST(XmlFormat, DeadNumberChangesNothing) {
   { Document gone(3); }
   XmlFormat(3, XmlIndentTree, 2);
   bool written = false;
-  EXPECT_EQ(XmlCompose(3, XmlEncodingUtf8, [&](std::u16string_view) { written = true; }), -1);
+  EXPECT_EQ(XmlCompose(3, [&](std::u16string_view) { written = true; }), -1);
   EXPECT_FALSE(written);
   Document live(4);
   MatchList matches({{u" a\n  b ", {}}});

@@ -205,13 +205,13 @@ void XmlFormat(ObjectNumber number, std::int32_t flags, std::int64_t indentStep)
   document->indentStep = static_cast<std::int32_t>(std::clamp<std::int64_t>(indentStep, 0, 1 << 20));
 }
 
-std::int64_t XmlCompose(ObjectNumber number, std::int32_t encoding, const XmlWrite& write) {
+std::int64_t XmlCompose(ObjectNumber number, const XmlWrite& write) {
   const XmlDocumentRecord* document = FindDocument(number);
   if (!document) return -1;
   try {
     BlockOut out(write);
     out.Put(u"<?xml version=\"1.0\" encoding=\"");
-    out.Put(EncodingName(encoding));
+    out.Put(EncodingName(document->encoding));
     out.Put(u"\"?>");
     const std::int64_t replaced = TreeComposer(out, document->indentStep).Compose(document->root);
     out.Flush();

@@ -19,7 +19,7 @@ struct DocumentBlock {
 struct XmlDocumentRecord {
   std::int64_t state;  // 1 while the document lives
   XmlNode* root;
-  std::int32_t encoding;    // what XmlCreate was told
+  std::int32_t encoding;    // the one the declaration names
   std::int32_t indentStep;  // -1: composed on one line (see XmlFormat)
   DocumentBlock* blockChain;
 };

@@ -33,7 +33,7 @@ struct XmlNode {
   std::int64_t document;  // the document's number, or its handle
 };
 
-// Encodings a document is made for, and the declaration names (see XmlCompose).
+// Encodings the composed text is to be stored in, which its declaration names.
 inline constexpr std::int32_t XmlEncodingUtf8 = 2;
 inline constexpr std::int32_t XmlEncodingUtf16 = 25;
 
@@ -44,8 +44,9 @@ inline constexpr std::int32_t XmlIndentTree = 128;
 void XmlInit();
 void XmlEnd();
 
-// A new document with its root node under number (a static number or AnyHandle). Returns
-// the handle for AnyHandle, else the record's address; 0 on failure.
+// A new document with its root node under number (a static number or AnyHandle), whose
+// declaration names encoding: "UTF-8", "UTF-16", or "ISO-8859-1" for any other value.
+// Returns the handle for AnyHandle, else the record's address; 0 on failure.
 ObjectNumber XmlCreate(ObjectNumber number, std::int32_t encoding);
 
 // The root node of a live document, or null.
@@ -57,7 +58,7 @@ void XmlFree(ObjectNumber number);
 
 // Adds one element "list" as the parent's last child, holding one "element" child per
 // entry of the list in list order, filled field by field through descriptor (each field a
-// child element named after it: a String or number its text, a record, list or fixed array
+// child element named after it: a string or number its text, a record, list or fixed array
 // its children), or from the entry's value when descriptor is null. Returns the new
 // element, or null when it could not be created: no live parent, or a second element
 // directly under the root.
@@ -76,11 +77,11 @@ void XmlFormat(ObjectNumber number, std::int32_t flags, std::int64_t indentStep)
 // surrogate pair.
 using XmlWrite = std::function<void(std::u16string_view)>;
 
-// Writes the document through write: the declaration naming encoding ("UTF-8", "UTF-16",
-// "ISO-8859-1" for anything else), then the tree. Texts are escaped so that a conforming
-// parser reads back every character as it was: & < > as entities, CR as "&#13;" (a parser
-// would read a raw one as LF), and what XML 1.0 has no form for at all (the control
-// characters other than TAB, LF and CR, U+FFFE, U+FFFF, an unpaired surrogate) as U+FFFD.
+// Writes the document through write: the declaration naming the document's encoding, then
+// the tree. Texts are escaped so that a conforming parser reads back every character as it
+// was: & < > as entities, CR as "&#13;" (a parser would read a raw one as LF), and what
+// XML 1.0 has no form for at all (the control characters other than TAB, LF and CR,
+// U+FFFE, U+FFFF, an unpaired surrogate) as U+FFFD.
 // Returns how many characters were written as U+FFFD; -1 for a dead number (nothing is
 // written) or when memory ran out (what was written is not the whole document).
-std::int64_t XmlCompose(ObjectNumber number, std::int32_t encoding, const XmlWrite& write);
+std::int64_t XmlCompose(ObjectNumber number, const XmlWrite& write);
