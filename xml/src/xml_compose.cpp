@@ -47,6 +47,7 @@ class BlockOut {
       : write_(write), block_(std::make_unique<char16_t[]>(BlockUnits)) {}
 
   void Put(const char16_t* text, std::size_t units) {
+    if (units == 0) return;  // text may then be null (a name that could not be stored)
     if (units > BlockUnits - used_) Flush();
     if (units > BlockUnits / 2) return write_(std::u16string_view(text, units));
     std::memcpy(block_.get() + used_, text, units * sizeof(char16_t));
