@@ -2,8 +2,10 @@
 # Compares the XML export of two builds byte for byte: export_bench of each (the real
 # evaluator, offscreen) evaluates the same inputs and keeps its files, and the two
 # export.xml files of each input must be equal. The inputs: a file of the texts the export
-# tests use (blanks, tabs, every line-break kind, markup characters, quotes, characters
-# beyond U+FFFF and outside XML 1.0), and a file of 1,000,000 matches with two groups each.
+# tests use (blanks, tabs, every line-break kind, markup characters, quotes, commas,
+# characters beyond U+FFFF and outside XML 1.0), and a file of 1,000,000 matches with two
+# groups each. A text cut at a NUL is left to tests/xml: the evaluation of an input file
+# holding a NUL does not end in export_bench.
 #
 #   bench/compare_xml_export.sh OLD_BINARY_DIR NEW_BINARY_DIR
 #
