@@ -13,8 +13,8 @@ XmlExport::~XmlExport() {
   if (!document_) return;
   XmlFree(document_);
   // The document's millions of nodes and texts were taken on the export's thread, from a
-  // heap of that thread's own, which gives nothing back to the system by itself: without
-  // this the memory of the largest export stays with the process to its end.
+  // heap of that thread's own, which keeps the pages freed inside it: without the trim the
+  // memory of the largest export stays with the process to its end.
   malloc_trim(0);
 }
 
