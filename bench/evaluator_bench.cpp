@@ -2,7 +2,7 @@
 // the loop until the done event has been handled and the loop is idle again, as a user
 // would; then, with "actions", what a user does with the result.
 //
-//   evaluator_bench FILE PATTERN [groups] [actions]
+//   evaluator_bench FILE PATTERN [groups] [actions] [clipboard]
 //
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another (xcb on a real X
 // display: see run_evaluator_bench.sh). Prints which of PCRE's matchers the pattern's
@@ -15,6 +15,9 @@
 // all rows, with the time the loop was blocked), Enter over the finished result (which
 // clears it) and Esc during that new evaluation (with the time until the worker had ended).
 // With EVALUATOR_BENCH_NO_STATUS=1 the status line shows no progress while the scan runs.
+// With "clipboard", the copy command's clipboard call puts a probe text on the clipboard
+// before Enter and "clipboard_ready" is printed, so that another program can ask the window
+// for the clipboard while the evaluation runs (see run_clipboard_bench.sh).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -55,6 +58,8 @@ constexpr int IdlePings = 3;
 constexpr std::int64_t IdleLatenessMicroseconds = 15'000;
 // How long the loop runs on after an action, so that the work it set off shows.
 constexpr auto ActionSettleTime = std::chrono::milliseconds(400);
+// What the clipboard holds while another program asks for it during the evaluation.
+constexpr const char16_t* ClipboardProbe = u"evaluator clipboard probe";
 
 std::int64_t Microseconds(Clock::time_point at) {
   return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
@@ -217,7 +222,7 @@ void RunActions(MeasuredLoop& loop) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions] [clipboard]\n", argv[0]);
     return 2;
   }
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
@@ -225,9 +230,11 @@ int main(int argc, char** argv) {
   }
   bool groups = false;
   bool actions = false;
+  bool clipboard = false;
   for (int i = 3; i < argc; ++i) {
     groups = groups || std::string(argv[i]) == "groups";
     actions = actions || std::string(argv[i]) == "actions";
+    clipboard = clipboard || std::string(argv[i]) == "clipboard";
   }
   evaluator::StartUp();
   // EVALUATOR_BENCH_NO_STATUS=1 leaves the status line still while the scan runs, to
@@ -261,6 +268,13 @@ int main(int argc, char** argv) {
   const long baselineKiB = StatusKiB("VmRSS:");
 
   MeasuredLoop loop;
+  if (clipboard) {
+    // Owning the selection takes a round trip to the X server: the loop runs until then.
+    UiSetClipboardText(ClipboardProbe);
+    loop.RunFor(std::chrono::milliseconds(300));
+    std::printf("clipboard_ready\n");
+    std::fflush(stdout);
+  }
   const Run run = EvaluateOnce(loop);
   std::int64_t matches = 0;
   {
