@@ -63,8 +63,8 @@ std::int64_t TreeRowStore::NextSiblingOf(std::int64_t row) const {
 
 std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
   const Row& record = At(row);
-  if (record.depth == 0) return record.link;
-  const std::int64_t parent = record.link;
+  if (record.depth == 0) return LinkOf(row);
+  const std::int64_t parent = LinkOf(row);
   const Family& family = FamilyOf(parent);
   if (family.children == family.descendants) return row - parent - 1;
   // Some children have children of their own: count the siblings before, from where the
@@ -83,8 +83,21 @@ std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
 }
 
 std::int64_t TreeRowStore::TopRootPlaceOf(std::int64_t row) const {
-  while (At(row).depth > 0) row = At(row).link;
-  return At(row).link;
+  while (At(row).depth > 0) row = LinkOf(row);
+  return LinkOf(row);
+}
+
+bool TreeRowStore::RoomForLink(std::int64_t id) {
+  if (id < firstLinked_) return true;
+  const auto chunk = static_cast<std::size_t>(id / RowsPerChunk);
+  try {
+    if (linkChunks_.size() <= chunk) linkChunks_.resize(chunk + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (linkChunks_[chunk]) return true;
+  linkChunks_[chunk].reset(new (std::nothrow) std::int32_t[RowsPerChunk]);
+  return linkChunks_[chunk] != nullptr;
 }
 
 bool TreeRowStore::AddChunk() {
@@ -183,7 +196,9 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   row.textSource = static_cast<std::uint32_t>(place.source) & 0x7FFFF;
   row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
   row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
-  row.link = static_cast<std::int32_t>(depth == 0 ? roots_ : parent);
+  const std::int64_t link = depth == 0 ? roots_ : parent;
+  // The first row whose link is not its id: every row from it on keeps its link.
+  if (firstLinked_ > id && link != id) firstLinked_ = id;
   // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
   try {
     spine_.reserve(static_cast<std::size_t>(depth) + 1);
@@ -199,9 +214,14 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
       return NoRow;
     }
   }
-  if (!AddRow(row)) {
+  if (!RoomForLink(id) || !AddRow(row)) {
     if (newFamily) families_.pop_back();
+    if (firstLinked_ == id) firstLinked_ = std::numeric_limits<std::int64_t>::max();
     return NoRow;
+  }
+  if (id >= firstLinked_) {
+    linkChunks_[static_cast<std::size_t>(id / RowsPerChunk)][id % RowsPerChunk] =
+        static_cast<std::int32_t>(link);
   }
   if (newFamily) {
     spine_[static_cast<std::size_t>(depth - 1)].family = static_cast<std::int64_t>(families_.size()) - 1;
@@ -222,6 +242,8 @@ void TreeRowStore::Clear() {
   const auto guard = Lock();
   // Swapping with empty containers gives the memory of a big tree back at once.
   std::vector<std::unique_ptr<Row[]>>().swap(rowChunks_);
+  std::vector<std::unique_ptr<std::int32_t[]>>().swap(linkChunks_);
+  firstLinked_ = std::numeric_limits<std::int64_t>::max();
   ReleaseTexts();
   std::deque<Family>().swap(families_);
   std::vector<SpineRow>().swap(spine_);

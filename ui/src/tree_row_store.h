@@ -1,6 +1,6 @@
-// The rows of a tree gadget, kept apart from any view: twelve bytes per row and its text,
-// and twelve more for each row that has children, so that millions of rows cost little
-// more than their texts. A pooled text (see
+// The rows of a tree gadget, kept apart from any view: eight bytes per row and its text, four
+// more once the rows are not all roots, and twelve for each row that has children, so that
+// millions of rows cost little more than their texts. A pooled text (see
 // runtime/text_pool.h) is not copied: the row points into it and the store pins its
 // block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
 // contiguous run of ids after it, and only the rows on the path from the root to the last
@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -102,10 +103,12 @@ class TreeRowStore {
   TreeVisibleSpine VisibleSpine(std::int64_t bound) const;
 
  private:
-  // 12 bytes a row: ids are 32-bit, which still leaves room for two billion rows. A row
-  // keeps only what can't be worked out from the rows before it: where its text lies, its
-  // depth, and its place among the roots (a root) or its parent (any other row). Child
-  // counts and subtree sizes live apart, for the rows that have children (see Family).
+  // A row keeps only what can't be worked out from the rows before it: where its text
+  // lies, its depth, and its link: its place among the roots (a root) or its parent (any
+  // other row), a 32-bit id, which still leaves room for two billion rows. Links live apart
+  // from the rows, and only from the first row that is not a root on: before it every
+  // row's link is its own id. Child counts and subtree sizes live apart too, for the rows
+  // that have children (see Family).
   struct Row {
     // Where the text lies and how deep the row is, in eight bytes (a text never spans two
     // sources): every byte of a row is a megabyte per million rows.
@@ -114,9 +117,8 @@ class TreeRowStore {
     std::uint32_t depth : 12;
     std::uint32_t textStart : 20;
     std::uint32_t textLength : 12;
-    std::int32_t link;
   };
-  static_assert(sizeof(Row) == 12);
+  static_assert(sizeof(Row) == 8);
   static constexpr std::int64_t MaximumTextSources = std::int64_t{1} << 19;
 
   // A row with children: how many, and how many rows its subtree holds below it. Where the
@@ -147,9 +149,16 @@ class TreeRowStore {
     constexpr auto perChunk = static_cast<std::size_t>(RowsPerChunk);
     return rowChunks_[index / perChunk][index % perChunk];
   }
+  std::int64_t LinkOf(std::int64_t row) const {
+    if (row < firstLinked_) return row;
+    const auto index = static_cast<std::size_t>(row);
+    constexpr auto perChunk = static_cast<std::size_t>(RowsPerChunk);
+    return linkChunks_[index / perChunk][index % perChunk];
+  }
+  // Room for the link of row id, which is about to be added; false when memory ran out.
+  bool RoomForLink(std::int64_t id);
   std::int64_t ParentOf(std::int64_t row) const {
-    const Row& record = At(row);
-    return record.depth == 0 ? NoRow : record.link;
+    return At(row).depth == 0 ? NoRow : LinkOf(row);
   }
   // The family of a row with children (rows with families are kept in id order).
   const Family& FamilyOf(std::int64_t row) const;
@@ -185,6 +194,9 @@ class TreeRowStore {
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<Row[]>> rowChunks_;
   std::int64_t size_ = 0;
+  // Chunks beside the rows' from the chunk of firstLinked_ on (null before it).
+  std::vector<std::unique_ptr<std::int32_t[]>> linkChunks_;
+  std::int64_t firstLinked_ = std::numeric_limits<std::int64_t>::max();
   // Row.textSource indexes textSources_: the start of one of ownTexts_ or of a pinned block.
   std::vector<const char16_t*> textSources_;
   std::vector<std::u16string> ownTexts_;
