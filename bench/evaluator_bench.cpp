@@ -17,7 +17,8 @@
 // With EVALUATOR_BENCH_NO_STATUS=1 the status line shows no progress while the scan runs.
 // With "clipboard", the copy command's clipboard call puts a probe text on the clipboard
 // before Enter and "clipboard_ready" is printed, so that another program can ask the window
-// for the clipboard while the evaluation runs (see run_clipboard_bench.sh).
+// for the clipboard, for two seconds of the idle window and then, after
+// "evaluation_starts", while the evaluation runs (see run_clipboard_bench.sh).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -273,6 +274,11 @@ int main(int argc, char** argv) {
     UiSetClipboardText(ClipboardProbe);
     loop.RunFor(std::chrono::milliseconds(300));
     std::printf("clipboard_ready\n");
+    std::fflush(stdout);
+    // The same requests against the idle window first, for comparison.
+    loop.RunFor(std::chrono::seconds(2));
+    loop.ResetStall();
+    std::printf("evaluation_starts\n");
     std::fflush(stdout);
   }
   const Run run = EvaluateOnce(loop);
