@@ -49,9 +49,18 @@ inline std::unique_lock<std::mutex> TreeRowStore::Lock() const {
 }
 
 const TreeRowStore::Family& TreeRowStore::FamilyOf(std::int64_t row) const {
+  // A view lays out rows in order, asking for one family after the other: the one found
+  // last, or the next, before a search.
+  for (std::size_t at = familyHint_; at < familyHint_ + 2 && at < families_.size(); ++at) {
+    if (families_[at].row == row) {
+      familyHint_ = at;
+      return families_[at];
+    }
+  }
   const auto found = std::lower_bound(
       families_.begin(), families_.end(), row,
       [](const Family& family, std::int64_t id) { return family.row < id; });
+  familyHint_ = static_cast<std::size_t>(found - families_.begin());
   return *found;
 }
 
@@ -254,6 +263,7 @@ void TreeRowStore::Clear() {
   walkIndex_ = 0;
   rootWalkIndex_ = 0;
   rootWalkRow_ = NoRow;
+  familyHint_ = 0;
 }
 
 std::int64_t TreeRowStore::Count() const {

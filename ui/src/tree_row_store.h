@@ -221,4 +221,5 @@ class TreeRowStore {
   mutable std::int64_t walkRow_ = NoRow;
   mutable std::int64_t rootWalkIndex_ = 0;
   mutable std::int64_t rootWalkRow_ = NoRow;
+  mutable std::size_t familyHint_ = 0;  // where FamilyOf found the last family
 };
