@@ -7,8 +7,9 @@
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another (xcb on a real X
 // display: see run_evaluator_bench.sh). Prints which of PCRE's matchers the pattern's
 // searches run (the JIT's machine code or the interpreter), the wall time from Enter until
-// the loop is idle after the done event, the number of matches and tree rows, the peak
-// resident memory and what the evaluation added to it, and the event loop's longest
+// the loop is idle after the done event (and until the done event itself), the CPU time
+// the UI thread and the whole process took meanwhile, the number of matches and tree rows,
+// the peak resident memory and what the evaluation added to it, and the event loop's longest
 // stall: a thread posts a timestamped event every 10 ms and the loop measures how late
 // each one is handled. The actions each report their own longest stall: Ctrl+End, PgDn,
 // Home, expanding and collapsing the current row, mouse wheel scrolling, Shift+Enter (copy
