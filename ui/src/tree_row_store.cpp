@@ -64,6 +64,33 @@ const TreeRowStore::Family& TreeRowStore::FamilyOf(std::int64_t row) const {
   return *found;
 }
 
+std::int64_t TreeRowStore::LastFamilyBefore(std::int64_t row) const {
+  const auto before = [&](std::size_t at) {
+    return families_[at].row < row && (at + 1 == families_.size() || families_[at + 1].row >= row);
+  };
+  for (std::size_t at = familyHint_; at < familyHint_ + 2 && at < families_.size(); ++at) {
+    if (before(at)) {
+      familyHint_ = at;
+      return static_cast<std::int64_t>(at);
+    }
+  }
+  const auto after = std::lower_bound(
+      families_.begin(), families_.end(), row,
+      [](const Family& family, std::int64_t id) { return family.row < id; });
+  const std::int64_t at = (after - families_.begin()) - 1;
+  if (at >= 0) familyHint_ = static_cast<std::size_t>(at);
+  return at;
+}
+
+// While no row is deeper than 1, the rows after a root up to the next root are its children.
+std::int64_t TreeRowStore::WorkedOutLinkOf(std::int64_t row) const {
+  const std::int64_t at = LastFamilyBefore(row);
+  if (at < 0) return row;  // a root with only roots before it
+  const Family& family = families_[static_cast<std::size_t>(at)];
+  if (At(row).depth > 0) return family.row;
+  return row - family.rowsBelowBefore - family.descendants;
+}
+
 // The row after a row's subtree is its next sibling, unless it belongs higher up.
 std::int64_t TreeRowStore::NextSiblingOf(std::int64_t row) const {
   const std::int64_t next = row + 1 + DescendantsOf(row);
@@ -206,8 +233,8 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
   row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
   const std::int64_t link = depth == 0 ? roots_ : parent;
-  // The first row whose link is not its id: every row from it on keeps its link.
-  if (firstLinked_ > id && link != id) firstLinked_ = id;
+  // The first row deeper than 1: every row from it on keeps its link.
+  if (firstLinked_ > id && depth > 1) firstLinked_ = id;
   // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
   try {
     spine_.reserve(static_cast<std::size_t>(depth) + 1);
@@ -218,7 +245,10 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   const bool newFamily = parent != NoRow && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
   if (newFamily) {
     try {
-      families_.push_back({static_cast<std::int32_t>(parent), 0, 0});
+      // The roots before are complete: a new family's row is the last row.
+      const std::int32_t below =
+          families_.empty() ? 0 : families_.back().rowsBelowBefore + families_.back().descendants;
+      families_.push_back({static_cast<std::int32_t>(parent), 0, 0, below});
     } catch (const std::bad_alloc&) {
       return NoRow;
     }

@@ -1,6 +1,6 @@
 // The rows of a tree gadget, kept apart from any view: eight bytes per row and its text, four
-// more once the rows are not all roots, and twelve for each row that has children, so that
-// millions of rows cost little more than their texts. A pooled text (see
+// more once rows go deeper than one level, and sixteen for each row that has children, so
+// that millions of rows cost little more than their texts. A pooled text (see
 // runtime/text_pool.h) is not copied: the row points into it and the store pins its
 // block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
 // contiguous run of ids after it, and only the rows on the path from the root to the last
@@ -106,9 +106,10 @@ class TreeRowStore {
   // A row keeps only what can't be worked out from the rows before it: where its text
   // lies, its depth, and its link: its place among the roots (a root) or its parent (any
   // other row), a 32-bit id, which still leaves room for two billion rows. Links live apart
-  // from the rows, and only from the first row that is not a root on: before it every
-  // row's link is its own id. Child counts and subtree sizes live apart too, for the rows
-  // that have children (see Family).
+  // from the rows, and only from the first row deeper than 1 on: before it a row's parent
+  // is the last row with children before it, and a root's place is its id less the rows
+  // below the roots before it (see Family). Child counts and subtree sizes live apart too,
+  // for the rows that have children.
   struct Row {
     // Where the text lies and how deep the row is, in eight bytes (a text never spans two
     // sources): every byte of a row is a megabyte per million rows.
@@ -124,10 +125,13 @@ class TreeRowStore {
   // A row with children: how many, and how many rows its subtree holds below it. Where the
   // two are equal the children are leaves that follow it directly, and a child's place
   // among them is its distance from the parent: the common case is answered without a walk.
+  // Before the first row deeper than 1, rowsBelowBefore counts the rows below the roots
+  // before this one.
   struct Family {
     std::int32_t row;
     std::int32_t children;
     std::int32_t descendants;
+    std::int32_t rowsBelowBefore;
   };
 
   // Rows and texts live in chunks of fixed size: growing never copies what is stored,
@@ -150,11 +154,14 @@ class TreeRowStore {
     return rowChunks_[index / perChunk][index % perChunk];
   }
   std::int64_t LinkOf(std::int64_t row) const {
-    if (row < firstLinked_) return row;
+    if (row < firstLinked_) return families_.empty() ? row : WorkedOutLinkOf(row);
     const auto index = static_cast<std::size_t>(row);
     constexpr auto perChunk = static_cast<std::size_t>(RowsPerChunk);
     return linkChunks_[index / perChunk][index % perChunk];
   }
+  std::int64_t WorkedOutLinkOf(std::int64_t row) const;
+  // The index of the last family of a row before row, or -1.
+  std::int64_t LastFamilyBefore(std::int64_t row) const;
   // Room for the link of row id, which is about to be added; false when memory ran out.
   bool RoomForLink(std::int64_t id);
   std::int64_t ParentOf(std::int64_t row) const {
