@@ -50,13 +50,16 @@ spread() {
 all_longest=0
 for ((round = 1; round <= rounds; ++round)); do
   load=$(cut -d' ' -f1-3 /proc/loadavg)
-  "$bin/evaluator_bench" "$data" "$pattern" $groups clipboard > "$report" &
+  # Emptied here, not by the redirection, which the background job does only once it runs:
+  # the wait below must not find the last round's lines.
+  : > "$report"
+  "$bin/evaluator_bench" "$data" "$pattern" $groups clipboard >> "$report" &
   bench_pid=$!
   until grep -q '^clipboard_ready' "$report"; do
     kill -0 "$bench_pid" 2> /dev/null || { echo "evaluator_bench ended early:" >&2; cat "$report" >&2; exit 1; }
     sleep 0.01
   done
-  idle=() times=() failed=0
+  idle=() times=() failed=0 idle_failed=0
   # Requests against the idle window until Enter, then during the evaluation until the
   # bench prints its wall time.
   while ! grep -q '^wall' "$report" && kill -0 "$bench_pid" 2> /dev/null; do
@@ -70,18 +73,24 @@ for ((round = 1; round <= rounds; ++round)); do
       [[ $text == "$probe" ]] || failed=$((failed + 1))
     else
       idle+=("$elapsed")
+      [[ $text == "$probe" ]] || idle_failed=$((idle_failed + 1))
     fi
   done
   wait "$bench_pid"
   bench_pid=
-  ((${#times[@]} > 0)) || { echo "round $round: the evaluation ended before the first request" >&2; continue; }
-  read -r count smallest median longest < <(printf '%s\n' "${times[@]}" | spread)
   read -r idle_count _ idle_median idle_longest < <(printf '%s\n' "${idle[@]}" | spread)
+  if ((${#times[@]} == 0)); then
+    echo "round $round: no request during the evaluation; idle window: $idle_count requests," \
+      "longest $idle_longest ms, failed $idle_failed"
+    continue
+  fi
+  read -r count smallest median longest < <(printf '%s\n' "${times[@]}" | spread)
   all_longest=$(awk -v a="$all_longest" -v b="$longest" 'BEGIN { print (b > a ? b : a) }')
   echo "round $round (load $load): evaluation $(awk '/^wall/ { print $2 }' "$report") s," \
     "$(awk '/^matches/ { print $2 }' "$report") matches, event loop's longest stall" \
     "$(awk '/^longest_stall/ { print $2 }' "$report") ms"
-  echo "  idle window: $idle_count requests, median $idle_median ms, longest $idle_longest ms"
+  echo "  idle window: $idle_count requests, median $idle_median ms, longest $idle_longest ms," \
+    "failed $idle_failed"
   echo "  during the evaluation: $count requests: smallest $smallest ms, median $median ms," \
     "longest $longest ms, failed $failed"
 done
