@@ -169,9 +169,6 @@ class TreeRowStore {
   }
   // The family of a row with children (rows with families are kept in id order).
   const Family& FamilyOf(std::int64_t row) const;
-  Family& FamilyOf(std::int64_t row) {
-    return const_cast<Family&>(static_cast<const TreeRowStore*>(this)->FamilyOf(row));
-  }
   std::int64_t DescendantsOf(std::int64_t row) const {
     return At(row).hasChildren ? FamilyOf(row).descendants : 0;
   }
