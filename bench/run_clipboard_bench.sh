@@ -39,7 +39,7 @@ finish() {
 }
 trap finish EXIT
 start_display x11
-echo "file: $data ($(stat -c %s "$data") bytes), pattern $pattern${groups:+ (groups ticked)}, display $DISPLAY"
+echo "file: $data ($(stat -L -c %s "$data") bytes), pattern $pattern${groups:+ (groups ticked)}, display $DISPLAY"
 
 # Count, smallest, median and longest of microsecond figures, one a line, in milliseconds.
 spread() {

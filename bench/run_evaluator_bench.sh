@@ -23,7 +23,7 @@ data="$here/data/scan_log.txt"
 
 require_built "$bin/make_scan_log" "$bin/evaluator_bench"
 ensure_scan_log "$data" "$bin"
-size=$(stat -c %s "$data")
+size=$(stat -L -c %s "$data")
 echo "file: $data ($size bytes)"
 
 trap stop_display EXIT
