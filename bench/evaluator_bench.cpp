@@ -2,20 +2,26 @@
 // the loop until the done event has been handled and the loop is idle again, as a user
 // would; then, with "actions", what a user does with the result.
 //
-//   evaluator_bench FILE PATTERN [groups] [actions]
+//   evaluator_bench FILE PATTERN [groups] [actions] [clipboard]
 //
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM names another (xcb on a real X
 // display: see run_evaluator_bench.sh). Prints which of PCRE's matchers the pattern's
 // searches run (the JIT's machine code or the interpreter), the wall time from Enter until
-// the loop is idle after the done event, the number of matches and tree rows, the peak
-// resident memory and what the evaluation added to it, and the event loop's longest
+// the loop is idle after the done event (and until the done event itself), the CPU time
+// the UI thread and the whole process took meanwhile, the number of matches and tree rows,
+// the peak resident memory and what the evaluation added to it, and the event loop's longest
 // stall: a thread posts a timestamped event every 10 ms and the loop measures how late
 // each one is handled. The actions each report their own longest stall: Ctrl+End, PgDn,
 // Home, expanding and collapsing the current row, mouse wheel scrolling, Shift+Enter (copy
 // all rows, with the time the loop was blocked), Enter over the finished result (which
 // clears it) and Esc during that new evaluation (with the time until the worker had ended).
 // With EVALUATOR_BENCH_NO_STATUS=1 the status line shows no progress while the scan runs.
+// With "clipboard", the copy command's clipboard call puts a probe text on the clipboard
+// before Enter and "clipboard_ready" is printed, so that another program can ask the window
+// for the clipboard, for two seconds of the idle window and then, after
+// "evaluation_starts", while the evaluation runs (see run_clipboard_bench.sh).
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -55,12 +61,22 @@ constexpr int IdlePings = 3;
 constexpr std::int64_t IdleLatenessMicroseconds = 15'000;
 // How long the loop runs on after an action, so that the work it set off shows.
 constexpr auto ActionSettleTime = std::chrono::milliseconds(400);
+// What the clipboard holds while another program asks for it during the evaluation.
+constexpr const char16_t* ClipboardProbe = u"evaluator clipboard probe";
 
 std::int64_t Microseconds(Clock::time_point at) {
   return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
 }
 
 double Milliseconds(std::int64_t microseconds) { return microseconds / 1000.0; }
+
+double CpuSeconds(clockid_t clock) {
+  timespec time{};
+  clock_gettime(clock, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+double ThreadCpuSeconds() { return CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+double ProcessCpuSeconds() { return CpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
 
 // The loop as the program runs it, with the pings taken out and measured.
 class MeasuredLoop {
@@ -118,6 +134,7 @@ class MeasuredLoop {
 
 struct Run {
   double seconds = 0;
+  double doneSeconds = 0;  // from Enter until the done event (or the last message) came
   std::int64_t longestStallMicroseconds = 0;
 };
 
@@ -139,6 +156,7 @@ Run EvaluateOnce(MeasuredLoop& loop) {
     messageSeen = messageSeen || code == evaluator::MessageEvent;
     if (messageSeen && !ThreadIsRunning(evaluator::State().workerThread) && HasQueuedEvent() == 0) break;
   }
+  run.doneSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   const Clock::time_point idle = loop.RunUntilIdle();
   run.seconds = std::chrono::duration<double>(idle - start).count();
   run.longestStallMicroseconds = loop.LongestStall();
@@ -217,7 +235,7 @@ void RunActions(MeasuredLoop& loop) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE PATTERN [groups] [actions] [clipboard]\n", argv[0]);
     return 2;
   }
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
@@ -225,9 +243,11 @@ int main(int argc, char** argv) {
   }
   bool groups = false;
   bool actions = false;
+  bool clipboard = false;
   for (int i = 3; i < argc; ++i) {
     groups = groups || std::string(argv[i]) == "groups";
     actions = actions || std::string(argv[i]) == "actions";
+    clipboard = clipboard || std::string(argv[i]) == "clipboard";
   }
   evaluator::StartUp();
   // EVALUATOR_BENCH_NO_STATUS=1 leaves the status line still while the scan runs, to
@@ -260,7 +280,21 @@ int main(int argc, char** argv) {
   }
   const long baselineKiB = StatusKiB("VmRSS:");
 
+  const double uiCpuAtStart = ThreadCpuSeconds();
+  const double processCpuAtStart = ProcessCpuSeconds();
   MeasuredLoop loop;
+  if (clipboard) {
+    // Owning the selection takes a round trip to the X server: the loop runs until then.
+    UiSetClipboardText(ClipboardProbe);
+    loop.RunFor(std::chrono::milliseconds(300));
+    std::printf("clipboard_ready\n");
+    std::fflush(stdout);
+    // The same requests against the idle window first, for comparison.
+    loop.RunFor(std::chrono::seconds(2));
+    loop.ResetStall();
+    std::printf("evaluation_starts\n");
+    std::fflush(stdout);
+  }
   const Run run = EvaluateOnce(loop);
   std::int64_t matches = 0;
   {
@@ -268,12 +302,17 @@ int main(int argc, char** argv) {
     matches = ListCount(evaluator::State().resultList);
   }
   const long peakKiB = StatusKiB("VmHWM:");
-  std::printf("wall %.3f s\nmatches %lld\nrows %lld\npeak_rss %ld KiB\nadded_rss %ld KiB\n"
+  // Where the CPU time of the run went: the UI thread's share, and the process's in all.
+  std::printf("ui_thread_cpu %.3f s\nprocess_cpu %.3f s\n", ThreadCpuSeconds() - uiCpuAtStart,
+              ProcessCpuSeconds() - processCpuAtStart);
+  std::printf("wall %.3f s\ndone_event %.3f s\nmatches %lld\nrows %lld\npeak_rss %ld KiB\nadded_rss %ld KiB\n"
               "longest_stall %.1f ms\n",
-              run.seconds, static_cast<long long>(matches),
+              run.seconds, run.doneSeconds, static_cast<long long>(matches),
               static_cast<long long>(UiCountItems(evaluator::ResultsTree)), peakKiB,
               peakKiB - baselineKiB, Milliseconds(run.longestStallMicroseconds));
   std::fflush(stdout);
+  // A request asked just before the report must still find the window answering.
+  if (clipboard) loop.RunFor(std::chrono::seconds(2));
   if (actions) RunActions(loop);
   evaluator::ShutDown();
   return 0;

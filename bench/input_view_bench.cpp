@@ -107,11 +107,12 @@ int main(int argc, char** argv) {
 
   // Measured before the far row: selecting it makes the tree lay out every row before it.
   const long viewAdded = StatusKiB("VmRSS:") - residentBeforeView;
-  const std::int64_t perMatch = places.BytesPerMatch();
+  const std::int64_t placeBytes = places.Bytes();
   std::printf("rss added by the view %ld KiB (%.4f bytes per match); match places %lld KiB "
-              "(%lld bytes per match)\n",
+              "(%.2f bytes per match)\n",
               viewAdded, 1024.0 * static_cast<double>(viewAdded) / static_cast<double>(matches),
-              static_cast<long long>(matches * perMatch / 1024), static_cast<long long>(perMatch));
+              static_cast<long long>(placeBytes / 1024),
+              static_cast<double>(placeBytes) / static_cast<double>(matches));
 
   // The tree's part (it selects the row at once) apart from the view's (the queued event).
   start = Clock::now();

@@ -23,29 +23,11 @@ data="$here/data/scan_log.txt"
 
 require_built "$bin/make_scan_log" "$bin/evaluator_bench"
 ensure_scan_log "$data" "$bin"
-size=$(stat -c %s "$data")
+size=$(stat -L -c %s "$data")
 echo "file: $data ($size bytes)"
 
-x_server= window_manager=
-stop_display() {
-  [[ -n $window_manager ]] && kill "$window_manager" 2> /dev/null || true
-  [[ -n $x_server ]] && kill "$x_server" 2> /dev/null || true
-}
 trap stop_display EXIT
-case $display_mode in
-  offscreen) export QT_QPA_PLATFORM=offscreen ;;
-  x11)
-    display=:$((90 + $$ % 100))
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
-    x_server=$!
-    for ((i = 0; i < 50; ++i)); do xdpyinfo -display "$display" > /dev/null 2>&1 && break; sleep 0.1; done
-    DISPLAY=$display openbox > /dev/null 2>&1 &
-    window_manager=$!
-    sleep 0.5
-    export DISPLAY=$display QT_QPA_PLATFORM=xcb
-    ;;
-  *) echo "unknown display mode $display_mode (offscreen or x11)" >&2; exit 2 ;;
-esac
+start_display "$display_mode"
 echo "display: $display_mode${DISPLAY:+ ($DISPLAY)}"
 
 # Seconds that the command given takes, to the millisecond.

@@ -17,7 +17,7 @@ data="$here/data/scan_log.txt"
 
 require_built "$bin/make_scan_log" "$bin/evaluator_bench"
 ensure_scan_log "$data" "$bin"
-echo "file: $data ($(stat -c %s "$data") bytes), pattern $pattern with groups, $rounds rounds"
+echo "file: $data ($(stat -L -c %s "$data") bytes), pattern $pattern with groups, $rounds rounds"
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 

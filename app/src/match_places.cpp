@@ -25,23 +25,23 @@ void MatchPlaces::Begin(SharedUtf8 input, bool keepsMatches, std::int64_t groups
   std::lock_guard guard(lock_);
   input_ = std::move(input);
   rowsPerMatch_ = (keepsMatches ? 1 : 0) + groupsKept;
-  wordsPerMatch_ = 2 * (groupsKept + 1);
-  matchesPerBlock_ = std::max<std::int64_t>(1, BlockWords / wordsPerMatch_);
-  blocks_.clear();
+  groups_ = groupsKept;
+  std::vector<std::unique_ptr<std::uint8_t[]>>().swap(blocks_);
+  std::vector<Checkpoint>().swap(checkpoints_);
+  size_ = 0;
+  lastStart_ = 0;
   count_ = 0;
 }
 
 void MatchPlaces::Clear() { Begin({}, false, 0); }
 
-bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
-  std::lock_guard guard(lock_);
-  if (rowsPerMatch_ == 0) return true;
-  for (std::int64_t match = 0; match < matches; ++match, ++count_) {
-    const std::int64_t inBlock = count_ % matchesPerBlock_;
-    if (inBlock == 0 && count_ / matchesPerBlock_ == static_cast<std::int64_t>(blocks_.size())) {
+// Seven bits a byte, low bits first; the high bit says that more follow.
+bool MatchPlaces::Put(std::uint64_t number) {
+  do {
+    if (size_ == static_cast<std::int64_t>(blocks_.size()) * BlockBytes) {
       // Touched only as it fills: a small result takes a few pages of the block.
-      std::unique_ptr<std::uint32_t[]> block(
-          new (std::nothrow) std::uint32_t[static_cast<std::size_t>(matchesPerBlock_ * wordsPerMatch_)]);
+      std::unique_ptr<std::uint8_t[]> block(
+          new (std::nothrow) std::uint8_t[static_cast<std::size_t>(BlockBytes)]);
       if (!block) return false;
       try {
         blocks_.push_back(std::move(block));
@@ -49,17 +49,121 @@ bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
         return false;
       }
     }
-    // Offsets fit 32 bits, as the engine's subjects do; an unset group's -1 wraps and back.
-    std::copy_n(places + match * wordsPerMatch_, wordsPerMatch_,
-                blocks_.back().get() + inBlock * wordsPerMatch_);
+    const auto byte = static_cast<std::uint8_t>((number & 0x7F) | (number > 0x7F ? 0x80 : 0));
+    blocks_.back()[size_ % BlockBytes] = byte;
+    ++size_;
+    number >>= 7;
+  } while (number != 0);
+  return true;
+}
+
+bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
+  std::lock_guard guard(lock_);
+  if (rowsPerMatch_ == 0) return true;
+  const std::int64_t perMatch = 2 * (groups_ + 1);
+  for (std::int64_t match = 0; match < matches; ++match) {
+    const std::int64_t* offsets = places + match * perMatch;
+    if (count_ % SegmentMatches == 0) {
+      try {
+        checkpoints_.push_back({size_, lastStart_});
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    }
+    const std::int64_t matchAt = size_;
+    // Signed throughout: a start set by \K inside a lookahead may lie past the end.
+    const std::int64_t start = offsets[0];
+    bool stored = PutSigned(start - lastStart_) && PutSigned(offsets[1] - start);
+    for (std::int64_t group = 1; stored && group <= groups_; ++group) {
+      const std::int64_t groupStart = offsets[2 * group];
+      // 0 for an unset group (-1, -1), which has no end to follow; else one more than the
+      // signed difference's code.
+      if (groupStart < 0) {
+        stored = Put(0);
+      } else {
+        const std::int64_t fromStart = groupStart - start;
+        stored = Put(((static_cast<std::uint64_t>(fromStart) << 1) ^
+                      static_cast<std::uint64_t>(fromStart >> 63)) + 1) &&
+                 PutSigned(offsets[2 * group + 1] - groupStart);
+      }
+    }
+    // A match written in part is not counted, and the next append writes over it.
+    if (!stored) {
+      size_ = matchAt;
+      if (count_ % SegmentMatches == 0) checkpoints_.pop_back();
+      return false;
+    }
+    lastStart_ = start;
+    ++count_;
   }
   return true;
 }
 
-std::int64_t MatchPlaces::Word(std::int64_t match, std::int64_t word) const {
-  const std::uint32_t value = blocks_[static_cast<std::size_t>(match / matchesPerBlock_)]
-                                     [(match % matchesPerBlock_) * wordsPerMatch_ + word];
-  return static_cast<std::int32_t>(value);
+MatchPlaces::Reader::Reader(const MatchPlaces& places, std::int64_t match) : places_(places) {
+  const Checkpoint& checkpoint =
+      places.checkpoints_[static_cast<std::size_t>(match / SegmentMatches)];
+  at_ = checkpoint.at;
+  previousStart_ = checkpoint.previousStart;
+}
+
+std::uint64_t MatchPlaces::Reader::Number() {
+  std::uint64_t number = 0;
+  for (int shift = 0;; shift += 7) {
+    const std::uint8_t byte = places_.ByteAt(at_++);
+    number |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return number;
+  }
+}
+
+std::int64_t MatchPlaces::Reader::SignedNumber() {
+  const std::uint64_t code = Number();
+  return static_cast<std::int64_t>(code >> 1) ^ -static_cast<std::int64_t>(code & 1);
+}
+
+void MatchPlaces::Reader::Next(std::int64_t* places) {
+  const std::int64_t start = previousStart_ + SignedNumber();
+  previousStart_ = start;
+  places[0] = start;
+  places[1] = start + SignedNumber();
+  for (std::int64_t group = 1; group <= places_.groups_; ++group) {
+    const std::uint64_t code = Number();
+    if (code == 0) {
+      places[2 * group] = -1;
+      places[2 * group + 1] = -1;
+      continue;
+    }
+    const std::uint64_t fromStart = code - 1;
+    const std::int64_t groupStart =
+        start + (static_cast<std::int64_t>(fromStart >> 1) ^ -static_cast<std::int64_t>(fromStart & 1));
+    places[2 * group] = groupStart;
+    places[2 * group + 1] = groupStart + SignedNumber();
+  }
+}
+
+std::int64_t MatchPlaces::Reader::NextStart() {
+  const std::int64_t start = previousStart_ + SignedNumber();
+  previousStart_ = start;
+  Number();
+  for (std::int64_t group = 1; group <= places_.groups_; ++group) {
+    if (Number() != 0) Number();
+  }
+  return start;
+}
+
+std::int64_t MatchPlaces::StartOf(std::int64_t match) const {
+  Reader reader(*this, match);
+  for (std::int64_t skipped = match % SegmentMatches; skipped > 0; --skipped) reader.NextStart();
+  return reader.NextStart();
+}
+
+std::vector<std::int64_t> MatchPlaces::PlacesOf(std::int64_t match) const {
+  std::vector<std::int64_t> places;
+  if (match < 0 || match >= count_) return places;
+  places.resize(static_cast<std::size_t>(2 * (groups_ + 1)));
+  Reader reader(*this, match);
+  for (std::int64_t skipped = match % SegmentMatches; skipped > 0; --skipped) reader.NextStart();
+  reader.Next(places.data());
+  return places;
 }
 
 SharedUtf8 MatchPlaces::Input() const {
@@ -72,9 +176,9 @@ std::int64_t MatchPlaces::Count() const {
   return count_;
 }
 
-std::int64_t MatchPlaces::BytesPerMatch() const {
+std::int64_t MatchPlaces::Bytes() const {
   std::lock_guard guard(lock_);
-  return rowsPerMatch_ == 0 ? 0 : wordsPerMatch_ * static_cast<std::int64_t>(sizeof(std::uint32_t));
+  return size_ + static_cast<std::int64_t>(checkpoints_.size() * sizeof(Checkpoint));
 }
 
 std::int64_t MatchPlaces::MatchOfRow(std::int64_t row) const {
@@ -90,11 +194,9 @@ std::int64_t MatchPlaces::FirstRowOf(std::int64_t match) const {
 
 std::vector<UiTextRange> MatchPlaces::Ranges(std::int64_t match) const {
   std::lock_guard guard(lock_);
+  const std::vector<std::int64_t> places = PlacesOf(match);
   std::vector<UiTextRange> ranges;
-  if (match < 0 || match >= count_) return ranges;
-  for (std::int64_t word = 0; word < wordsPerMatch_; word += 2) {
-    ranges.push_back({Word(match, word), Word(match, word + 1)});
-  }
+  for (std::size_t at = 0; at < places.size(); at += 2) ranges.push_back({places[at], places[at + 1]});
   return ranges;
 }
 
@@ -113,8 +215,9 @@ std::int64_t MatchPlaces::Covering(UiTextRange selection) const {
   }
   const std::int64_t before = low - 1;  // the last match starting at or before the selection
   if (before >= 0) {
-    const std::int64_t start = StartOf(before);
-    const std::int64_t end = EndOf(before);
+    const std::vector<std::int64_t> places = PlacesOf(before);
+    const std::int64_t start = places[0];
+    const std::int64_t end = places[1];
     if (end > selection.start || (start == end && start == selection.start)) return before;
   }
   if (low < count_ && StartOf(low) < selection.end) return low;

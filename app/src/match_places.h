@@ -1,7 +1,11 @@
 // Where the matches of the result lie in their input, for the view that shows them there:
 // the input itself (a share of the UTF-8 the scan searched, not a copy) and per match the
-// byte offsets of the match and of the groups the tree shows, as 32-bit words in large
-// flat blocks: no object per match, 8 bytes a match and 8 more per group kept.
+// byte offsets of the match and of the groups the tree shows. Offsets are kept as small
+// differences (a match's start from the one before, its end and its groups' offsets from
+// its start) in variable-length bytes, in large flat blocks: a short match takes two bytes
+// where two 32-bit words took eight, and a match with four short groups some ten bytes
+// instead of forty. Every SegmentMatches matches a checkpoint says where decoding may
+// start, so that finding one match decodes at most that many.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +32,8 @@ class MatchPlaces {
 
   SharedUtf8 Input() const;
   std::int64_t Count() const;
-  // What one match's places take: 0 for a result without rows.
-  std::int64_t BytesPerMatch() const;
+  // What the places of all matches take: 0 for a result without rows.
+  std::int64_t Bytes() const;
   // The match shown by tree row row and the first row of match; -1 for none.
   std::int64_t MatchOfRow(std::int64_t row) const;
   std::int64_t FirstRowOf(std::int64_t match) const;
@@ -40,18 +44,52 @@ class MatchPlaces {
   std::int64_t Covering(UiTextRange selection) const;
 
  private:
-  static constexpr std::int64_t BlockWords = std::int64_t{1} << 20;
+  static constexpr std::int64_t BlockBytes = std::int64_t{1} << 20;
+  static constexpr std::int64_t SegmentMatches = 64;
 
-  std::int64_t StartOf(std::int64_t match) const { return Word(match, 0); }
-  std::int64_t EndOf(std::int64_t match) const { return Word(match, 1); }
-  std::int64_t Word(std::int64_t match, std::int64_t word) const;
+  // Where a segment's encoding starts, and the start of the match before its first (0 for
+  // the first segment), from which its first start counts.
+  struct Checkpoint {
+    std::int64_t at;
+    std::int64_t previousStart;
+  };
+
+  // Decodes matches one after the other from a checkpoint on.
+  class Reader {
+   public:
+    Reader(const MatchPlaces& places, std::int64_t match);
+    // The next match's offsets, 2 x (groups + 1) of them, into places.
+    void Next(std::int64_t* places);
+    // The next match's start, skipping the rest of it.
+    std::int64_t NextStart();
+
+   private:
+    std::uint64_t Number();
+    std::int64_t SignedNumber();
+    const MatchPlaces& places_;
+    std::int64_t at_;
+    std::int64_t previousStart_;
+  };
+
+  bool Put(std::uint64_t number);
+  bool PutSigned(std::int64_t number) {
+    return Put((static_cast<std::uint64_t>(number) << 1) ^ static_cast<std::uint64_t>(number >> 63));
+  }
+  std::uint8_t ByteAt(std::int64_t at) const {
+    return blocks_[static_cast<std::size_t>(at / BlockBytes)][at % BlockBytes];
+  }
+  std::int64_t StartOf(std::int64_t match) const;
+  // The match's offsets; empty for an unknown match.
+  std::vector<std::int64_t> PlacesOf(std::int64_t match) const;
 
   mutable std::mutex lock_;  // guards what follows
   SharedUtf8 input_;
   std::int64_t rowsPerMatch_ = 0;
-  std::int64_t wordsPerMatch_ = 2;
-  std::int64_t matchesPerBlock_ = BlockWords / 2;
-  std::vector<std::unique_ptr<std::uint32_t[]>> blocks_;
+  std::int64_t groups_ = 0;
+  std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::int64_t size_ = 0;  // bytes written
+  std::vector<Checkpoint> checkpoints_;
+  std::int64_t lastStart_ = 0;
   std::int64_t count_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "evaluator_test_support.h"
+#include "match_places.h"
 #include "status_line.h"
 #include "ui/ui.h"
 
@@ -100,6 +101,53 @@ TEST_F(MatchViewTest, AFileWithMultibyteCharactersGivesLineColumnAndByte) {
   Settle();
   EXPECT_TRUE(Highlights().empty());
   EXPECT_EQ(Caption(), "");
+}
+
+// The places are kept as differences in variable-length bytes, decoded from a checkpoint
+// every few dozen matches: every match must come back exactly, across checkpoints and
+// with the offsets the engine can give (unset groups, a start past the end, far offsets).
+TEST(MatchPlaces, EveryMatchComesBackAsAppendedAndIsFoundByItsPlace) {
+  evaluator::MatchPlaces places;
+  places.Begin({}, true, 2);
+  std::vector<std::int64_t> appended;
+  for (std::int64_t match = 0; match < 300; ++match) {
+    const std::int64_t start = match * 1000 + (match > 200 ? 3'000'000'000 : 0);
+    std::vector<std::int64_t> offsets{start, start + match % 7, start + 1, start + 2, -1, -1};
+    if (match % 5 == 0) offsets = {start, start + 3, start, start, start + 2, start + 200};
+    if (match == 150) offsets = {start + 2, start, -1, -1, start, start + 2};  // \K in a lookahead
+    appended.insert(appended.end(), offsets.begin(), offsets.end());
+  }
+  // In batches of uneven size, as the store hands them over.
+  ASSERT_TRUE(places.Append(appended.data(), 100));
+  ASSERT_TRUE(places.Append(appended.data() + 600, 1));
+  ASSERT_TRUE(places.Append(appended.data() + 606, 199));
+  ASSERT_EQ(places.Count(), 300);
+  for (std::int64_t match = 0; match < 300; ++match) {
+    const std::int64_t* offsets = appended.data() + 6 * match;
+    EXPECT_EQ(places.Ranges(match),
+              (std::vector<UiTextRange>{{offsets[0], offsets[1]}, {offsets[2], offsets[3]},
+                                        {offsets[4], offsets[5]}}))
+        << "match " << match;
+  }
+  EXPECT_TRUE(places.Ranges(300).empty());
+  EXPECT_TRUE(places.Ranges(-1).empty());
+  // Three rows a match: the match and its two groups.
+  EXPECT_EQ(places.MatchOfRow(3 * 299 + 2), 299);
+  EXPECT_EQ(places.MatchOfRow(3 * 300), -1);
+  EXPECT_EQ(places.FirstRowOf(70), 210);
+  // At the empty match 7, inside 70 and 71, in the gap before 72 (nothing), a selection
+  // reaching into 72; far out, past the big jump.
+  EXPECT_EQ(places.Covering({7000, 7000}), 7);
+  EXPECT_EQ(places.Covering({70001, 70001}), 70);
+  EXPECT_EQ(places.Covering({71000, 71000}), 71);
+  EXPECT_EQ(places.Covering({71500, 71600}), -1);
+  EXPECT_EQ(places.Covering({71500, 72001}), 72);
+  EXPECT_EQ(places.Covering({3'000'250'001, 3'000'250'001}), 250);
+  EXPECT_GT(places.Bytes(), 0);
+  EXPECT_LT(places.Bytes(), 300 * 6 * 4);  // smaller than 32-bit words would be
+  places.Clear();
+  EXPECT_EQ(places.Count(), 0);
+  EXPECT_EQ(places.Bytes(), 0);
 }
 
 }  // namespace

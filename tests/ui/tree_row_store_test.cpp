@@ -169,6 +169,42 @@ TEST(TreeRowStoreWalks, ChildrenAreFoundInAnyOrderOfAsking) {
   EXPECT_EQ(store.ChildAt(2, 0), NoRow);
 }
 
+// Places, child counts and roots are worked out from a few numbers per row and per parent:
+// every one must agree with counting the rows, on a tree of every shape, asked in any order.
+TEST(TreeRowStoreWalks, LinksAndRootsAgreeWithCountingOnARandomTree) {
+  TreeRowStore store;
+  std::mt19937 random(5);
+  std::vector<std::int64_t> parents;
+  std::vector<std::int64_t> roots;
+  for (int row = 0; row < 3000; ++row) {
+    // Long runs of roots and of leaf children, as results give, between deeper stretches.
+    const std::int64_t level = row < 1000 ? 0 : row < 2000 ? row % 5 == 0 ? 0 : 1 : random() % 4;
+    const std::int64_t id = store.Append(u"r", level);
+    parents.push_back(store.Links(id).parent);
+    if (parents.back() == NoRow) roots.push_back(id);
+  }
+  std::vector<std::int64_t> children(parents.size(), 0);
+  std::vector<std::int64_t> rootCount(1, 0);
+  for (std::size_t row = 0; row < parents.size(); ++row) {
+    const std::int64_t parent = parents[row];
+    std::int64_t& count = parent == NoRow ? rootCount[0] : children[static_cast<std::size_t>(parent)];
+    ASSERT_EQ(store.Links(static_cast<std::int64_t>(row)).rowInParent, count) << "row " << row;
+    const std::int64_t found = parent == NoRow ? store.RootAt(count) : store.ChildAt(parent, count);
+    ASSERT_EQ(found, static_cast<std::int64_t>(row));
+    ++count;
+  }
+  for (std::size_t row = 0; row < parents.size(); ++row) {
+    ASSERT_EQ(store.Links(static_cast<std::int64_t>(row)).childCount, children[row]) << "row " << row;
+  }
+  // Roots asked for far apart and backwards, then past the last.
+  for (int probe = 0; probe < 300; ++probe) {
+    const auto index = static_cast<std::size_t>(random() % roots.size());
+    ASSERT_EQ(store.RootAt(static_cast<std::int64_t>(index)), roots[index]) << "root " << index;
+  }
+  EXPECT_EQ(store.RootAt(static_cast<std::int64_t>(roots.size())), NoRow);
+  EXPECT_EQ(store.RootAt(-1), NoRow);
+}
+
 // What a view knowing rows [0, bound) sees as a row's child count, counted the slow way.
 std::int64_t VisibleChildrenByCount(const TreeRowStore& store, std::int64_t parent,
                                     std::int64_t bound) {

@@ -48,15 +48,92 @@ inline std::unique_lock<std::mutex> TreeRowStore::Lock() const {
   return guard;
 }
 
-inline std::int64_t TreeRowStore::PreviousSiblingFor(std::int64_t level) const {
-  if (size_ == 0) return NoRow;
-  std::int64_t row = Size() - 1;
-  if (level > At(row).depth) return NoRow;
-  // The ancestor of the last row at depth level (the last row itself when equal).
-  while (At(row).depth > level) {
-    row = At(row).parent;
+const TreeRowStore::Family& TreeRowStore::FamilyOf(std::int64_t row) const {
+  // A view lays out rows in order, asking for one family after the other: the one found
+  // last, or the next, before a search.
+  for (std::size_t at = familyHint_; at < familyHint_ + 2 && at < families_.size(); ++at) {
+    if (families_[at].row == row) {
+      familyHint_ = at;
+      return families_[at];
+    }
   }
-  return row;
+  const auto found = std::lower_bound(
+      families_.begin(), families_.end(), row,
+      [](const Family& family, std::int64_t id) { return family.row < id; });
+  familyHint_ = static_cast<std::size_t>(found - families_.begin());
+  return *found;
+}
+
+std::int64_t TreeRowStore::LastFamilyBefore(std::int64_t row) const {
+  const auto before = [&](std::size_t at) {
+    return families_[at].row < row && (at + 1 == families_.size() || families_[at + 1].row >= row);
+  };
+  for (std::size_t at = familyHint_; at < familyHint_ + 2 && at < families_.size(); ++at) {
+    if (before(at)) {
+      familyHint_ = at;
+      return static_cast<std::int64_t>(at);
+    }
+  }
+  const auto after = std::lower_bound(
+      families_.begin(), families_.end(), row,
+      [](const Family& family, std::int64_t id) { return family.row < id; });
+  const std::int64_t at = (after - families_.begin()) - 1;
+  if (at >= 0) familyHint_ = static_cast<std::size_t>(at);
+  return at;
+}
+
+// While no row is deeper than 1, the rows after a root up to the next root are its children.
+std::int64_t TreeRowStore::WorkedOutLinkOf(std::int64_t row) const {
+  const std::int64_t at = LastFamilyBefore(row);
+  if (at < 0) return row;  // a root with only roots before it
+  const Family& family = families_[static_cast<std::size_t>(at)];
+  if (At(row).depth > 0) return family.row;
+  return row - family.rowsBelowBefore - family.descendants;
+}
+
+// The row after a row's subtree is its next sibling, unless it belongs higher up.
+std::int64_t TreeRowStore::NextSiblingOf(std::int64_t row) const {
+  const std::int64_t next = row + 1 + DescendantsOf(row);
+  return next < size_ && ParentOf(next) == ParentOf(row) ? next : NoRow;
+}
+
+std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
+  const Row& record = At(row);
+  if (record.depth == 0) return LinkOf(row);
+  const std::int64_t parent = LinkOf(row);
+  const Family& family = FamilyOf(parent);
+  if (family.children == family.descendants) return row - parent - 1;
+  // Some children have children of their own: count the siblings before, from where the
+  // last walk over this parent's children ended when that lies before the row.
+  std::int64_t at = parent + 1;
+  std::int64_t index = 0;
+  if (walkParent_ == parent && walkRow_ != NoRow && walkRow_ <= row) {
+    at = walkRow_;
+    index = walkIndex_;
+  }
+  for (; at != NoRow && at < row; ++index) at = NextSiblingOf(at);
+  walkParent_ = parent;
+  walkIndex_ = index;
+  walkRow_ = at;
+  return index;
+}
+
+std::int64_t TreeRowStore::TopRootPlaceOf(std::int64_t row) const {
+  while (At(row).depth > 0) row = LinkOf(row);
+  return LinkOf(row);
+}
+
+bool TreeRowStore::RoomForLink(std::int64_t id) {
+  if (id < firstLinked_) return true;
+  const auto chunk = static_cast<std::size_t>(id / RowsPerChunk);
+  try {
+    if (linkChunks_.size() <= chunk) linkChunks_.resize(chunk + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (linkChunks_[chunk]) return true;
+  linkChunks_[chunk].reset(new (std::nothrow) std::int32_t[RowsPerChunk]);
+  return linkChunks_[chunk] != nullptr;
 }
 
 bool TreeRowStore::AddChunk() {
@@ -143,41 +220,60 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   if (size_ >= MaximumRows) return NoRow;
   level = std::clamp<std::int64_t>(level, 0, TreeDepthLimit);
   const std::int64_t id = size_;
-  const std::int64_t previous = PreviousSiblingFor(level);
+  // Placed against the last row: a level deeper than the last row's makes a child of it,
+  // any other the next sibling of the last row's ancestor at that depth.
+  const auto depth = std::min(level, static_cast<std::int64_t>(spine_.size()));
   Row row{};
-  row.parent = NoRow;
-  row.nextSibling = NoRow;
-  if (previous == NoRow && id > 0) {
-    row.parent = static_cast<std::int32_t>(id - 1);
-    row.depth = (At(id - 1).depth + 1) & 0xFFF;
-  } else if (previous != NoRow) {
-    row.parent = At(previous).parent;
-    row.depth = At(previous).depth;
-  }
+  row.depth = static_cast<std::uint32_t>(depth) & 0xFFF;
+  const std::int64_t parent = depth == 0 ? NoRow : spine_[static_cast<std::size_t>(depth - 1)].row;
   text = text.substr(0, std::min(text.size(), TreeTextLimit));
   const TextPlace place = AddText(text);
   if (place.source < 0) return NoRow;
-  row.textSource = static_cast<std::uint32_t>(place.source) & 0xFFFFF;
+  row.textSource = static_cast<std::uint32_t>(place.source) & 0x7FFFF;
   row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
   row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
+  const std::int64_t link = depth == 0 ? roots_ : parent;
+  // The first row deeper than 1: every row from it on keeps its link.
+  if (firstLinked_ > id && depth > 1) firstLinked_ = id;
   // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
-  if (row.parent == NoRow) {
+  try {
+    spine_.reserve(static_cast<std::size_t>(depth) + 1);
+  } catch (const std::bad_alloc&) {
+    return NoRow;
+  }
+  // The parent gains its first child: it is the last row, the latest of the families.
+  const bool newFamily = parent != NoRow && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
+  if (newFamily) {
     try {
-      roots_.push_back(static_cast<std::int32_t>(id));
+      // The roots before are complete: a new family's row is the last row.
+      const std::int32_t below =
+          families_.empty() ? 0 : families_.back().rowsBelowBefore + families_.back().descendants;
+      families_.push_back({static_cast<std::int32_t>(parent), 0, 0, below});
     } catch (const std::bad_alloc&) {
       return NoRow;
     }
-    row.rowInParent = static_cast<std::int32_t>(roots_.size() - 1);
-  } else {
-    row.rowInParent = At(row.parent).childCount;
   }
-  if (!AddRow(row)) {
-    if (row.parent == NoRow) roots_.pop_back();
+  if (!RoomForLink(id) || !AddRow(row)) {
+    if (newFamily) families_.pop_back();
+    if (firstLinked_ == id) firstLinked_ = std::numeric_limits<std::int64_t>::max();
     return NoRow;
   }
+  if (id >= firstLinked_) {
+    linkChunks_[static_cast<std::size_t>(id / RowsPerChunk)][id % RowsPerChunk] =
+        static_cast<std::int32_t>(link);
+  }
+  if (newFamily) {
+    spine_[static_cast<std::size_t>(depth - 1)].family = static_cast<std::int64_t>(families_.size()) - 1;
+    At(parent).hasChildren = 1;
+  }
   textUnits_ += text.size();
-  if (row.parent != NoRow) ++At(row.parent).childCount;
-  if (previous != NoRow) At(previous).nextSibling = static_cast<std::int32_t>(id);
+  if (depth == 0) ++roots_;
+  spine_.resize(static_cast<std::size_t>(depth));
+  for (const SpineRow& ancestor : spine_) {
+    ++families_[static_cast<std::size_t>(ancestor.family)].descendants;
+  }
+  if (parent != NoRow) ++families_[static_cast<std::size_t>(spine_.back().family)].children;
+  spine_.push_back({static_cast<std::int32_t>(id), -1});  // within the room reserved
   return id;
 }
 
@@ -185,12 +281,19 @@ void TreeRowStore::Clear() {
   const auto guard = Lock();
   // Swapping with empty containers gives the memory of a big tree back at once.
   std::vector<std::unique_ptr<Row[]>>().swap(rowChunks_);
+  std::vector<std::unique_ptr<std::int32_t[]>>().swap(linkChunks_);
+  firstLinked_ = std::numeric_limits<std::int64_t>::max();
   ReleaseTexts();
-  std::vector<std::int32_t>().swap(roots_);
+  std::deque<Family>().swap(families_);
+  std::vector<SpineRow>().swap(spine_);
+  roots_ = 0;
   size_ = 0;
   walkParent_ = NoRow;
   walkRow_ = NoRow;
   walkIndex_ = 0;
+  rootWalkIndex_ = 0;
+  rootWalkRow_ = NoRow;
+  familyHint_ = 0;
 }
 
 std::int64_t TreeRowStore::Count() const {
@@ -236,13 +339,41 @@ TreeRowLinks TreeRowStore::Links(std::int64_t row) const {
   const auto guard = Lock();
   if (!Valid(row)) return {};
   const Row& record = At(row);
-  return {record.parent, record.rowInParent, record.childCount, record.depth};
+  return {ParentOf(row), RowInParentOf(row), record.hasChildren ? FamilyOf(row).children : 0,
+          record.depth};
 }
 
 std::int64_t TreeRowStore::RootAt(std::int64_t index) const {
   const auto guard = Lock();
-  if (index < 0 || index >= static_cast<std::int64_t>(roots_.size())) return NoRow;
-  return roots_[static_cast<std::size_t>(index)];
+  return RootAtLocked(index);
+}
+
+// Roots are read in order nearly always: each is found from the one read before. A far
+// jump searches the rows, whose roots' places only grow with their ids.
+std::int64_t TreeRowStore::RootAtLocked(std::int64_t index) const {
+  if (index < 0 || index >= roots_) return NoRow;
+  if (families_.empty()) return index;  // every row is a root
+  std::int64_t row = NoRow;
+  constexpr std::int64_t LongestWalk = 64;
+  if (rootWalkRow_ != NoRow && index >= rootWalkIndex_ && index - rootWalkIndex_ <= LongestWalk) {
+    row = rootWalkRow_;
+    for (std::int64_t at = rootWalkIndex_; at < index; ++at) row = NextSiblingOf(row);
+  } else {
+    std::int64_t low = index;  // a root's place is never past its id
+    std::int64_t high = size_ - 1;
+    while (low < high) {
+      const std::int64_t middle = low + (high - low) / 2;
+      if (TopRootPlaceOf(middle) < index) {
+        low = middle + 1;
+      } else {
+        high = middle;
+      }
+    }
+    row = low;
+  }
+  rootWalkIndex_ = index;
+  rootWalkRow_ = row;
+  return row;
 }
 
 std::int64_t TreeRowStore::ChildAt(std::int64_t parent, std::int64_t index) const {
@@ -251,16 +382,19 @@ std::int64_t TreeRowStore::ChildAt(std::int64_t parent, std::int64_t index) cons
 }
 
 std::int64_t TreeRowStore::ChildAtLocked(std::int64_t parent, std::int64_t index) const {
-  if (!Valid(parent) || index < 0) return NoRow;
-  if (index >= At(parent).childCount) return NoRow;
-  // In pre-order a row's first child directly follows it.
+  if (!Valid(parent) || index < 0 || !At(parent).hasChildren) return NoRow;
+  const Family& family = FamilyOf(parent);
+  if (index >= family.children) return NoRow;
+  // In pre-order a row's first child directly follows it, and leaf children follow each
+  // other.
+  if (family.children == family.descendants) return parent + 1 + index;
   std::int64_t row = parent + 1;
   std::int64_t at = 0;
   if (walkParent_ == parent && walkIndex_ <= index && walkRow_ != NoRow) {
     row = walkRow_;
     at = walkIndex_;
   }
-  for (; at < index; ++at) row = At(row).nextSibling;
+  for (; at < index && row != NoRow; ++at) row = NextSiblingOf(row);
   walkParent_ = parent;
   walkIndex_ = index;
   walkRow_ = row;
@@ -271,15 +405,16 @@ TreePublishStep TreeRowStore::NextPublishStep(std::int64_t from, std::int64_t li
   const auto guard = Lock();
   limit = std::min(limit, Size());
   if (from < 0 || from >= limit) return {NoRow, 0, -1, std::max<std::int64_t>(from, 0)};
-  const Row& first = At(from);
-  TreePublishStep step{first.parent, first.rowInParent, first.rowInParent, from + 1};
-  // Rows keep belonging to this step while they are further children of the same parent or
-  // descendants of rows of this step; the first row that attaches higher up starts the next.
+  const std::int64_t firstChild = RowInParentOf(from);
+  TreePublishStep step{ParentOf(from), firstChild, firstChild, from + 1};
+  // Rows keep belonging to this step while they are further children of the same parent
+  // (each the next one: its place is one more) or descendants of rows of this step; the
+  // first row that attaches higher up starts the next.
   for (; step.bound < limit; ++step.bound) {
-    const Row& row = At(step.bound);
-    if (row.parent == step.parent) {
-      step.lastChild = row.rowInParent;
-    } else if (row.parent == NoRow || row.parent < from) {
+    const std::int64_t parent = ParentOf(step.bound);
+    if (parent == step.parent) {
+      ++step.lastChild;
+    } else if (parent == NoRow || parent < from) {
       break;
     }
   }
@@ -294,10 +429,9 @@ TreeVisibleSpine TreeRowStore::VisibleSpine(std::int64_t bound) const {
   std::int64_t row = bound - 1;
   std::int64_t visible = 0;  // the last visible row's children all lie past the bound
   while (row != NoRow) {
-    const Row& record = At(row);
     spine.entries.push_back({row, visible});
-    visible = record.rowInParent + 1;
-    row = record.parent;
+    visible = RowInParentOf(row) + 1;
+    row = ParentOf(row);
   }
   spine.visibleRoots = visible;
   std::reverse(spine.entries.begin(), spine.entries.end());
