@@ -24,7 +24,7 @@ class MatchPlaces {
   // Appends matches matches' places, 2 x (groupsKept + 1) offsets each as
   // RegexTakeCurrentTexts gives them; false when memory ran out. Nothing is kept for a
   // result without rows.
-  bool Append(const std::int64_t* places, std::int64_t matches);
+  [[nodiscard]] bool Append(const std::int64_t* places, std::int64_t matches);
 
   SharedUtf8 Input() const;
   std::int64_t Count() const;

@@ -1,4 +1,4 @@
-#include "result_store.h"
+#include "store_thread.h"
 
 #include <new>
 
@@ -72,7 +72,7 @@ bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
 
 bool ResultStore::Store(FoundBatch& batch) { return StoreBatch(batch, rows_); }
 
-ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
+ResultStore::ResultStore(EvaluationMode mode, std::int64_t groupCount) {
   for (int i = 0; i < BatchesInFlight; ++i) {
     batches_.push_back(std::make_unique<FoundBatch>(mode, groupCount, texts_));
     if (!batches_.back()->Reserve(MatchesPerBatch)) throw std::bad_alloc();
@@ -81,7 +81,7 @@ ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
   rows_.reserve(static_cast<std::size_t>(MatchesPerBatch * batches_.front()->TextsPerMatch()));
 }
 
-std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t groupCount) {
+std::shared_ptr<ResultStore> ResultStore::Start(EvaluationMode mode, std::int64_t groupCount) {
   std::shared_ptr<ResultStore> store;
   try {
     store = std::make_shared<ResultStore>(mode, groupCount);

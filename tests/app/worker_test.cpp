@@ -205,6 +205,21 @@ TEST_F(WorkerTest, ScanCutShortKeepsItsResultsAndWarnsThatTheyAreIncomplete) {
   EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);
 }
 
+// The evaluation is taken from the window when Enter is handled: what is typed or ticked
+// while the worker runs belongs to the next evaluation.
+TEST_F(WorkerTest, EditsAfterEnterDoNotReachTheRunningEvaluation) {
+  UiSetText(evaluator::PatternField, u"(b)");
+  UiSetText(evaluator::InputField, u"abc");
+  Press(Qt::Key_Return);
+  RunLoopUntil([] { return true; });  // handles the key: the worker starts
+  UiSetText(evaluator::PatternField, u"(c)");
+  UiSetText(evaluator::InputField, u"ccc");
+  UiSetItemState(evaluator::OptionsList, 1, 0);  // groups off
+  ASSERT_TRUE(RunLoopUntilWorkerDone());
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"b", u"b"}));
+}
+
 TEST_F(WorkerTest, ASecondEnterWhileEvaluatingIsRefused) {
   UiSetText(evaluator::PatternField, u"(a+)+b");
   UiSetText(evaluator::InputField, std::u16string(19 * 200, u'a').c_str());
