@@ -72,5 +72,5 @@ if [[ "$output" == "--list" ]]; then
 fi
 command -v dot >/dev/null || { echo "graphviz's dot is needed: apt-get install graphviz" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
-printf '%s\n' "$dot_text" | dot -Tsvg -o "$output"
+printf '%s\n' "$dot_text" | dot -T"${output##*.}" -o "$output"
 echo "wrote $output"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "evaluation.h"
@@ -40,7 +41,9 @@ class FoundBatch {
   // Where the matches lie: per match the byte offsets of the match and of each group kept
   // (see MatchPlaces::Append).
   std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
-  const std::int64_t* Places() const { return places_.data(); }
+  std::span<const std::int64_t> Places() const {
+    return {places_.data(), static_cast<std::size_t>(matches_ * PlacesPerMatch())};
+  }
 
   // Empties the batch for a new fill by the calling thread; texts not taken are freed.
   void Clear();

@@ -33,9 +33,10 @@ void MatchPlaces::Begin(SharedUtf8 input, bool keepsMatches, std::int64_t groups
 
 void MatchPlaces::Clear() { Begin({}, false, 0); }
 
-bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
+bool MatchPlaces::Append(std::span<const std::int64_t> places) {
   std::lock_guard guard(lock_);
   if (rowsPerMatch_ == 0) return true;
+  const auto matches = static_cast<std::int64_t>(places.size()) / wordsPerMatch_;
   for (std::int64_t match = 0; match < matches; ++match, ++count_) {
     const std::int64_t inBlock = count_ % matchesPerBlock_;
     if (inBlock == 0 && count_ / matchesPerBlock_ == static_cast<std::int64_t>(blocks_.size())) {
@@ -50,7 +51,7 @@ bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
       }
     }
     // Offsets fit 32 bits, as the engine's subjects do; an unset group's -1 wraps and back.
-    std::copy_n(places + match * wordsPerMatch_, wordsPerMatch_,
+    std::copy_n(places.data() + match * wordsPerMatch_, wordsPerMatch_,
                 blocks_.back().get() + inBlock * wordsPerMatch_);
   }
   return true;

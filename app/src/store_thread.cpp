@@ -63,7 +63,8 @@ bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
   // Memory ran out part way: the records that got nothing go again, as no rows show them.
   if (!stored && first) ListReleaseBack(state.resultList, batch.Matches() - match);
   // Before the rows: a row the user selects finds its match's place.
-  if (!state.matchPlaces.Append(batch.Places(), match)) stored = false;
+  const auto placesStored = static_cast<std::size_t>(match * batch.PlacesPerMatch());
+  if (!state.matchPlaces.Append(batch.Places().first(placesStored))) stored = false;
   const auto count = static_cast<std::int64_t>(rows.size());
   return UiAddItems(ResultsTree, rows.data(), count) == count && stored;
 }
