@@ -89,6 +89,9 @@ void StopWorker() {
   for (const std::int64_t helper : {state.storeThread.load(), state.searchThread.load()}) {
     if (helper != 0 && ThreadIsRunning(helper)) ThreadKill(helper);
   }
+  // None of them touches the evaluation's objects any more.
+  state.evaluationRegex.Release();
+  state.inputStream.Release();
 }
 
 }  // namespace evaluator

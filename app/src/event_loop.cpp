@@ -1,9 +1,6 @@
 // The event loop: waits for events and dispatches gadget events (the export buttons),
 // shortcut events, file drops, the close event and the two events the worker posts.
 #include "app/evaluator.h"
-
-#include <cstdint>
-
 #include "commands.h"
 #include "evaluation_request.h"
 #include "export.h"

@@ -1,12 +1,18 @@
-// A runtime object that belongs to one owner: made under AnyHandle, so that its library
-// picks a number no other feature uses, and freed through Free when the owner is done.
-// Without it two features that each took the static number 0 of the same library (the
-// input file and the export file are both file streams) would close each other's object.
+// A runtime object that belongs to one feature: made under AnyHandle, so that its library
+// picks a number no other feature uses, and freed through Free by whichever of its users
+// is done with it first. Without it two features that each took the static number 0 of
+// the same library (the input file and the export file are both file streams) would close
+// each other's object.
+//
+// It lives outside the worker's stack, in the application state: a stopped worker changes
+// nothing shared any more, not even from a destructor, so what it made is freed by the
+// thread that stopped it.
 #pragma once
 
-#include <utility>
+#include <atomic>
 
 #include "runtime/object_registry.h"
+#include "runtime/thread_stop.h"
 
 namespace evaluator {
 
@@ -14,26 +20,37 @@ template <void (*Free)(ObjectNumber)>
 class OwnedObject {
  public:
   OwnedObject() = default;
-  // Takes over number, as a library's creation returned it for AnyHandle; 0 owns nothing.
-  explicit OwnedObject(ObjectNumber number) : number_(number) {}
-  OwnedObject(OwnedObject&& other) noexcept : number_(std::exchange(other.number_, 0)) {}
   OwnedObject(const OwnedObject&) = delete;
   OwnedObject& operator=(const OwnedObject&) = delete;
-  OwnedObject& operator=(OwnedObject&&) = delete;
-  // An owner that ends normally calls Release itself, where freeing may be a stop point of
-  // its thread; the destructor frees what is left when a stopped worker's stack unwinds,
-  // where the runtime lets the thread's last changes through.
   ~OwnedObject() { Release(); }
 
-  ObjectNumber Number() const { return number_; }
-  explicit operator bool() const { return number_ != 0; }
+  // Makes the object with make, which returns the number a library's creation gave for
+  // AnyHandle (0 for none), and takes it over, freeing what was held before; all in one
+  // change, so that a stop comes before or after it, never between. make must not wait
+  // for anything (an open that may block goes through Adopt instead). False for none.
+  template <typename Make>
+  bool Create(Make make) {
+    SharedChangeScope change;
+    Adopt(make());
+    return number_.load() != 0;
+  }
+  // Takes number over, freeing what was held before.
+  void Adopt(ObjectNumber number) {
+    SharedChangeScope change;
+    if (const ObjectNumber before = number_.exchange(number); before != 0) Free(before);
+  }
 
+  ObjectNumber Number() const { return number_.load(); }
+
+  // Frees the object if it is still held, in one change.
   void Release() {
-    if (const ObjectNumber number = std::exchange(number_, 0); number != 0) Free(number);
+    if (number_.load() == 0) return;  // nothing to free, also at exit after the libraries
+    SharedChangeScope change;
+    if (const ObjectNumber number = number_.exchange(0); number != 0) Free(number);
   }
 
  private:
-  ObjectNumber number_ = 0;
+  std::atomic<ObjectNumber> number_{0};
 };
 
 }  // namespace evaluator

@@ -27,8 +27,6 @@
 namespace evaluator {
 namespace {
 
-using OwnedRegex = OwnedObject<RegexFree>;
-
 // Records of an earlier result released per step: a few milliseconds under the lock.
 constexpr std::int64_t RetiredRecordsPerStep = 16384;
 
@@ -38,20 +36,20 @@ std::u16string ReasonFor(std::int64_t error) {
 }
 
 // The engine takes the input once, without a copy: the first search of the scan is also the
-// test whether the pattern matches at all.
-void Scan(ObjectNumber regex, EvaluationMode mode, const SharedUtf8& input) {
+// test whether the pattern matches at all. True when the results are to be shown.
+bool Scan(ObjectNumber regex, EvaluationMode mode, const SharedUtf8& input) {
   RegexExamineUtf8(regex, input);
   ReportPhase(EvaluationPhase::Matching);
   if (RegexNextMatch(regex) != 1) {
     const std::int64_t error = RegexLastError(regex);
     RegexExamine(regex, nullptr);  // gives the subject up
     PostUserMessage(error == 0 ? NoMatchesMessage() : NotEvaluatedMessage(ReasonFor(error)));
-    return;
+    return false;
   }
   const std::int64_t error = ScanAllMatches(regex, mode);
   RegexExamine(regex, nullptr);  // gives the subject and the helper up
   if (error != 0) PostUserMessage(IncompleteResultsMessage(ReasonFor(error)));
-  PostEvent(DoneEvent, 0, 0, 0, 0);
+  return true;
 }
 
 // Releases what earlier evaluations left in the retired list, then hands the heap's free
@@ -101,18 +99,23 @@ void Evaluate(const Evaluation& evaluation) {
   const SharedUtf8 input = ReadInput(evaluation);
   if (!input.bytes) return;
   ReportPhase(EvaluationPhase::Converting);
-  OwnedRegex regex(RegexCreate(AnyHandle, evaluation.pattern.c_str(), evaluation.flags));
-  if (!regex) {
+  OwnedObject<RegexFree>& regex = State().evaluationRegex;
+  if (!regex.Create([&] {
+        return RegexCreate(AnyHandle, evaluation.pattern.c_str(), evaluation.flags);
+      })) {
     PostUserMessage(PatternErrorMessage(CompileErrorText()));
     return;
   }
   NameResultColumns(regex.Number());
   if (input.length == 0) {
+    regex.Release();
     PostUserMessage(PatternValidMessage());
-  } else {
-    Scan(regex.Number(), evaluation.mode, input);
+    return;
   }
+  const bool showResults = Scan(regex.Number(), evaluation.mode, input);
+  // Before the done event, after which Enter may start the next evaluation.
   regex.Release();
+  if (showResults) PostEvent(DoneEvent, 0, 0, 0, 0);
 }
 
 std::int64_t EvaluationWorker(std::int64_t value) {

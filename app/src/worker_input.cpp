@@ -7,6 +7,7 @@
 #include "messages.h"
 #include "owned_object.h"
 #include "runtime/file_stream.h"
+#include "state.h"
 #include "status_line.h"
 
 namespace evaluator {
@@ -21,8 +22,11 @@ std::atomic<std::int64_t> memoryBudgetLimit{InputLimits{}.memoryBudget};
 
 SharedUtf8 ReadFile(const std::u16string& path) {
   ReportPhase(EvaluationPhase::Reading);
-  OwnedObject<CloseFileStream> stream(OpenFileRead(AnyHandle, path.c_str(), ShareRead | FormatUtf8));
-  if (!stream) {
+  OwnedObject<CloseFileStream>& stream = State().inputStream;
+  // Not made inside one change with the taking over: opening a FIFO waits for its writer,
+  // and Esc must end that wait.
+  stream.Adopt(OpenFileRead(AnyHandle, path.c_str(), ShareRead | FormatUtf8));
+  if (stream.Number() == 0) {
     PostUserMessage(InputNotOpenedMessage(path));
     return {};
   }
