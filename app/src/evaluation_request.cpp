@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/evaluator.h"
+#include "evaluation.h"
 #include "main_window.h"
 #include "match_view.h"
 #include "records/match_record.h"
@@ -39,8 +40,6 @@ std::int32_t CompileFlagsFromOptions() {
   return static_cast<std::int32_t>(flags);
 }
 
-}  // namespace
-
 Evaluation GatherEvaluation() {
   Evaluation evaluation;
   evaluation.mode = ModeFromOptions();
@@ -59,6 +58,8 @@ Evaluation GatherEvaluation() {
   }
   return evaluation;
 }
+
+}  // namespace
 
 void StartEvaluation() {
   ApplicationState& state = State();

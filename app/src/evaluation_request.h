@@ -3,17 +3,14 @@
 // to a new worker, which reads a large input file without holding up the window.
 #pragma once
 
-#include "evaluation.h"
-
 namespace evaluator {
 
-// The evaluation the window asks for now: the options, the pattern and the input field.
-Evaluation GatherEvaluation();
-
-// Clears the tree and the result list and starts a worker on GatherEvaluation().
+// Clears the tree and the result list and starts a worker on the evaluation the window asks
+// for now: the options, the pattern and the input field, read together.
 void StartEvaluation();
 
-// Stops a running worker and its helpers without telling the user (Esc, shut-down).
+// Stops a running worker and its helpers without telling the user (Esc, shut-down), then
+// frees what the evaluation made.
 void StopWorker();
 
 }  // namespace evaluator
