@@ -29,7 +29,7 @@ class OwnedObject {
   // change, so that a stop comes before or after it, never between. make must not wait
   // for anything (an open that may block goes through Adopt instead). False for none.
   template <typename Make>
-  bool Create(Make make) {
+  [[nodiscard]] bool Create(Make make) {
     SharedChangeScope change;
     Adopt(make());
     return number_.load() != 0;
