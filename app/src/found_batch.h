@@ -1,5 +1,5 @@
-// A batch of matches as the worker finds them: their texts, taken from the regex before
-// any lock is held, ready to become records and rows elsewhere.
+// A batch of matches as the scan loop finds them: their texts, taken from the regex before
+// any lock is held, ready to become records and rows in the store thread.
 #pragma once
 
 #include <cstdint>
