@@ -5,13 +5,15 @@
 #include <system_error>
 
 #include "app/evaluator.h"
+#include "evaluation.h"
+#include "evaluation_request.h"
+#include "messages.h"
 #include "runtime/file_stream.h"
 #include "runtime/text_encoding.h"
 #include "state.h"
 #include "status_line.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
-#include "worker.h"
 
 namespace evaluator {
 namespace {
@@ -44,10 +46,10 @@ void ChooseInputFile() {
 void TakeInputFile(const std::u16string& path) {
   SetInputFilePath(path);
   if (ProbeFileSize(path.c_str()) < 0) {
-    UiMessageBox(u"error", u"can't open file", IconError);
+    ShowUserMessage(FileNotOpenedMessage());
     return;
   }
-  const std::u16string reference = FileReferencePrefix + path + u">";
+  const std::u16string reference = FileReferencePrefix + path + FileReferenceEnd;
   UiSetText(InputField, reference.c_str());
 }
 
@@ -59,9 +61,7 @@ void OpenInputFile() {
   const std::u16string document = FullPath(path);
   if (document.empty() || (UiRunProgram(u"xdg-open", document.c_str(), u"") == 0 &&
                             UiRunProgram(u"open", document.c_str(), u"") == 0)) {
-    const std::u16string message =
-        u"can't open " + path + u": no program to open files was found (xdg-open or open).";
-    UiMessageBox(u"error", message.c_str(), IconError);
+    ShowUserMessage(NoFileOpenerMessage(path));
   }
 }
 
@@ -70,14 +70,12 @@ void AbortEvaluation() {
   if (!ThreadIsRunning(state.workerThread)) return;
   StopWorker();
   StatusLineStopped();
-  UiMessageBox(u"aborted", u"Evaluation aborted", IconInformation);
+  ShowUserMessage(EvaluationAbortedMessage());
 }
 
 void OpenHelpPage() {
   if (UiRunProgram(HelpAddress, u"", u"") != 0) return;
-  const std::u16string message =
-      std::u16string(u"can't open the help page ") + HelpAddress + u": no program to open web addresses was found.";
-  UiMessageBox(u"error", message.c_str(), IconError);
+  ShowUserMessage(NoAddressOpenerMessage(HelpAddress));
 }
 
 }  // namespace evaluator

@@ -5,7 +5,6 @@
 
 namespace evaluator {
 
-inline constexpr char16_t FileReferencePrefix[] = u"<file://";
 inline constexpr char16_t HelpAddress[] = u"https://www.rexegg.com/regex-disambiguation.html";
 
 void CopySelectedRow();  // Enter on the result tree

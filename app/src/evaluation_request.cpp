@@ -1,8 +1,10 @@
 #include "evaluation_request.h"
 
 #include <mutex>
+#include <string>
 
 #include "app/evaluator.h"
+#include "evaluation.h"
 #include "main_window.h"
 #include "match_view.h"
 #include "records/match_record.h"
@@ -12,7 +14,6 @@
 #include "threads/threads.h"
 #include "ui/ui.h"
 #include "worker.h"
-#include "worker_input.h"
 
 namespace evaluator {
 namespace {
@@ -21,13 +22,13 @@ bool Ticked(std::int64_t item) {
   return (UiGetItemState(OptionsList, item) & UiItemChecked) != 0;
 }
 
-std::int64_t ProcessModeFromOptions() {
+EvaluationMode ModeFromOptions() {
   const bool matches = Ticked(ProcessMatchesItem);
   const bool groups = Ticked(ProcessGroupsItem);
-  if (matches && groups) return MatchesAndGroups;
-  if (matches) return MatchesOnly;
-  if (groups) return GroupsOnly;
-  return NeitherMatchesNorGroups;
+  if (matches && groups) return EvaluationMode::MatchesAndGroups;
+  if (matches) return EvaluationMode::MatchesOnly;
+  if (groups) return EvaluationMode::GroupsOnly;
+  return EvaluationMode::Neither;
 }
 
 std::int32_t CompileFlagsFromOptions() {
@@ -39,19 +40,32 @@ std::int32_t CompileFlagsFromOptions() {
   return static_cast<std::int32_t>(flags);
 }
 
-}  // namespace
-
-EvaluationRequest ReadEvaluationRequest() {
-  EvaluationRequest request;
-  request.input = ReadInput();
-  if (!request.input.bytes) return request;
-  request.flags = CompileFlagsFromOptions();
-  request.pattern = UiGetText(PatternField);
-  return request;
+Evaluation GatherEvaluation() {
+  Evaluation evaluation;
+  evaluation.mode = ModeFromOptions();
+  evaluation.flags = CompileFlagsFromOptions();
+  evaluation.pattern = UiGetText(PatternField);
+  evaluation.input = UiGetText(InputField);
+  const std::u16string_view prefix = FileReferencePrefix;
+  if (evaluation.input.starts_with(prefix)) {
+    // The reference ends with ">", whatever the last character really is.
+    const std::size_t end = std::u16string_view(FileReferenceEnd).size();
+    evaluation.input = evaluation.input.size() > prefix.size() + end
+                           ? evaluation.input.substr(prefix.size(),
+                                                     evaluation.input.size() - prefix.size() - end)
+                           : std::u16string();
+    evaluation.fromFile = true;
+  }
+  return evaluation;
 }
+
+}  // namespace
 
 void StartEvaluation() {
   ApplicationState& state = State();
+  Evaluation evaluation = GatherEvaluation();
+  // The file the evaluation reads is the one Ctrl+B opens and the export is named after.
+  if (evaluation.fromFile) SetInputFilePath(evaluation.input);
   UiClearItems(ResultsTree);
   ForgetShownInput();
   {
@@ -66,7 +80,19 @@ void StartEvaluation() {
   state.storeThread.store(0);
   state.searchThread.store(0);
   StatusLineStarted();
-  state.workerThread = ThreadCreate(EvaluationWorker, ProcessModeFromOptions());
+  state.workerThread = StartWorker(std::move(evaluation));
+}
+
+void StopWorker() {
+  ApplicationState& state = State();
+  if (ThreadIsRunning(state.workerThread)) ThreadKill(state.workerThread);
+  // After the worker, which starts no other thread and hands over no batch once stopped.
+  for (const std::int64_t helper : {state.storeThread.load(), state.searchThread.load()}) {
+    if (helper != 0 && ThreadIsRunning(helper)) ThreadKill(helper);
+  }
+  // None of them touches the evaluation's objects any more.
+  state.evaluationRegex.Release();
+  state.inputStream.Release();
 }
 
 }  // namespace evaluator

@@ -1,35 +1,16 @@
-// The evaluation request: what the Enter key starts. The process mode is read from the
-// options on the UI thread; flags, pattern and input are read by the worker, so that a
-// large input file never holds up the window.
+// The evaluation request: what the Enter key starts and Esc stops, on the UI thread. The
+// whole Evaluation (mode, flags, pattern, input) is read from the window at once and handed
+// to a new worker, which reads a large input file without holding up the window.
 #pragma once
-
-#include <cstdint>
-#include <string>
-
-#include "runtime/text_encoding.h"
 
 namespace evaluator {
 
-// Process modes, from the first two option items.
-inline constexpr std::int64_t MatchesOnly = -1;
-inline constexpr std::int64_t GroupsOnly = 1;
-inline constexpr std::int64_t MatchesAndGroups = 2;
-inline constexpr std::int64_t NeitherMatchesNorGroups = 0;
-
-// Whether a mode shows the match texts, and the group texts.
-inline bool ModeKeepsMatches(std::int64_t mode) { return mode == MatchesOnly || mode == MatchesAndGroups; }
-inline bool ModeKeepsGroups(std::int64_t mode) { return mode == GroupsOnly || mode == MatchesAndGroups; }
-
-struct EvaluationRequest {
-  std::int32_t flags = 0;
-  std::u16string pattern;
-  SharedUtf8 input;  // UTF-8; null bytes when it could not be had
-};
-
-// On the UI thread: clears the tree and the result list and starts a worker.
+// Clears the tree and the result list and starts a worker on the evaluation the window asks
+// for now: the options, the pattern and the input field, read together.
 void StartEvaluation();
 
-// On the worker: the input, the compile flags and the pattern, in that order. The user has been told why when the input is null.
-EvaluationRequest ReadEvaluationRequest();
+// Stops a running worker and its helpers without telling the user (Esc, shut-down), then
+// frees what the evaluation made.
+void StopWorker();
 
 }  // namespace evaluator

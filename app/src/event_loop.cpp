@@ -7,14 +7,12 @@
 #include "main_window.h"
 #include "match_view.h"
 #include "messages.h"
-#include "regex/regex.h"
 #include "runtime/strings.h"
 #include "state.h"
 #include "status_line.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
-#include "worker.h"
 
 namespace evaluator {
 namespace {
@@ -24,7 +22,6 @@ void ShowResults() {
   UiSetState(state.mainPanel, ResultTab);
   UiSetState(ResultsTree, 0);
   UiSetFocus(ResultsTree);
-  if (RegexIsValid(RegexNumber)) RegexFree(RegexNumber);
   StatusLineDone();
 }
 
@@ -51,7 +48,7 @@ void HandleEnter() {
   } else if (IsExportButton(focused)) {
     Export(focused);
   } else if (ThreadIsRunning(State().workerThread)) {
-    UiMessageBox(u"In progress", u"Evaluating is already in progress.", IconWarning);
+    ShowUserMessage(EvaluationInProgressMessage());
   } else {
     StartEvaluation();
   }

@@ -23,8 +23,6 @@
 namespace evaluator {
 namespace {
 
-constexpr ObjectNumber ExportStream = 0;
-
 struct ExportFormat {
   const char16_t* extension;
   const char16_t* separator;  // written after every text of the delimited formats
@@ -268,7 +266,7 @@ void Export(std::int64_t gadget) {
   const std::u16string path = UiAskSaveFile(u"export to", ChooserDefault(gadget).c_str(), u"", 0);
   if (path.empty()) return;
   const auto job = std::make_shared<ExportJob>(gadget);
-  if (!job->File().Open(path, ExportStream)) {
+  if (!job->File().Open(path, AnyHandle)) {
     UiMessageBox(u"error", WithReason(u"Can't write to the file.", job->File().Reason()).c_str(),
                  IconError);
     return;

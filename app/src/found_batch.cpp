@@ -3,15 +3,12 @@
 #include <new>
 #include <utility>
 
-#include "app/evaluator.h"
-#include "evaluation_request.h"
 #include "regex/regex.h"
 #include "runtime/strings.h"
-#include "worker.h"
 
 namespace evaluator {
 
-FoundBatch::FoundBatch(std::int64_t mode, std::int64_t groupCount, TextPool& texts)
+FoundBatch::FoundBatch(EvaluationMode mode, std::int64_t groupCount, TextPool& texts)
     : keepsMatches_(ModeKeepsMatches(mode)),
       groupsKept_(ModeKeepsGroups(mode) ? groupCount : 0),
       pool_(texts) {}
@@ -47,11 +44,11 @@ void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
   text.length = self.pool_.AssignUtf8(text.value, bytes, length);
 }
 
-std::int64_t FoundBatch::AddMatches(std::int64_t most, std::int64_t steps) {
+std::int64_t FoundBatch::AddMatches(ObjectNumber regex, std::int64_t most, std::int64_t steps) {
   std::int64_t taken = 0;
   // Within the room reserved for a full batch.
   const std::int64_t next =
-      RegexTakeMatches(RegexNumber, keepsMatches_, groupsKept_, KeepText, this, most - matches_,
+      RegexTakeMatches(regex, keepsMatches_, groupsKept_, KeepText, this, most - matches_,
                        steps, taken, places_.data() + matches_ * PlacesPerMatch());
   matches_ += taken;
   return next;

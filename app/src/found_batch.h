@@ -1,10 +1,13 @@
-// A batch of matches as the worker finds them: their texts, taken from the regex before
-// any lock is held, ready to become records and rows elsewhere.
+// A batch of matches as the scan loop finds them: their texts, taken from the regex before
+// any lock is held, ready to become records and rows in the store thread.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "evaluation.h"
+#include "runtime/object_registry.h"
 #include "runtime/strings.h"
 #include "runtime/text_pool.h"
 
@@ -23,13 +26,13 @@ inline constexpr std::int64_t MatchesPerBatch = 1024;
 class FoundBatch {
  public:
   // texts is the pool the batch's texts go to; only the finding thread uses it.
-  FoundBatch(std::int64_t mode, std::int64_t groupCount, TextPool& texts);
+  FoundBatch(EvaluationMode mode, std::int64_t groupCount, TextPool& texts);
   ~FoundBatch();
   FoundBatch(const FoundBatch&) = delete;
   FoundBatch& operator=(const FoundBatch&) = delete;
 
   // Room for matches matches, so that adding them never fails; false when memory ran out.
-  bool Reserve(std::int64_t matches);
+  [[nodiscard]] bool Reserve(std::int64_t matches);
 
   bool KeepsMatches() const { return keepsMatches_; }
   std::int64_t GroupsKept() const { return groupsKept_; }
@@ -38,14 +41,16 @@ class FoundBatch {
   // Where the matches lie: per match the byte offsets of the match and of each group kept
   // (see MatchPlaces::Append).
   std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
-  const std::int64_t* Places() const { return places_.data(); }
+  std::span<const std::int64_t> Places() const {
+    return {places_.data(), static_cast<std::size_t>(matches_ * PlacesPerMatch())};
+  }
 
   // Empties the batch for a new fill by the calling thread; texts not taken are freed.
   void Clear();
-  // Takes the texts of the current match of the evaluation's regex and searches on, match
+  // Takes the texts of the current match of regex and searches on, match
   // after match, until the batch holds most or a search gives 0 or -1 (see
   // RegexTakeMatches, with steps); that search's result.
-  std::int64_t AddMatches(std::int64_t most, std::int64_t steps);
+  [[nodiscard]] std::int64_t AddMatches(ObjectNumber regex, std::int64_t most, std::int64_t steps);
 
   // Hands a text of one of the batch's matches, counted in the order they were added, over
   // to the caller, who frees it from then on; its length in units goes to length.

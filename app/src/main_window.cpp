@@ -69,7 +69,8 @@ constexpr std::array TabsColumns{
 // The room between two columns.
 constexpr std::int64_t ColumnGap = 5;
 
-// Multi-line, scrolling and word-wrapping text field style of the toolkit.
+// Multi-line text field style of the toolkit with a vertical scroll bar that scrolls
+// sideways too: the field never wraps its lines, so a long line is scrolled to.
 constexpr std::int64_t TextFieldStyle = 0x2000C7;
 
 // The next gadget of the current tab goes into column `column` of `columnCount`.

@@ -57,12 +57,13 @@ bool MatchPlaces::Put(std::uint64_t number) {
   return true;
 }
 
-bool MatchPlaces::Append(const std::int64_t* places, std::int64_t matches) {
+bool MatchPlaces::Append(std::span<const std::int64_t> places) {
   std::lock_guard guard(lock_);
   if (rowsPerMatch_ == 0) return true;
   const std::int64_t perMatch = 2 * (groups_ + 1);
+  const auto matches = static_cast<std::int64_t>(places.size()) / perMatch;
   for (std::int64_t match = 0; match < matches; ++match) {
-    const std::int64_t* offsets = places + match * perMatch;
+    const std::int64_t* offsets = places.data() + match * perMatch;
     if (count_ % SegmentMatches == 0) {
       try {
         checkpoints_.push_back({size_, lastStart_});

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "runtime/text_encoding.h"
@@ -25,10 +26,10 @@ class MatchPlaces {
   void Begin(SharedUtf8 input, bool keepsMatches, std::int64_t groupsKept);
   // On the UI thread, before an evaluation: forgets the input and the places.
   void Clear();
-  // Appends matches matches' places, 2 x (groupsKept + 1) offsets each as
+  // Appends the places of whole matches, 2 x (groupsKept + 1) offsets each as
   // RegexTakeCurrentTexts gives them; false when memory ran out. Nothing is kept for a
   // result without rows.
-  bool Append(const std::int64_t* places, std::int64_t matches);
+  [[nodiscard]] bool Append(std::span<const std::int64_t> places);
 
   SharedUtf8 Input() const;
   std::int64_t Count() const;

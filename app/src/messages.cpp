@@ -1,5 +1,9 @@
 #include "messages.h"
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "app/evaluator.h"
 #include "runtime/strings.h"
 #include "threads/posted_events.h"
@@ -12,30 +16,154 @@ namespace {
 // title comes before the first one and the icon after the last, so the text may hold it.
 constexpr char16_t Separator = u'|';
 
+std::u16string Widened(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string Counted(std::int64_t count, std::u16string_view one, std::u16string_view many) {
+  return DecimalText(count) + u" " + std::u16string(count == 1 ? one : many);
+}
+
+std::u16string MemoryText(const WholeText& read) {
+  const std::u16string input =
+      read.fileSize >= 0 ? u"the file has " + SizeText(read.fileSize) + u", and evaluating it"
+                         : u"more than " + SizeText(read.bytesRead) +
+                               u" came from it, and evaluating that much";
+  return input + u" needs about " + SizeText(read.memoryNeeded) + u" of memory, but only " +
+         SizeText(read.memoryAvailable) + u" are available.";
+}
+
+// Why an input can't be evaluated when it is longer than the engine takes. The regex
+// library words the same limit for a subject handed to it, but only for the engine's own
+// bound, while a read stops at the bound it is given.
+std::u16string TooLargeForEngineText(std::int64_t engineBytes) {
+  return u"the input is larger than the pattern engine can take (at most " +
+         DecimalText(engineBytes) + u" bytes of UTF-8 text)";
+}
+
 }  // namespace
 
-std::u16string DecimalText(std::int64_t value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
+std::u16string DecimalText(std::int64_t value) { return Widened(std::to_string(value)); }
+
+std::u16string SizeText(std::int64_t bytes) {
+  constexpr double MiB = 1024.0 * 1024.0;
+  constexpr double GiB = 1024.0 * MiB;
+  if (bytes < 1024 * 1024) return DecimalText(bytes) + u" bytes";
+  char text[32];
+  if (bytes < 1024LL * 1024 * 1024) {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / MiB);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(bytes) / GiB);
+  }
+  return Widened(text);
 }
 
-void PostUserMessage(std::u16string_view title, std::u16string_view text, std::int64_t icon) {
-  std::u16string message(title);
-  message += Separator;
-  message += text;
-  message += Separator;
-  message += DecimalText(icon);
-  PostEventText(MessageEvent, -1, -1, -1, message.c_str());
+void PostUserMessage(const UserMessage& message) {
+  std::u16string posted(message.title);
+  posted += Separator;
+  posted += message.text;
+  posted += Separator;
+  posted += DecimalText(message.icon);
+  PostEventText(MessageEvent, -1, -1, -1, posted.c_str());
 }
 
-void ShowPostedMessage(std::u16string_view message) {
-  const std::size_t titleEnd = message.find(Separator);
-  const std::size_t textEnd = message.rfind(Separator);
+void ShowPostedMessage(std::u16string_view posted) {
+  const std::size_t titleEnd = posted.find(Separator);
+  const std::size_t textEnd = posted.rfind(Separator);
   if (titleEnd == std::u16string_view::npos || textEnd == titleEnd) return;
-  const std::u16string title(message.substr(0, titleEnd));
-  const std::u16string text(message.substr(titleEnd + 1, textEnd - titleEnd - 1));
-  const std::u16string icon(message.substr(textEnd + 1));
-  UiMessageBox(title.c_str(), text.c_str(), ParseInteger(icon.c_str()));
+  const std::u16string icon(posted.substr(textEnd + 1));
+  ShowUserMessage({std::u16string(posted.substr(0, titleEnd)),
+                   std::u16string(posted.substr(titleEnd + 1, textEnd - titleEnd - 1)),
+                   ParseInteger(icon.c_str())});
+}
+
+void ShowUserMessage(const UserMessage& message) {
+  UiMessageBox(message.title.c_str(), message.text.c_str(), message.icon);
+}
+
+UserMessage PatternErrorMessage(std::u16string_view compileError) {
+  return {u"error", std::u16string(compileError), IconError};
+}
+
+UserMessage PatternValidMessage() { return {u"ok", u"pattern is valid", IconInformation}; }
+
+UserMessage NoMatchesMessage() { return {u"error", u"no matches found", IconError}; }
+
+UserMessage NotEvaluatedMessage(std::u16string_view reason) {
+  return {u"error",
+          u"The pattern could not be evaluated over this input: " + std::u16string(reason) + u".",
+          IconError};
+}
+
+UserMessage IncompleteResultsMessage(std::u16string_view reason) {
+  return {u"incomplete",
+          u"The results are incomplete: the scan stopped early because " +
+              std::u16string(reason) + u".",
+          IconWarning};
+}
+
+UserMessage InputNotOpenedMessage(std::u16string_view path) {
+  return {u"error", u"can't open " + std::u16string(path), IconError};
+}
+
+UserMessage InputNotReadMessage(std::u16string_view path, const WholeText& read,
+                                std::int64_t engineBytes) {
+  const std::u16string file(path);
+  switch (read.end) {
+    case WholeReadEnd::OutOfMemory:
+      return {u"error", u"can't read " + file + u": " + MemoryText(read), IconError};
+    case WholeReadEnd::TooLong:
+      return {u"error",
+              u"can't evaluate " + file + u": " + TooLargeForEngineText(engineBytes) + u".",
+              IconError};
+    case WholeReadEnd::ReadError:
+      return {u"error", u"can't read " + file + u": " + Widened(std::strerror(read.error)),
+              IconError};
+    default:
+      return {u"error", u"can't read " + file, IconError};
+  }
+}
+
+// Zero bytes are matched like any character, but a result text is kept zero-terminated, so
+// one that holds a zero character is cut there.
+UserMessage InputNotAllTextMessage(std::u16string_view path, const WholeText& read) {
+  std::u16string text = std::u16string(path) + u" is not all text.";
+  if (read.unreadablePlaces > 0) {
+    text += u" " + Counted(read.unreadablePlaces, u"place", u"places") +
+            u" could not be read as characters, the first at byte offset " +
+            DecimalText(read.firstUnreadableAt) +
+            u": a byte that can't begin a character is read as \"?\", a malformed character as "
+            u"U+FFFD, and a character cut short by the end of the file is left out.";
+  }
+  if (read.zeroBytes > 0) {
+    text += u" It holds " + Counted(read.zeroBytes, u"zero byte", u"zero bytes") +
+            u", the first at byte offset " + DecimalText(read.firstZeroAt) +
+            u": they are matched as characters, but a match or group text that holds one is "
+            u"shown, copied and exported only up to it.";
+  }
+  return {u"input", text, IconWarning};
+}
+
+UserMessage EvaluationInProgressMessage() {
+  return {u"In progress", u"Evaluating is already in progress.", IconWarning};
+}
+
+UserMessage EvaluationAbortedMessage() {
+  return {u"aborted", u"Evaluation aborted", IconInformation};
+}
+
+UserMessage FileNotOpenedMessage() { return {u"error", u"can't open file", IconError}; }
+
+UserMessage NoFileOpenerMessage(std::u16string_view path) {
+  return {u"error",
+          u"can't open " + std::u16string(path) +
+              u": no program to open files was found (xdg-open or open).",
+          IconError};
+}
+
+UserMessage NoAddressOpenerMessage(std::u16string_view address) {
+  return {u"error",
+          u"can't open the help page " + std::u16string(address) +
+              u": no program to open web addresses was found.",
+          IconError};
 }
 
 }  // namespace evaluator

@@ -1,21 +1,56 @@
-// Messages from the worker to the user: posted to the event loop as one MessageEvent and
-// shown there in a message box, so that the worker never waits for the user.
+// What the evaluator says to the user in message boxes, worded in one place. A message
+// from the worker is posted to the event loop as one MessageEvent and shown there, so that
+// the worker never waits for the user and opens no box itself.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "runtime/file_stream.h"
+
 namespace evaluator {
 
-// On any thread: a message box with title, text and icon (IconError, IconWarning or
-// IconInformation of ui/ui.h), shown when the loop takes the event.
-void PostUserMessage(std::u16string_view title, std::u16string_view text, std::int64_t icon);
+struct UserMessage {
+  std::u16string title;
+  std::u16string text;
+  std::int64_t icon;  // IconError, IconWarning or IconInformation of ui/ui.h
+};
 
-// On the UI thread: shows a message posted by PostUserMessage.
-void ShowPostedMessage(std::u16string_view message);
+// On any thread: message is shown in a box when the loop takes the event.
+void PostUserMessage(const UserMessage& message);
+// On the UI thread: shows a message posted by PostUserMessage, given the event's text.
+void ShowPostedMessage(std::u16string_view posted);
+// On the UI thread: shows message at once.
+void ShowUserMessage(const UserMessage& message);
 
-// A number as the messages write it: decimal, with a minus sign when negative.
+// A number as the messages and the status line write it: decimal, with a minus sign when
+// negative.
 std::u16string DecimalText(std::int64_t value);
+// A size the way a person reads it: bytes, MB or GB.
+std::u16string SizeText(std::int64_t bytes);
+
+// The worker's messages: how an evaluation ended other than with results.
+UserMessage PatternErrorMessage(std::u16string_view compileError);
+UserMessage PatternValidMessage();
+UserMessage NoMatchesMessage();
+// reason is a RegexFailureReason sentence.
+UserMessage NotEvaluatedMessage(std::u16string_view reason);
+UserMessage IncompleteResultsMessage(std::u16string_view reason);
+
+// The input file's messages, each naming the file.
+UserMessage InputNotOpenedMessage(std::u16string_view path);
+// A read that did not complete; engineBytes is the longest input the engine was given.
+UserMessage InputNotReadMessage(std::u16string_view path, const WholeText& read,
+                                std::int64_t engineBytes);
+// A read that completed, of a file that is not all text.
+UserMessage InputNotAllTextMessage(std::u16string_view path, const WholeText& read);
+
+// The commands' messages.
+UserMessage EvaluationInProgressMessage();
+UserMessage EvaluationAbortedMessage();
+UserMessage FileNotOpenedMessage();
+UserMessage NoFileOpenerMessage(std::u16string_view path);
+UserMessage NoAddressOpenerMessage(std::u16string_view address);
 
 }  // namespace evaluator

@@ -97,7 +97,7 @@ bool ReplacingFile::Open(const std::u16string& targetPath, ObjectNumber stream) 
   if (descriptor_ < 0) return false;
   temporaryPath_ = pattern;
   open_ = ::fchmod(descriptor_, PermissionsFor(targetPath_)) == 0 &&
-          CreateFileStream(stream_, Utf8ToUtf16(ReopeningPath()).c_str(), FormatUtf8) != 0;
+          (stream_ = CreateFileStream(stream, Utf8ToUtf16(ReopeningPath()).c_str(), FormatUtf8)) != 0;
   if (!open_) Discard();
   return open_;
 }

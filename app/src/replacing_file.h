@@ -17,7 +17,8 @@ class ReplacingFile {
   ReplacingFile& operator=(const ReplacingFile&) = delete;
   ~ReplacingFile();
 
-  // Opens the temporary file as text stream `stream` (UTF-8). False when it can't be made.
+  // Opens the temporary file as text stream `stream` (UTF-8; AnyHandle for a number of its
+  // own, which the file then owns). False when it can't be made.
   bool Open(const std::u16string& targetPath, ObjectNumber stream);
   // Appends text; a failure shows up in Commit, and nothing more is written after it.
   void Write(const char16_t* text);

@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "match_places.h"
+#include "owned_object.h"
 #include "records/record_list.h"
+#include "regex/regex.h"
+#include "runtime/file_stream.h"
 #include "runtime/object_registry.h"
 
 namespace evaluator {
 
 struct ApplicationState {
-  // Written by the worker, read by commands on the UI thread: guarded by textLock. The
-  // input text itself belongs to the worker that reads it.
+  // The file the last evaluation read or the user chose: set on the UI thread when Enter
+  // starts an evaluation of a file or a file is chosen, read by commands and the export:
+  // guarded by textLock. The input text itself belongs to the worker that reads it.
   std::u16string inputFilePath;
   std::mutex textLock;
 
@@ -46,6 +50,11 @@ struct ApplicationState {
 
   // Where the result's matches lie in the input, for the input view.
   MatchPlaces matchPlaces;
+
+  // What the running evaluation made: the worker releases each once it is done with it,
+  // StopWorker after stopping it, whichever comes first.
+  OwnedObject<RegexFree> evaluationRegex;
+  OwnedObject<CloseFileStream> inputStream;
 };
 
 ApplicationState& State();

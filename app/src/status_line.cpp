@@ -7,11 +7,11 @@
 #include <string>
 
 #include "app/evaluator.h"
+#include "messages.h"
 #include "records/record_list.h"
 #include "state.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
-#include "worker_input.h"
 
 namespace evaluator {
 namespace {
@@ -27,8 +27,6 @@ bool running = false;
 
 std::u16string Widened(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
-std::u16string NumberText(std::int64_t number) { return Widened(std::to_string(number)); }
-
 // Tenths of a second for long runs, hundredths for short ones, which are over at once.
 std::u16string SecondsText(Clock::duration elapsed) {
   const double seconds = std::chrono::duration<double>(elapsed).count();
@@ -38,7 +36,7 @@ std::u16string SecondsText(Clock::duration elapsed) {
 }
 
 std::u16string MatchesText(std::int64_t matches) {
-  return NumberText(matches) + (matches == 1 ? u" match" : u" matches");
+  return DecimalText(matches) + (matches == 1 ? u" match" : u" matches");
 }
 
 std::int64_t MatchesInResults() {

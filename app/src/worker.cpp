@@ -3,24 +3,26 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/evaluator.h"
-#include "evaluation_request.h"
 #include "messages.h"
+#include "owned_object.h"
 #include "records/match_record.h"
 #include "regex/regex.h"
-#include "result_sink.h"
 #include "runtime/strings.h"
 #include "runtime/thread_stop.h"
+#include "scan_loop.h"
 #include "state.h"
 #include "status_line.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
-#include "ui/ui.h"
+#include "worker_input.h"
 
 namespace evaluator {
 namespace {
@@ -34,28 +36,20 @@ std::u16string ReasonFor(std::int64_t error) {
 }
 
 // The engine takes the input once, without a copy: the first search of the scan is also the
-// test whether the pattern matches at all.
-void Scan(std::int64_t mode, const SharedUtf8& input) {
-  RegexExamineUtf8(RegexNumber, input);
+// test whether the pattern matches at all. True when the results are to be shown.
+bool Scan(ObjectNumber regex, EvaluationMode mode, const SharedUtf8& input) {
+  RegexExamineUtf8(regex, input);
   ReportPhase(EvaluationPhase::Matching);
-  if (RegexNextMatch(RegexNumber) != 1) {
-    const std::int64_t error = RegexLastError(RegexNumber);
-    RegexExamine(RegexNumber, nullptr);  // gives the subject up
-    if (error == 0) {
-      PostUserMessage(u"error", u"no matches found", IconError);
-    } else {
-      PostUserMessage(u"error", u"The pattern could not be evaluated over this input: " +
-                                    ReasonFor(error) + u".", IconError);
-    }
-    return;
+  if (RegexNextMatch(regex) != 1) {
+    const std::int64_t error = RegexLastError(regex);
+    RegexExamine(regex, nullptr);  // gives the subject up
+    PostUserMessage(error == 0 ? NoMatchesMessage() : NotEvaluatedMessage(ReasonFor(error)));
+    return false;
   }
-  const std::int64_t error = AddMatches(mode);
-  RegexExamine(RegexNumber, nullptr);  // gives the subject and the helper up
-  if (error != 0) {
-    PostUserMessage(u"incomplete", u"The results are incomplete: the scan stopped early because " +
-                                       ReasonFor(error) + u".", IconWarning);
-  }
-  PostEvent(DoneEvent, 0, 0, 0, 0);
+  const std::int64_t error = ScanAllMatches(regex, mode);
+  RegexExamine(regex, nullptr);  // gives the subject and the helper up
+  if (error != 0) PostUserMessage(IncompleteResultsMessage(ReasonFor(error)));
+  return true;
 }
 
 // Releases what earlier evaluations left in the retired list, then hands the heap's free
@@ -77,11 +71,11 @@ void ReleaseRetiredResults() {
 
 // The csv table's columns come from the pattern, so that a table has them all, also where
 // no match took part in a group.
-void NameResultColumns() {
+void NameResultColumns(ObjectNumber regex) {
   std::vector<std::u16string> columns{u"match"};
-  const std::int64_t groups = RegexGroupCount(RegexNumber);
+  const std::int64_t groups = RegexGroupCount(regex);
   for (std::int64_t n = 1; n <= groups; ++n) {
-    const String name = TakeResult([n](std::int64_t at) { RegexGroupName(RegexNumber, n, at); });
+    const String name = TakeResult([regex, n](std::int64_t at) { RegexGroupName(regex, n, at); });
     columns.push_back(name.view().empty() ? DecimalText(n) : std::u16string(name.view()));
   }
   ApplicationState& state = State();
@@ -93,9 +87,7 @@ std::u16string CompileErrorText() {
   return std::u16string(TakeResult([](std::int64_t at) { RegexError(at); }).view());
 }
 
-}  // namespace
-
-std::int64_t EvaluationWorker(std::int64_t mode) {
+void Evaluate(const Evaluation& evaluation) {
   EnsureStringBuffer();
   // A worker killed just before may still be on its way out: its memory goes first.
   while (ThreadsStillEnding() > 0) {
@@ -104,29 +96,50 @@ std::int64_t EvaluationWorker(std::int64_t mode) {
   }
   ReleaseRetiredResults();
   ReportPhase(EvaluationPhase::Converting);  // a typed input is converted as it is read
-  const EvaluationRequest request = ReadEvaluationRequest();
-  if (!request.input.bytes) return 0;
+  const SharedUtf8 input = ReadInput(evaluation);
+  if (!input.bytes) return;
   ReportPhase(EvaluationPhase::Converting);
-  if (!RegexCreate(RegexNumber, request.pattern.c_str(), request.flags)) {
-    PostUserMessage(u"error", CompileErrorText(), IconError);
-    return 0;
+  OwnedObject<RegexFree>& regex = State().evaluationRegex;
+  if (!regex.Create([&] {
+        return RegexCreate(AnyHandle, evaluation.pattern.c_str(), evaluation.flags);
+      })) {
+    PostUserMessage(PatternErrorMessage(CompileErrorText()));
+    return;
   }
-  NameResultColumns();
-  if (request.input.length == 0) {
-    PostUserMessage(u"ok", u"pattern is valid", IconInformation);
-    return 0;
+  NameResultColumns(regex.Number());
+  if (input.length == 0) {
+    regex.Release();
+    PostUserMessage(PatternValidMessage());
+    return;
   }
-  Scan(mode, request.input);
+  const bool showResults = Scan(regex.Number(), evaluation.mode, input);
+  // Before the done event, after which Enter may start the next evaluation.
+  regex.Release();
+  if (showResults) PostEvent(DoneEvent, 0, 0, 0, 0);
+}
+
+std::int64_t EvaluationWorker(std::int64_t value) {
+  const std::unique_ptr<Evaluation> evaluation(reinterpret_cast<Evaluation*>(value));
+  Evaluate(*evaluation);
   return 0;
 }
 
-void StopWorker() {
-  ApplicationState& state = State();
-  if (ThreadIsRunning(state.workerThread)) ThreadKill(state.workerThread);
-  // After the worker, which starts no other thread and hands over no batch once stopped.
-  for (const std::int64_t helper : {state.storeThread.load(), state.searchThread.load()}) {
-    if (helper != 0 && ThreadIsRunning(helper)) ThreadKill(helper);
+void ReleaseEvaluation(std::int64_t value) {
+  const std::unique_ptr<Evaluation> evaluation(reinterpret_cast<Evaluation*>(value));
+}
+
+}  // namespace
+
+std::int64_t StartWorker(Evaluation evaluation) {
+  std::unique_ptr<Evaluation> handed;
+  try {
+    handed = std::make_unique<Evaluation>(std::move(evaluation));
+  } catch (const std::bad_alloc&) {
+    return 0;
   }
+  // The worker owns the evaluation from here on, also when it is stopped before it runs.
+  return ThreadCreateOwning(EvaluationWorker, reinterpret_cast<std::int64_t>(handed.release()),
+                            ReleaseEvaluation);
 }
 
 }  // namespace evaluator

@@ -1,20 +1,16 @@
-// The evaluation worker: reads the request, compiles the pattern and scans the input on its
-// own thread, handing every match to the result sink.
+// The evaluation worker: on a thread of its own, reads the input it was handed (a file's
+// too), compiles the pattern and scans the input, handing every match to the scan loop.
+// It reads nothing of the window: everything it needs comes in its Evaluation.
 #pragma once
 
 #include <cstdint>
 
-#include "runtime/object_registry.h"
+#include "evaluation.h"
 
 namespace evaluator {
 
-// The regex object of the evaluation; the worker compiles it, the loop frees it when done.
-inline constexpr ObjectNumber RegexNumber = 0;
-
-// On the UI thread: stops a running worker without telling the user (used at shut-down).
-void StopWorker();
-
-// The worker procedure; mode is one of the process modes of evaluation_request.h.
-std::int64_t EvaluationWorker(std::int64_t mode);
+// On the UI thread: starts the worker for evaluation; its thread id, or 0 when no thread
+// could be started.
+[[nodiscard]] std::int64_t StartWorker(Evaluation evaluation);
 
 }  // namespace evaluator

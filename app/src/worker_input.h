@@ -1,11 +1,11 @@
-// The evaluation's input: the text typed in the input field, or the whole of the file it
-// refers to, read within what the pattern engine and the machine's memory can take.
+// The evaluation's input on the worker: the typed text it was handed, or the whole of the
+// file it names, read within what the pattern engine and the machine's memory can take.
 #pragma once
 
 #include <cstdint>
 #include <limits>
-#include <string>
 
+#include "evaluation.h"
 #include "runtime/text_encoding.h"
 
 namespace evaluator {
@@ -24,14 +24,8 @@ void SetInputLimits(const InputLimits& limits);
 InputLimits CurrentInputLimits();
 
 // On the worker: the input as UTF-8 (a file's bytes as read, undecoded), or null bytes when
-// it can't be had; the user has been told why then (a file that can't be opened or read,
-// or that is too large).
-SharedUtf8 ReadInput();
-
-// A size the way a person reads it: bytes, MB or GB.
-std::u16string SizeText(std::int64_t bytes);
-
-// Why an input can't be evaluated when it is longer than the engine takes.
-std::u16string TooLargeForEngineText();
+// it can't be had; the user is told why then by a posted message (a file that can't be
+// opened or read, or that is too large).
+[[nodiscard]] SharedUtf8 ReadInput(const Evaluation& evaluation);
 
 }  // namespace evaluator

@@ -16,7 +16,7 @@
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/widget_seam.h"
-#include "worker.h"
+#include "evaluation_request.h"
 
 namespace evaluator_test {
 namespace {

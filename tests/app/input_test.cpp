@@ -20,7 +20,7 @@
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
-#include "worker.h"
+#include "evaluation_request.h"
 #include "worker_input.h"
 
 namespace evaluator_test {

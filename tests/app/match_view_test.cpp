@@ -118,9 +118,10 @@ TEST(MatchPlaces, EveryMatchComesBackAsAppendedAndIsFoundByItsPlace) {
     appended.insert(appended.end(), offsets.begin(), offsets.end());
   }
   // In batches of uneven size, as the store hands them over.
-  ASSERT_TRUE(places.Append(appended.data(), 100));
-  ASSERT_TRUE(places.Append(appended.data() + 600, 1));
-  ASSERT_TRUE(places.Append(appended.data() + 606, 199));
+  const std::span<const std::int64_t> all(appended);
+  ASSERT_TRUE(places.Append(all.first(600)));
+  ASSERT_TRUE(places.Append(all.subspan(600, 6)));
+  ASSERT_TRUE(places.Append(all.subspan(606)));
   ASSERT_EQ(places.Count(), 300);
   for (std::int64_t match = 0; match < 300; ++match) {
     const std::int64_t* offsets = appended.data() + 6 * match;

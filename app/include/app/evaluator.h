@@ -1,10 +1,9 @@
 // The evaluator: start-up, the main window and its gadgets, the event loop, the evaluation
 // worker and the commands around it. Tests drive the same functions the program runs.
-// Inside app/src, one file per concern: startup (library order), main_window (layout,
-// shortcuts, options), status_line (progress and outcome), event_loop, evaluation_request
-// (what the Enter key starts), worker (compile and scan), result_sink (a match becomes a
-// record and tree rows), messages, commands, export (with xml_export and replacing_file)
-// and worker_input (the input text).
+// Inside app/src, one file per concern (the README's Layout lists them): an evaluation
+// gathered on the UI thread when Enter is pressed (evaluation_request) goes one way to the
+// worker (worker, worker_input), whose scan loop (scan_loop) fills batches of matches
+// (found_batch) that the store thread (store_thread) makes into records and tree rows.
 #pragma once
 
 #include <cstdint>

@@ -1,17 +1,15 @@
-#include "result_sink.h"
+#include "scan_loop.h"
 
 #include <memory>
 
 #include "app/evaluator.h"
-#include "evaluation_request.h"
 #include "found_batch.h"
 #include "regex/regex.h"
-#include "result_store.h"
 #include "runtime/file_stream.h"
 #include "runtime/thread_stop.h"
 #include "state.h"
 #include "status_line.h"
-#include "worker.h"
+#include "store_thread.h"
 
 namespace evaluator {
 namespace {
@@ -49,14 +47,14 @@ struct ScanSoFar {
 };
 
 // Once the scan has gone far enough: starts the helper when the scan so far asks for one.
-void DecideOnSearchAhead(ScanSoFar& scan) {
+void DecideOnSearchAhead(ObjectNumber regex, ScanSoFar& scan) {
   if (scan.decided || scan.lastPosition < CharactersBeforeSearchAhead) return;
   scan.decided = true;
   if (scan.found * 1'000'000 / scan.lastPosition > MostMatchesPerMillionToSearchAhead) return;
   // Inside a change, so that a StopWorker that stops the worker meanwhile finds the
   // helper's id once the worker is stopped, and stops it too.
   SharedChangeScope change;
-  State().searchThread.store(RegexSearchAhead(RegexNumber, SearchAheadFrom));
+  State().searchThread.store(RegexSearchAhead(regex, SearchAheadFrom));
 }
 
 enum class ScanState { MatchCurrent, SearchPending, Ended };
@@ -64,15 +62,15 @@ enum class ScanState { MatchCurrent, SearchPending, Ended };
 // Fills batch from the current match on (after the search left pending before), up to a
 // batch or to a search that takes long. A stop ends the worker within one match, as a
 // match call is interrupted at once and the next one is not started.
-ScanState FindBatch(FoundBatch& batch, ScanState scan, ScanSoFar& soFar) {
+ScanState FindBatch(ObjectNumber regex, FoundBatch& batch, ScanState scan, ScanSoFar& soFar) {
   SharedChangeScope change;  // pays the stop check once per batch
   batch.Clear();
-  if (scan == ScanState::SearchPending && RegexNextMatch(RegexNumber) != 1) return ScanState::Ended;
-  const std::int64_t next = batch.AddMatches(MatchesPerBatch, StepsWhileMatchesWait);
+  if (scan == ScanState::SearchPending && RegexNextMatch(regex) != 1) return ScanState::Ended;
+  const std::int64_t next = batch.AddMatches(regex, MatchesPerBatch, StepsWhileMatchesWait);
   soFar.found += batch.Matches();
   // The match after the batch stands for its last one. Counted on from the one before:
   // the positions cost one pass over the text.
-  if (!soFar.decided && next == 1) soFar.lastPosition = RegexMatchPosition(RegexNumber);
+  if (!soFar.decided && next == 1) soFar.lastPosition = RegexMatchPosition(regex);
   if (next == 0) return ScanState::Ended;
   return next < 0 ? ScanState::SearchPending : ScanState::MatchCurrent;
 }
@@ -91,9 +89,9 @@ class AbandonAtExit {
 
 }  // namespace
 
-std::int64_t AddMatches(std::int64_t mode) {
-  const std::int64_t groupCount = RegexGroupCount(RegexNumber);
-  State().matchPlaces.Begin(RegexSubject(RegexNumber), ModeKeepsMatches(mode),
+std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode) {
+  const std::int64_t groupCount = RegexGroupCount(regex);
+  State().matchPlaces.Begin(RegexSubject(regex), ModeKeepsMatches(mode),
                             ModeKeepsGroups(mode) ? groupCount : 0);
   const std::shared_ptr<ResultStore> store = ResultStore::Start(mode, groupCount);
   if (!store) return RegexErrorNoMemory;
@@ -108,15 +106,15 @@ std::int64_t AddMatches(std::int64_t mode) {
     }
     FoundBatch* batch = memoryShort ? nullptr : store->EmptyBatch();
     if (!batch) break;
-    scan = FindBatch(*batch, scan, soFar);
+    scan = FindBatch(regex, *batch, scan, soFar);
     Progress().matches.store(soFar.found, std::memory_order_relaxed);
     store->HandOver(batch);
     sinceMemoryCheck += batch->Matches();
-    if (scan != ScanState::Ended) DecideOnSearchAhead(soFar);
+    if (scan != ScanState::Ended) DecideOnSearchAhead(regex, soFar);
   }
   // A store that ran out of memory gives no batch back, which also ends the loop.
   const bool stored = store->Finish();
-  return stored && !memoryShort ? RegexLastError(RegexNumber) : RegexErrorNoMemory;
+  return stored && !memoryShort ? RegexLastError(regex) : RegexErrorNoMemory;
 }
 
 }  // namespace evaluator

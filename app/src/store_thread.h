@@ -1,4 +1,4 @@
-// The result store: a thread of its own that turns the batches the worker finds into
+// The store thread: a thread of its own that turns the batches the worker finds into
 // records in the result list and rows in the result tree while the worker searches on, so
 // that a large result takes the engine's time or the storing's, whichever is longer, and
 // not both one after the other.
@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "evaluation.h"
 #include "found_batch.h"
 #include "runtime/text_pool.h"
 #include "ui/ui.h"
@@ -22,19 +23,19 @@ class ResultStore {
   // On the worker: starts the store thread for batches made by mode and groupCount, with
   // its id in the state so that StopWorker stops it with the worker; null when the thread
   // or the memory for the batches could not be had.
-  static std::shared_ptr<ResultStore> Start(std::int64_t mode, std::int64_t groupCount);
+  [[nodiscard]] static std::shared_ptr<ResultStore> Start(EvaluationMode mode, std::int64_t groupCount);
 
-  ResultStore(std::int64_t mode, std::int64_t groupCount);
+  ResultStore(EvaluationMode mode, std::int64_t groupCount);
   ResultStore(const ResultStore&) = delete;
   ResultStore& operator=(const ResultStore&) = delete;
 
   // On the worker: a batch to fill, once one is free; null when storing ran out of memory.
-  FoundBatch* EmptyBatch();
+  [[nodiscard]] FoundBatch* EmptyBatch();
   // On the worker: hands a filled batch over to be stored.
   void HandOver(FoundBatch* batch);
   // On the worker: waits until every batch handed over is stored; false when memory ran
   // out. No batch may be handed over afterwards.
-  bool Finish();
+  [[nodiscard]] bool Finish();
   // On the worker, when it ends without Finish (stopped, or by an exception): the store
   // thread stores nothing more and ends.
   void Abandon();

@@ -1,4 +1,4 @@
-#include "result_store.h"
+#include "store_thread.h"
 
 #include <new>
 
@@ -63,7 +63,8 @@ bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
   // Memory ran out part way: the records that got nothing go again, as no rows show them.
   if (!stored && first) ListReleaseBack(state.resultList, batch.Matches() - match);
   // Before the rows: a row the user selects finds its match's place.
-  if (!state.matchPlaces.Append(batch.Places(), match)) stored = false;
+  const auto placesStored = static_cast<std::size_t>(match * batch.PlacesPerMatch());
+  if (!state.matchPlaces.Append(batch.Places().first(placesStored))) stored = false;
   const auto count = static_cast<std::int64_t>(rows.size());
   return UiAddItems(ResultsTree, rows.data(), count) == count && stored;
 }
@@ -72,7 +73,7 @@ bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
 
 bool ResultStore::Store(FoundBatch& batch) { return StoreBatch(batch, rows_); }
 
-ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
+ResultStore::ResultStore(EvaluationMode mode, std::int64_t groupCount) {
   for (int i = 0; i < BatchesInFlight; ++i) {
     batches_.push_back(std::make_unique<FoundBatch>(mode, groupCount, texts_));
     if (!batches_.back()->Reserve(MatchesPerBatch)) throw std::bad_alloc();
@@ -81,7 +82,7 @@ ResultStore::ResultStore(std::int64_t mode, std::int64_t groupCount) {
   rows_.reserve(static_cast<std::size_t>(MatchesPerBatch * batches_.front()->TextsPerMatch()));
 }
 
-std::shared_ptr<ResultStore> ResultStore::Start(std::int64_t mode, std::int64_t groupCount) {
+std::shared_ptr<ResultStore> ResultStore::Start(EvaluationMode mode, std::int64_t groupCount) {
   std::shared_ptr<ResultStore> store;
   try {
     store = std::make_shared<ResultStore>(mode, groupCount);
