@@ -284,9 +284,10 @@ TEST_F(CommandTest, ReadingTheResultListDuringAnEvaluationKeepsMatchOrder) {
   UiSetItemState(evaluator::OptionsList, 1, 0);
   UiSetFocus(evaluator::PatternField);
   Press(Qt::Key_Return);
-  ASSERT_TRUE(RunLoopUntil([] { return HasQueuedEvent() == 0; }));
-  // Walk the list the way an export does, with its cursor, while the worker appends.
+  // Walk the list the way an export does, with its cursor, while the worker appends: from
+  // the moment Enter started it, since the worker no longer waits on the window.
   evaluator::ApplicationState& state = evaluator::State();
+  ASSERT_TRUE(RunLoopUntil([&state] { return state.workerThread != 0; }));
   int walks = 0;
   while (ThreadIsRunning(state.workerThread) && walks < 50) {
     std::lock_guard guard(state.resultListLock);
