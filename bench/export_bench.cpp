@@ -130,13 +130,14 @@ void MeasureExport(const ExportButton& button, const std::filesystem::path& fold
   const double stall = stalls.LongestMilliseconds(*Seen().boxShownAt);
   const long peak = StatusKiB("VmHWM:");
   const long residentAfter = StatusKiB("VmRSS:");
+  const HeapKiB heap = HeapFigures();
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(target, error);
   std::printf("%-8s %7.3f s  longest_stall %7.1f ms  %10llu bytes  peak_added %7ld KiB%s  "
-              "rss_kept %7ld KiB  box \"%s\"\n",
+              "rss_kept %7ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB  box \"%s\"\n",
               button.name, seconds, stall, error ? 0ull : static_cast<unsigned long long>(size),
               peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
-              residentAfter - residentBefore,
+              residentAfter - residentBefore, heap.inUse, heap.heldFree,
               QString::fromStdU16String(Seen().boxText).toUtf8().constData());
   std::fflush(stdout);
 }
@@ -189,8 +190,10 @@ int main(int argc, char** argv) {
   UiSetText(evaluator::PatternField, u"a");
   UiSetText(evaluator::InputField, u"a");
   EvaluateByEnter();
-  std::printf("cleared  rss %ld KiB (after a tiny evaluation replaced the results)\n",
-              StatusKiB("VmRSS:"));
+  const HeapKiB heap = HeapFigures();
+  std::printf("cleared  rss %ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB (after a tiny "
+              "evaluation replaced the results)\n",
+              StatusKiB("VmRSS:"), heap.inUse, heap.heldFree);
   evaluator::ShutDown();
   if (!keep) std::filesystem::remove_all(folder);
   return 0;
