@@ -573,18 +573,26 @@ std::int64_t MachineAvailable(const MemoryInfoRoots& roots) {
 }  // namespace
 
 std::int64_t AvailableSystemMemory() {
-  MemoryInfoRoots roots;
-  {
-    std::lock_guard guard(memoryRootsLock);
-    roots = memoryRoots;
+  // Asked just when memory runs short: the few small strings it takes may be refused too.
+  try {
+    MemoryInfoRoots roots;
+    {
+      std::lock_guard guard(memoryRootsLock);
+      roots = memoryRoots;
+    }
+    return Tighter(MachineAvailable(roots), RoomInControlGroups(roots));
+  } catch (const std::bad_alloc&) {
+    return -1;
   }
-  const std::int64_t machine = MachineAvailable(roots);
-  const std::int64_t groups = RoomInControlGroups(roots);
-  return Tighter(machine, groups);
 }
 
 void SetMemoryInfoRoots(const char* proc, const char* cgroup) {
-  std::lock_guard guard(memoryRootsLock);
-  memoryRoots.proc = proc && *proc ? proc : MemoryInfoRoots{}.proc;
-  memoryRoots.cgroup = cgroup && *cgroup ? cgroup : MemoryInfoRoots{}.cgroup;
+  try {
+    MemoryInfoRoots roots;
+    if (proc && *proc) roots.proc = proc;
+    if (cgroup && *cgroup) roots.cgroup = cgroup;
+    std::lock_guard guard(memoryRootsLock);
+    memoryRoots = std::move(roots);
+  } catch (const std::bad_alloc&) {
+  }
 }
