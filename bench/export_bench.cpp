@@ -2,16 +2,19 @@
 // clicks each of the six export buttons in turn with the save chooser answered by a path
 // in a temporary folder, as a user would after an evaluation.
 //
-//   export_bench FILE PATTERN [groups] [keep]
+//   export_bench FILE PATTERN [groups] [keep] [FORMAT...]
 //
+// FORMAT names the buttons to click (comma, newline, tab, json, xml, csv); all six when
+// none is named.
 // Prints the evaluation's wall time and match count, then for each button the time from
 // the click until the message box, the box's text, the size of the written file, the peak
 // resident memory the export added (VmHWM is reset to the resident size before each
 // click, so the peak belongs to that export alone), how much resident memory stayed
 // once the box was shown, and the longest stall: the longest time between the click and
 // the box during which the window handled none of its events (a timer on the window's
-// thread, due every millisecond, notes the gaps between its ticks). The files are removed
-// at the end unless "keep" is given.
+// thread, due every millisecond, notes the gaps between its ticks). Last the resident
+// memory once a tiny evaluation has cleared the results: what the exports left behind.
+// The files are removed at the end unless "keep" is given.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QByteArray>
@@ -126,13 +130,14 @@ void MeasureExport(const ExportButton& button, const std::filesystem::path& fold
   const double stall = stalls.LongestMilliseconds(*Seen().boxShownAt);
   const long peak = StatusKiB("VmHWM:");
   const long residentAfter = StatusKiB("VmRSS:");
+  const HeapKiB heap = HeapFigures();
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(target, error);
   std::printf("%-8s %7.3f s  longest_stall %7.1f ms  %10llu bytes  peak_added %7ld KiB%s  "
-              "rss_kept %7ld KiB  box \"%s\"\n",
+              "rss_kept %7ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB  box \"%s\"\n",
               button.name, seconds, stall, error ? 0ull : static_cast<unsigned long long>(size),
               peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
-              residentAfter - residentBefore,
+              residentAfter - residentBefore, heap.inUse, heap.heldFree,
               QString::fromStdU16String(Seen().boxText).toUtf8().constData());
   std::fflush(stdout);
 }
@@ -147,10 +152,16 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
   bool groups = false;
   bool keep = false;
+  std::vector<ExportButton> chosen;
   for (int i = 3; i < argc; ++i) {
-    groups = groups || std::string(argv[i]) == "groups";
-    keep = keep || std::string(argv[i]) == "keep";
+    const std::string argument = argv[i];
+    groups = groups || argument == "groups";
+    keep = keep || argument == "keep";
+    for (const ExportButton& button : Buttons) {
+      if (argument == button.name) chosen.push_back(button);
+    }
   }
+  if (chosen.empty()) chosen.assign(std::begin(Buttons), std::end(Buttons));
   std::string folderTemplate = (std::filesystem::temp_directory_path() / "export_bench.XXXXXX").string();
   if (!mkdtemp(folderTemplate.data())) {
     std::perror("mkdtemp");
@@ -175,7 +186,14 @@ int main(int argc, char** argv) {
   std::printf("evaluation %.3f s  matches %lld  rss %ld KiB\n", evaluation,
               static_cast<long long>(matches), StatusKiB("VmRSS:"));
   std::printf("folder %s\n", folder.c_str());
-  for (const ExportButton& button : Buttons) MeasureExport(button, folder);
+  for (const ExportButton& button : chosen) MeasureExport(button, folder);
+  UiSetText(evaluator::PatternField, u"a");
+  UiSetText(evaluator::InputField, u"a");
+  EvaluateByEnter();
+  const HeapKiB heap = HeapFigures();
+  std::printf("cleared  rss %ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB (after a tiny "
+              "evaluation replaced the results)\n",
+              StatusKiB("VmRSS:"), heap.inUse, heap.heldFree);
   evaluator::ShutDown();
   if (!keep) std::filesystem::remove_all(folder);
   return 0;

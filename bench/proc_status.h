@@ -1,6 +1,8 @@
 // Memory figures of the running benchmark process, as the kernel counts them.
 #pragma once
 
+#include <malloc.h>
+
 #include <fstream>
 #include <string>
 
@@ -20,4 +22,17 @@ inline bool ResetPeakResident() {
   std::ofstream clear("/proc/self/clear_refs");
   clear << "5";
   return static_cast<bool>(clear.flush());
+}
+
+// The C heap's own view, in KiB, summed over its arenas: memory handed out and not freed
+// (in_use), and memory freed but still held by the heap (held_free).
+struct HeapKiB {
+  long inUse;
+  long heldFree;
+};
+
+inline HeapKiB HeapFigures() {
+  const struct mallinfo2 info = mallinfo2();
+  return {static_cast<long>((info.uordblks + info.hblkhd) / 1024),
+          static_cast<long>(info.fordblks / 1024)};
 }

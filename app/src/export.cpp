@@ -1,5 +1,7 @@
 #include "export.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -232,6 +234,10 @@ class ExportJob {
     EnsureStringBuffer();
     taken_ = WriteBody(gadget_, file_);
     committed_ = file_.Commit();
+    // A document of a large result takes several times the result's memory in small
+    // blocks, all freed by now; the heap would keep them for good (the results' own
+    // memory, allocated elsewhere, is seldom freed in pieces that fit them again).
+    if (gadget_ == ExportJsonButton || gadget_ == ExportXmlButton) malloc_trim(0);
     done_.store(true, std::memory_order_release);
   }
   bool Done() const { return done_.load(std::memory_order_acquire); }

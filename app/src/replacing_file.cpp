@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -79,7 +80,22 @@ std::u16string SentenceFor(int error) {
   return Utf8ToUtf16(std::generic_category().message(error)) + u".";
 }
 
+std::atomic<FolderSync> folderSync{nullptr};
+
+int SyncOpenFolder(int folder) {
+  const FolderSync sync = folderSync.load();
+  return sync ? sync(folder) : ::fsync(folder);
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
+
+void SetFolderSync(FolderSync sync) { folderSync.store(sync); }
 
 bool ReplacingFile::Open(const std::u16string& targetPath, ObjectNumber stream) {
   // A file-size limit must make a write fail, not end the program.
@@ -127,8 +143,27 @@ bool ReplacingFile::Commit() {
     Discard();
     return false;
   }
-  temporaryPath_.clear();
-  return true;
+  temporaryPath_.clear();  // the name is the target's now
+  SyncFolder();
+  return !failed_;
+}
+
+// The rename lives in the folder: until the folder is on disk, a crash may bring back the
+// old file, or no file at all where there was none.
+void ReplacingFile::SyncFolder() {
+  const int folder = ::open(FolderOf(targetPath_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder the user may write to but not read can't be synced by them; the file stands.
+  if (folder < 0 && (errno == EACCES || errno == EPERM)) return;
+  int error = folder < 0 ? errno : 0;
+  if (folder >= 0) {
+    // EINVAL: a file system that keeps no folders of its own to sync.
+    if (SyncOpenFolder(folder) != 0 && errno != EINVAL) error = errno;
+    ::close(folder);
+  }
+  if (error == 0) return;
+  failed_ = true;
+  reason_ = u"The file was written, but its folder could not be saved to disk, so a crash may "
+            u"still lose it: " + SentenceFor(error);
 }
 
 std::string ReplacingFile::ReopeningPath() const {

@@ -10,6 +10,11 @@
 
 namespace evaluator {
 
+// Syncs an open folder as fsync does: 0, or -1 with errno. Tests put a stand-in here to see
+// when the folder is synced and to fail the sync as a failing disk would.
+using FolderSync = int (*)(int folder);
+void SetFolderSync(FolderSync sync);  // null for fsync
+
 class ReplacingFile {
  public:
   ReplacingFile() = default;
@@ -22,7 +27,8 @@ class ReplacingFile {
   bool Open(const std::u16string& targetPath, ObjectNumber stream);
   // Appends text; a failure shows up in Commit, and nothing more is written after it.
   void Write(const char16_t* text);
-  // Flushes, checks that every byte arrived, syncs and renames over the target.
+  // Flushes, checks that every byte arrived, syncs, renames over the target and syncs the
+  // folder, so that the new name survives a crash as well as the data.
   bool Commit();
   // Why Open or Commit failed, as a sentence for the user; empty when there is no more to
   // say than that it failed.
@@ -31,6 +37,7 @@ class ReplacingFile {
  private:
   std::string ReopeningPath() const;
   void Fail(int error);
+  void SyncFolder();
   void Discard();
 
   ObjectNumber stream_ = 0;

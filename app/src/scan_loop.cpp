@@ -1,5 +1,6 @@
 #include "scan_loop.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "app/evaluator.h"
@@ -14,9 +15,12 @@
 namespace evaluator {
 namespace {
 
-// Matches between two looks at the memory the system has left for more results.
-constexpr std::int64_t MatchesPerMemoryCheck = 4096;
-// Below this the scan stops rather than have the system end the program.
+// Texts stored between two looks at the memory left for more results: at most a few
+// megabytes however many groups a match has. The first look comes after the first of them,
+// so a scan whose input was let in keeps at least that much of its result.
+constexpr std::int64_t TextsPerMemoryCheck = 4096;
+// Below this the scan stops rather than have the system, or the memory limit of the
+// process's control group, end the program.
 constexpr std::int64_t LeastMemoryForResults = std::int64_t{64} << 20;
 // Match work that a search may take while found matches wait for it to be handed over: a
 // search that takes longer lets the batch go first and is then done again in full, so a
@@ -96,11 +100,11 @@ std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode) {
   const std::shared_ptr<ResultStore> store = ResultStore::Start(mode, groupCount);
   if (!store) return RegexErrorNoMemory;
   const AbandonAtExit abandon(*store);
-  std::int64_t sinceMemoryCheck = MatchesPerMemoryCheck;
+  std::int64_t sinceMemoryCheck = 0;
   ScanSoFar soFar;
   bool memoryShort = false;
   for (ScanState scan = ScanState::MatchCurrent; scan != ScanState::Ended && !memoryShort;) {
-    if (sinceMemoryCheck >= MatchesPerMemoryCheck) {
+    if (sinceMemoryCheck >= TextsPerMemoryCheck) {
       memoryShort = !MemoryLeftForResults();
       sinceMemoryCheck = 0;
     }
@@ -108,8 +112,9 @@ std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode) {
     if (!batch) break;
     scan = FindBatch(regex, *batch, scan, soFar);
     Progress().matches.store(soFar.found, std::memory_order_relaxed);
+    // Counted before the hand-over: from then on the batch is the store thread's.
+    sinceMemoryCheck += batch->Matches() * std::max<std::int64_t>(1, batch->TextsPerMatch());
     store->HandOver(batch);
-    sinceMemoryCheck += batch->Matches();
     if (scan != ScanState::Ended) DecideOnSearchAhead(regex, soFar);
   }
   // A store that ran out of memory gives no batch back, which also ends the loop.

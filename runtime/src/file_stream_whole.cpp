@@ -21,7 +21,10 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "file_stream_record.h"
 #include "runtime/page_warmer.h"
@@ -432,15 +435,164 @@ WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
   return result;
 }
 
+namespace {
+
+// Where the memory figures are read; tests put folders of their own in place of both.
+struct MemoryInfoRoots {
+  std::string proc = "/proc";
+  std::string cgroup = "/sys/fs/cgroup";
+};
+
+std::mutex memoryRootsLock;
+MemoryInfoRoots memoryRoots;
+
+// Limits at or above this are "no limit": cgroup v1 writes its unlimited value as the
+// largest page-aligned number.
+constexpr std::int64_t NoLimitFrom = std::int64_t{1} << 62;
+
+// A small file of the kernel's (the figures are a few KiB at most); empty when it can't
+// be read.
+std::string SmallFile(const std::string& path) {
+  const UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file) return {};
+  std::string text(16384, '\0');
+  std::size_t length = 0;
+  while (length < text.size()) {
+    const ssize_t got = ::read(file.Get(), text.data() + length, text.size() - length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    length += static_cast<std::size_t>(got);
+  }
+  text.resize(length);
+  return text;
+}
+
+// The number after name at the start of a line ("name value" or "name: value"), -1 when
+// no line has it.
+std::int64_t FieldOf(std::string_view text, std::string_view name) {
+  for (std::size_t line = 0; line < text.size();) {
+    const std::size_t end = std::min(text.find('\n', line), text.size());
+    const std::string_view row = text.substr(line, end - line);
+    if (row.size() > name.size() && row.substr(0, name.size()) == name &&
+        (row[name.size()] == ' ' || row[name.size()] == ':')) {
+      return std::strtoll(std::string(row.substr(name.size() + 1)).c_str(), nullptr, 10);
+    }
+    line = end + 1;
+  }
+  return -1;
+}
+
+// A file that holds one number of bytes; -1 for "max", a number past NoLimitFrom or a file
+// that can't be read.
+std::int64_t BytesIn(const std::string& path) {
+  const std::string text = SmallFile(path);
+  if (text.empty() || text[0] < '0' || text[0] > '9') return -1;
+  const long long bytes = std::strtoll(text.c_str(), nullptr, 10);
+  return bytes >= NoLimitFrom ? -1 : static_cast<std::int64_t>(bytes);
+}
+
+// The names of one version of the memory controller's files.
+struct ControllerFiles {
+  const char* limit;
+  const char* usage;
+  // The fields of memory.stat that count the group's page cache of files.
+  const char* activeFile;
+  const char* inactiveFile;
+};
+
+constexpr ControllerFiles Version2{"memory.max", "memory.current", "active_file", "inactive_file"};
+constexpr ControllerFiles Version1{"memory.limit_in_bytes", "memory.usage_in_bytes",
+                                   "total_active_file", "total_inactive_file"};
+
+// The room left under one group's limit, -1 for a group without one. Its usage counts the
+// page cache of the files its processes read, the input file's included, which the kernel
+// drops to make room before it ends a process: that is room too.
+std::int64_t RoomInGroup(const std::string& folder, const ControllerFiles& files) {
+  const std::int64_t limit = BytesIn(folder + "/" + files.limit);
+  if (limit < 0) return -1;
+  const std::int64_t usage = BytesIn(folder + "/" + files.usage);
+  if (usage < 0) return -1;
+  const std::string stat = SmallFile(folder + "/memory.stat");
+  const std::int64_t cache = std::max<std::int64_t>(0, FieldOf(stat, files.activeFile)) +
+                             std::max<std::int64_t>(0, FieldOf(stat, files.inactiveFile));
+  return std::max<std::int64_t>(0, limit - usage + std::min(cache, usage));
+}
+
+// The smaller of two rooms, where -1 is no limit.
+std::int64_t Tighter(std::int64_t a, std::int64_t b) {
+  if (a < 0 || b < 0) return std::max(a, b);
+  return std::min(a, b);
+}
+
+// The tightest room in the group at path (inside the controller's folder, mount) and in
+// every group above it; -1 when none has a limit. Folders that are not there (a group
+// path from outside a container's view) are passed over.
+std::int64_t RoomUpFrom(const std::string& mount, std::string path, const ControllerFiles& files) {
+  if (path.empty() || path[0] != '/') path.insert(0, "/");
+  std::int64_t tightest = -1;
+  for (;;) {
+    tightest = Tighter(tightest, RoomInGroup(mount + (path == "/" ? "" : path), files));
+    if (path == "/") return tightest;
+    const std::size_t slash = path.find_last_of('/');
+    path.erase(slash == 0 ? 1 : slash);
+  }
+}
+
+// The room the process's control groups leave, from the lines of /proc/self/cgroup:
+// "0::PATH" for cgroup v2 (mounted at the root, or at root/unified beside v1 controllers),
+// "N:...memory...:PATH" for the v1 memory controller at root/memory. -1 for no limit.
+std::int64_t RoomInControlGroups(const MemoryInfoRoots& roots) {
+  const std::string lines = SmallFile(roots.proc + "/self/cgroup");
+  std::int64_t tightest = -1;
+  for (std::size_t line = 0; line < lines.size();) {
+    const std::size_t end = std::min(lines.find('\n', line), lines.size());
+    const std::string row = lines.substr(line, end - line);
+    line = end + 1;
+    const std::size_t first = row.find(':');
+    const std::size_t second = first == std::string::npos ? first : row.find(':', first + 1);
+    if (second == std::string::npos) continue;
+    const std::string controllers = "," + row.substr(first + 1, second - first - 1) + ",";
+    const std::string path = row.substr(second + 1);
+    std::int64_t room = -1;
+    if (row.compare(0, first, "0") == 0 && controllers == ",,") {
+      const bool unified = ::access((roots.cgroup + "/cgroup.controllers").c_str(), F_OK) == 0;
+      room = RoomUpFrom(unified ? roots.cgroup : roots.cgroup + "/unified", path, Version2);
+    } else if (controllers.find(",memory,") != std::string::npos) {
+      room = RoomUpFrom(roots.cgroup + "/memory", path, Version1);
+    }
+    tightest = Tighter(tightest, room);
+  }
+  return tightest;
+}
+
+std::int64_t MachineAvailable(const MemoryInfoRoots& roots) {
+  const std::int64_t kibibytes = FieldOf(SmallFile(roots.proc + "/meminfo"), "MemAvailable");
+  return kibibytes < 0 ? -1 : kibibytes * 1024;
+}
+
+}  // namespace
+
 std::int64_t AvailableSystemMemory() {
-  const UniqueDescriptor meminfo(::open("/proc/meminfo", O_RDONLY | O_CLOEXEC));
-  if (!meminfo) return -1;
-  char text[4096];
-  const ssize_t got = ::read(meminfo.Get(), text, sizeof text - 1);
-  if (got <= 0) return -1;
-  text[got] = 0;
-  const char* field = std::strstr(text, "MemAvailable:");
-  if (!field) return -1;
-  const long long kibibytes = std::strtoll(field + std::strlen("MemAvailable:"), nullptr, 10);
-  return static_cast<std::int64_t>(kibibytes) * 1024;
+  // Asked just when memory runs short: the few small strings it takes may be refused too.
+  try {
+    MemoryInfoRoots roots;
+    {
+      std::lock_guard guard(memoryRootsLock);
+      roots = memoryRoots;
+    }
+    return Tighter(MachineAvailable(roots), RoomInControlGroups(roots));
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}
+
+void SetMemoryInfoRoots(const char* proc, const char* cgroup) {
+  try {
+    MemoryInfoRoots roots;
+    if (proc && *proc) roots.proc = proc;
+    if (cgroup && *cgroup) roots.cgroup = cgroup;
+    std::lock_guard guard(memoryRootsLock);
+    memoryRoots = std::move(roots);
+  } catch (const std::bad_alloc&) {
+  }
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "records/match_record.h"
+#include "runtime/file_stream.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
@@ -194,6 +195,21 @@ std::u16string TemporaryFolder::Write(const std::string& name, const std::string
 std::u16string TemporaryFolder::PathOf(const std::string& name) const {
   return QString::fromStdString(path_ + "/" + name).toStdU16String();
 }
+
+ControlGroupRoom::ControlGroupRoom(std::int64_t room) {
+  const std::string root = Narrow(folder_.PathOf(""));
+  std::filesystem::create_directories(root + "proc/self");
+  std::filesystem::create_directories(root + "cgroup/job");
+  folder_.Write("proc/meminfo", "MemAvailable:   67108864 kB\n");
+  folder_.Write("proc/self/cgroup", "0::/job\n");
+  folder_.Write("cgroup/cgroup.controllers", "memory\n");
+  constexpr std::int64_t Usage = std::int64_t{100} << 20;
+  folder_.Write("cgroup/job/memory.max", std::to_string(Usage + room) + "\n");
+  folder_.Write("cgroup/job/memory.current", std::to_string(Usage) + "\n");
+  SetMemoryInfoRoots((root + "proc").c_str(), (root + "cgroup").c_str());
+}
+
+ControlGroupRoom::~ControlGroupRoom() { SetMemoryInfoRoots(nullptr, nullptr); }
 
 ProgramsOnPath::ProgramsOnPath(const std::vector<std::string>& programs) {
   const char* path = std::getenv("PATH");

@@ -84,6 +84,17 @@ class TemporaryFolder {
   std::string path_;
 };
 
+// Points the evaluator's memory figures at a machine with plenty available whose process
+// sits in a control group with room bytes left under its limit, for as long as it lives.
+class ControlGroupRoom {
+ public:
+  explicit ControlGroupRoom(std::int64_t room);
+  ~ControlGroupRoom();
+
+ private:
+  TemporaryFolder folder_;
+};
+
 // Puts PATH on a folder of its own holding only the named programs (scripts that do
 // nothing) for as long as it lives.
 class ProgramsOnPath {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <QJsonArray>
@@ -19,6 +21,7 @@
 
 #include "evaluator_test_support.h"
 #include "export.h"
+#include "replacing_file.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
@@ -189,6 +192,57 @@ TEST_F(ExportTest, AWriteThatFallsShortInALargeExportKeepsTheOldFile) {
     EXPECT_EQ(ReadBytes(target), "old contents") << "button " << button;
     EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 1u) << "button " << button;
   }
+}
+
+// What the folder sync saw: the folder synced and the target's text at that moment.
+struct FolderSyncSeen {
+  ino_t folder = 0;
+  std::string targetText;
+  int failWith = 0;
+  std::u16string target;
+};
+
+FolderSyncSeen& SyncSeen() {
+  static FolderSyncSeen seen;
+  return seen;
+}
+
+int NoteFolderSync(int folder) {
+  struct stat status {};
+  fstat(folder, &status);
+  SyncSeen().folder = status.st_ino;
+  SyncSeen().targetText = ReadBytes(SyncSeen().target);
+  if (SyncSeen().failWith == 0) return fsync(folder);
+  errno = SyncSeen().failWith;
+  return -1;
+}
+
+// The folder is synced once the new file has its name; a sync that fails fails the export,
+// which says that the file, though in place, may not survive a crash.
+TEST_F(ExportTest, TheFolderIsSyncedAfterTheRenameAndItsFailureIsReported) {
+  EvaluateTwoRecords();
+  TemporaryFolder folder;
+  const std::u16string target = folder.Write("synced.txt", "old contents");
+  struct stat folderStatus {};
+  ASSERT_EQ(stat(Narrow(folder.PathOf("")).c_str(), &folderStatus), 0);
+  SyncSeen() = FolderSyncSeen{};
+  SyncSeen().target = target;
+  evaluator::SetFolderSync(NoteFolderSync);
+  ClickExport(evaluator::ExportCommaButton, target);
+  ExpectBox(u"done", u"Export successful.", MessageIcon::Information);
+  EXPECT_EQ(SyncSeen().folder, folderStatus.st_ino);
+  EXPECT_EQ(SyncSeen().targetText, "ab,a,\r\n\r\na,b,a,,");
+
+  Modal().boxes.clear();
+  SyncSeen().failWith = EIO;
+  ClickExport(evaluator::ExportTabButton, target);
+  evaluator::SetFolderSync(nullptr);
+  ExpectBox(u"Error",
+            u"Error writing to the file.\n\nThe file was written, but its folder could not be "
+            u"saved to disk, so a crash may still lose it: Input/output error.",
+            MessageIcon::Error);
+  EXPECT_EQ(ReadBytes(target), "ab\ta\t\r\n\r\na\tb\ta\t\t");
+  EXPECT_EQ(EntriesIn(Narrow(folder.PathOf(""))), 1u);
 }
 
 TEST_F(ExportTest, AReplacedFileKeepsItsPermissionsAndALinkStaysALink) {

@@ -177,6 +177,16 @@ TEST_F(InputTest, InputsBeyondTheMemoryBudgetStopWithAMessage) {
   Evaluate(u"a+", u"<file://" + small + u">");
   EXPECT_TRUE(Modal().boxes.empty());
   EXPECT_EQ(TreeRows().size(), 1u);
+
+  // Without a budget of its own the read goes by the room the process's control group
+  // leaves, however much the machine has.
+  evaluator::SetInputLimits({});
+  ResetEvaluator();
+  {
+    const ControlGroupRoom room(std::int64_t{8} << 20);
+    Evaluate(u"a+", u"<file://" + small + u">");
+  }
+  ExpectOneError(u"the file has 4.0 MB", u"needs about 12.0 MB of memory, but only 8.0 MB");
 }
 
 TEST_F(InputTest, ReadErrorsAndInputsTooLargeForTheEngineAreSaidAsSuch) {

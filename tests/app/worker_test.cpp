@@ -220,6 +220,36 @@ TEST_F(WorkerTest, EditsAfterEnterDoNotReachTheRunningEvaluation) {
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"b", u"b"}));
 }
 
+// The process's control group has less room than a scan keeps free: the scan stops after
+// its first stretch of results, keeps them in order and says why in the usual words.
+TEST_F(WorkerTest, ResultsThatWouldOutgrowTheControlGroupStopTheScanAndKeepTheirRows) {
+  std::u16string input;
+  for (int repeat = 0; repeat < 20000; ++repeat) input += u"ab ";
+  {
+    const ControlGroupRoom room(std::int64_t{1} << 20);
+    Evaluate(u"a(b)", input);
+  }
+  ExpectOneBox(u"incomplete",
+               u"The results are incomplete: the scan stopped early because there was not "
+               u"enough memory.",
+               MessageIcon::Warning);
+  const std::vector<RecordTexts> kept = ResultRecords();
+  EXPECT_GE(kept.size(), 1u);
+  EXPECT_LT(kept.size(), 20000u);
+  EXPECT_EQ(kept, std::vector<RecordTexts>(kept.size(), RecordTexts{u"ab", {u"b"}}));
+  EXPECT_EQ(TreeRows().size(), 2 * kept.size());
+  EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);  // the done event still came
+
+  // With room to spare the same scan keeps every match.
+  ResetEvaluator();
+  {
+    const ControlGroupRoom room(std::int64_t{1} << 30);
+    Evaluate(u"a(b)", input);
+  }
+  EXPECT_TRUE(Modal().boxes.empty());
+  EXPECT_EQ(ResultRecords().size(), 20000u);
+}
+
 // The first evaluation backtracks for minutes at every start position of its runs of "a",
 // so it is still running, whatever the machine, when the second Enter comes.
 TEST_F(WorkerTest, ASecondEnterWhileEvaluatingIsRefused) {

@@ -517,3 +517,91 @@ TEST(StopFileRead, AReaderOfAFifoNobodyWritesStopsWithoutAWriter) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder laid out as /proc and /sys/fs/cgroup, for AvailableSystemMemory to read while it
+// lives.
+class FakeMemoryInfo {
+ public:
+  FakeMemoryInfo() {
+    char folderTemplate[] = "/tmp/memory-info-test-XXXXXX";
+    root_ = mkdtemp(folderTemplate);
+    SetMemoryInfoRoots((root_ + "/proc").c_str(), (root_ + "/cgroup").c_str());
+  }
+  ~FakeMemoryInfo() {
+    SetMemoryInfoRoots(nullptr, nullptr);
+    std::filesystem::remove_all(root_);
+  }
+  void Write(const std::string& name, const std::string& text) const {
+    const std::filesystem::path path = root_ + "/" + name;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+  }
+  void Group(const std::string& folder, const std::string& limitFile, const std::string& limit,
+             const std::string& usageFile, std::int64_t usage, const std::string& stat) const {
+    Write(folder + "/" + limitFile, limit + "\n");
+    Write(folder + "/" + usageFile, std::to_string(usage) + "\n");
+    Write(folder + "/memory.stat", stat);
+  }
+
+ private:
+  std::string root_;
+};
+
+constexpr std::int64_t MiB = std::int64_t{1} << 20;
+
+TEST(AvailableSystemMemoryTest, TheTightestControlGroupAboveTheProcessOrTheMachineDecides) {
+  const FakeMemoryInfo info;
+  EXPECT_EQ(AvailableSystemMemory(), -1);  // nothing to go by
+  info.Write("proc/meminfo", "MemTotal:       16777216 kB\nMemAvailable:    8388608 kB\n");
+  EXPECT_EQ(AvailableSystemMemory(), 8192 * MiB);
+
+  // cgroup v2: the parent's limit binds (its page cache, which the kernel drops first, counts
+  // as room);
+  // the process's own group has none.
+  info.Write("proc/self/cgroup", "0::/user.slice/app.scope\n");
+  info.Write("cgroup/cgroup.controllers", "cpu memory\n");
+  info.Group("cgroup/user.slice", "memory.max", std::to_string(3072 * MiB), "memory.current",
+             1024 * MiB, "anon 1\nactive_file " + std::to_string(56 * MiB) + "\ninactive_file " +
+                 std::to_string(200 * MiB) + "\n");
+  info.Group("cgroup/user.slice/app.scope", "memory.max", "max", "memory.current", 900 * MiB, "");
+  EXPECT_EQ(AvailableSystemMemory(), 2304 * MiB);
+  // A tighter limit on the process's own group.
+  info.Group("cgroup/user.slice/app.scope", "memory.max", std::to_string(1536 * MiB),
+             "memory.current", 1436 * MiB, "inactive_file 0\n");
+  EXPECT_EQ(AvailableSystemMemory(), 100 * MiB);
+  // A group over its limit leaves nothing, and the machine's figure wins when it is smaller.
+  info.Group("cgroup/user.slice/app.scope", "memory.max", std::to_string(1536 * MiB),
+             "memory.current", 1600 * MiB, "");
+  EXPECT_EQ(AvailableSystemMemory(), 0);
+  info.Group("cgroup/user.slice/app.scope", "memory.max", "max", "memory.current", 0, "");
+  info.Write("proc/meminfo", "MemAvailable:    1024 kB\n");
+  EXPECT_EQ(AvailableSystemMemory(), MiB);
+}
+
+TEST(AvailableSystemMemoryTest, VersionOneAndGroupsOutsideTheViewAreRead) {
+  const FakeMemoryInfo info;
+  info.Write("proc/meminfo", "MemAvailable:    8388608 kB\n");
+  // Beside v1 controllers v2 sits in unified/, here without limits. In v1 the unlimited
+  // value is a huge number, and the hierarchy's page cache is the total_ field.
+  info.Write("proc/self/cgroup", "5:cpu,cpuacct:/box\n4:memory:/box/job\n0::/\n");
+  info.Write("cgroup/unified/cgroup.controllers", "");
+  info.Group("cgroup/memory/box/job", "memory.limit_in_bytes", "9223372036854771712",
+             "memory.usage_in_bytes", 10 * MiB, "");
+  info.Group("cgroup/memory/box", "memory.limit_in_bytes", std::to_string(1024 * MiB),
+             "memory.usage_in_bytes", 600 * MiB,
+             "inactive_file 1\ntotal_active_file " + std::to_string(20 * MiB) +
+                 "\ntotal_inactive_file " + std::to_string(30 * MiB) + "\n");
+  EXPECT_EQ(AvailableSystemMemory(), 474 * MiB);
+
+  // A container sees its own group as the root, while the path names it from outside.
+  const FakeMemoryInfo container;
+  container.Write("proc/meminfo", "MemAvailable:    8388608 kB\n");
+  container.Write("proc/self/cgroup", "0::/machine.slice/box.scope\n");
+  container.Write("cgroup/cgroup.controllers", "memory\n");
+  container.Group("cgroup", "memory.max", std::to_string(512 * MiB), "memory.current", 12 * MiB, "");
+  EXPECT_EQ(AvailableSystemMemory(), 500 * MiB);
+}
+
+}  // namespace

@@ -115,9 +115,15 @@ WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeRe
 WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
                               const WholeReadLimits& limits);
 
-// The memory the system can still give without swapping or killing anything, in bytes
-// (MemAvailable); -1 when it can't be told.
+// The memory the process can still take without swapping or being killed, in bytes: the
+// smaller of what the machine has available (MemAvailable) and the room left under the
+// memory limit of each control group the process is in, its own and every one above it
+// (cgroup v2, and the v1 memory controller), where the group's page cache that the kernel
+// drops first counts as room. -1 when none of it can be told.
 std::int64_t AvailableSystemMemory();
+// Where AvailableSystemMemory reads: a folder laid out as /proc (meminfo, self/cgroup) and
+// one laid out as /sys/fs/cgroup. Null or empty for the system's own.
+void SetMemoryInfoRoots(const char* proc, const char* cgroup);
 
 // Writes text without terminator or line end; returns the bytes written or buffered.
 std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text);
