@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -179,7 +180,11 @@ Taken WriteJson(ReplacingFile& file) {
   // The text is written from where it was composed, in the string buffer, and the
   // buffer's room is given back at once.
   const std::int64_t at = TempPosition();
-  BlockWriter(file).Append(JsonCompose(document, JsonPrettyPrint, at));
+  const char16_t* text = JsonCompose(document, JsonPrettyPrint, at);
+  // Even an empty list composes to "[]": an empty text means the document or its text
+  // could not be made, and an empty file must not replace the old one as a success.
+  if (document == 0 || !text || !*text) file.Abandon(ENOMEM);
+  else BlockWriter(file).Append(text);
   ReturnEmptyTemp(at);
   JsonFree(document);
   return taken;
@@ -198,7 +203,9 @@ Taken WriteXml(ReplacingFile& file) {
   XmlExport document;
   Taken taken = WithResults([&](const RecordList* results) { document.Insert(results); });
   BlockWriter writer(file);
-  document.Compose([&](std::u16string_view piece) { writer.Append(piece); });
+  if (!document.Compose([&](std::u16string_view piece) { writer.Append(piece); })) {
+    file.Abandon(ENOMEM);
+  }
   taken.note = ReplacedCharactersNote(document.ReplacedCharacters());
   return taken;
 }

@@ -27,6 +27,9 @@ class ReplacingFile {
   bool Open(const std::u16string& targetPath, ObjectNumber stream);
   // Appends text; a failure shows up in Commit, and nothing more is written after it.
   void Write(const char16_t* text);
+  // Gives the file up for error (an errno value): Commit then fails with its reason and
+  // leaves the target as it was.
+  void Abandon(int error) { Fail(error); }
   // Flushes, checks that every byte arrived, syncs, renames over the target and syncs the
   // folder, so that the new name survives a crash as well as the data.
   bool Commit();

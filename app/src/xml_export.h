@@ -22,8 +22,9 @@ class XmlExport {
 
   // Takes the records into the document; the caller holds the list's lock meanwhile.
   void Insert(const RecordList* results);
-  // Hands the whole file text to write, piece by piece in order.
-  void Compose(const std::function<void(std::u16string_view)>& write);
+  // Hands the whole file text to write, piece by piece in order; false when the document
+  // could not be made or composed whole (memory ran out).
+  [[nodiscard]] bool Compose(const std::function<void(std::u16string_view)>& write);
   // The characters Compose wrote as U+FFFD, which XML can't hold (see XmlCompose).
   std::size_t ReplacedCharacters() const { return replaced_; }
 
