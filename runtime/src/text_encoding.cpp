@@ -193,17 +193,6 @@ SharedUtf8 ShareUtf8(std::string text) {
   return {std::shared_ptr<const char>(owner, owner->c_str()), length};
 }
 
-std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out) {
-  char* o = out;
-  for (std::size_t i = 0; i < length;) {
-    std::size_t units = 0;
-    const char32_t code = CodePointAt(text, length, i, units);
-    *o++ = code <= 0xFF ? static_cast<char>(code) : '?';
-    i += units;
-  }
-  return static_cast<std::size_t>(o - out);
-}
-
 std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes);
   std::copy(s, s + length, out);
@@ -218,17 +207,6 @@ std::size_t Utf8LengthOf(const char16_t* text, std::size_t length) {
     i += units;
   }
   return bytes;
-}
-
-std::size_t Utf16LengthOf(const char* bytes, std::size_t length) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < length;) {
-    char32_t code = s[i];
-    i += code < 0x80 ? 1 : DecodeSequence(s + i, length - i, code);
-    units += code < 0x10000 ? 1 : 2;
-  }
-  return units;
 }
 
 void AppendUtf8(std::u16string_view text, std::string& out) {
@@ -252,18 +230,6 @@ void AppendUtf16(std::string_view bytes, std::u16string& out) {
 std::u16string Utf8ToUtf16(std::string_view bytes) {
   std::u16string out;
   AppendUtf16(bytes, out);
-  return out;
-}
-
-std::string Utf16ToAnsi(std::u16string_view text) {
-  std::string out(text.size(), '\0');
-  out.resize(EncodeAnsi(text.data(), text.size(), out.data()));
-  return out;
-}
-
-std::u16string AnsiToUtf16(std::string_view bytes) {
-  std::u16string out(bytes.size(), u'\0');
-  DecodeAnsi(bytes.data(), bytes.size(), out.data());
   return out;
 }
 

@@ -136,8 +136,6 @@ std::shared_ptr<StopState> CurrentStopState() {
 
 bool StopRequested() { return currentState && currentState->stopRequested.load(); }
 
-bool StopRequestedFor(const StopState& state) { return state.stopRequested.load(); }
-
 void EndStoppedThread() {
   threadEnding = true;
   pthread_exit(nullptr);

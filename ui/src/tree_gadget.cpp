@@ -122,7 +122,7 @@ class TreeGadget : public Gadget {
   void TellSelectionChanges(QTreeView* view) {
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view,
                      [number = Number(), window = Window()] {
-                       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr, 0);
+                       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr);
                      });
   }
 
