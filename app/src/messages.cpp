@@ -14,11 +14,6 @@ constexpr char16_t Separator = u'|';
 
 }  // namespace
 
-std::u16string DecimalText(std::int64_t value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
-
 void PostUserMessage(std::u16string_view title, std::u16string_view text, std::int64_t icon) {
   std::u16string message(title);
   message += Separator;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/strings.h"
+
 namespace evaluator {
 
 // On any thread: a message box with title, text and icon (IconError, IconWarning or
@@ -16,6 +18,6 @@ void PostUserMessage(std::u16string_view title, std::u16string_view text, std::i
 void ShowPostedMessage(std::u16string_view message);
 
 // A number as the messages write it: decimal, with a minus sign when negative.
-std::u16string DecimalText(std::int64_t value);
+using ::DecimalText;  // runtime/strings.h
 
 }  // namespace evaluator

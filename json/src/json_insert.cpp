@@ -1,9 +1,14 @@
+#include "json/json.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
-#include "json/json.h"
 #include "json_tree.h"
+#include "records/record_descriptor.h"
+#include "runtime/text_encoding.h"
+#include "runtime/unaligned.h"
 
 namespace {
 
@@ -12,13 +17,6 @@ namespace {
 constexpr std::int32_t kMostDimensions = 64;
 // Field names up to this length become keys without a heap block.
 constexpr std::size_t kShortName = 64;
-
-template <class T>
-T Load(const void* address) {
-  T value;
-  std::memcpy(&value, address, sizeof value);
-  return value;
-}
 
 bool IsIntCode(std::int32_t typeCode) {
   return typeCode == static_cast<std::int32_t>(TypeCode::Int);
@@ -38,7 +36,7 @@ void InsertElement(JsonValue* element, std::int32_t typeCode, std::int64_t size,
 std::int64_t FixedStringLength(const void* address, std::int64_t limit) {
   const auto* bytes = static_cast<const std::byte*>(address);
   std::int64_t length = 0;
-  while (length < limit && Load<char16_t>(bytes + length * 2) != 0) ++length;
+  while (length < limit && LoadUnaligned<char16_t>(bytes + length * 2) != 0) ++length;
   return length;
 }
 
@@ -46,19 +44,15 @@ std::int64_t FixedStringLength(const void* address, std::int64_t limit) {
 // without a leading "*" and a trailing "$". Null when a long name finds no memory.
 class FieldKey {
  public:
-  explicit FieldKey(const char* name) {
-    std::size_t length = std::strlen(name);
-    if (length > 0 && name[0] == '*') {
-      ++name;
-      --length;
-    }
-    if (length > 0 && name[length - 1] == '$') --length;
+  explicit FieldKey(const char* field) {
+    const std::string_view name = BareFieldName(field);
+    const std::size_t length = name.size();
     if (length > kShortName) {
       heap_.reset(new (std::nothrow) char16_t[length]);
       units_ = heap_.get();
       if (!units_) return;
     }
-    for (std::size_t i = 0; i < length; ++i) units_[i] = static_cast<unsigned char>(name[i]);
+    DecodeAnsi(name.data(), length, units_);
     length_ = static_cast<std::int64_t>(length);
   }
   const char16_t* units() const { return units_; }
@@ -74,7 +68,7 @@ class FieldKey {
 // One simple field or fixed-array element at address.
 void InsertSimple(JsonValue* value, const FieldCursor& field, const void* address) {
   if (field.isReference) {
-    JsonSetInteger(value, Load<std::int64_t>(address));
+    JsonSetInteger(value, LoadUnaligned<std::int64_t>(address));
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     JsonInsertRecord(value, address, field.nestedDescriptor);
   } else {
@@ -97,13 +91,13 @@ void InsertField(JsonValue* member, const FieldCursor& field) {
       }
       break;
     case FieldKind::List:
-      JsonInsertList(member, Load<const RecordList*>(address), field.nestedDescriptor);
+      JsonInsertList(member, LoadUnaligned<const RecordList*>(address), field.nestedDescriptor);
       break;
     case FieldKind::DynamicArray:
-      JsonInsertArray(member, Load<const ArrayDataView*>(address), field.nestedDescriptor);
+      JsonInsertArray(member, LoadUnaligned<const ArrayDataView*>(address), field.nestedDescriptor);
       break;
     case FieldKind::Map:
-      JsonInsertMap(member, Load<MapView*>(address), field.nestedDescriptor);
+      JsonInsertMap(member, LoadUnaligned<MapView*>(address), field.nestedDescriptor);
       break;
     case FieldKind::None:
       break;
@@ -153,25 +147,25 @@ void JsonSetTyped(JsonValue* value, std::int32_t typeCode, std::int64_t byteLeng
   if (!value || !address) return;
   switch (static_cast<TypeCode>(typeCode)) {
     case TypeCode::Int8:
-      return JsonSetInteger(value, Load<std::int8_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int8_t>(address));
     case TypeCode::Int16:
-      return JsonSetInteger(value, Load<std::int16_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int16_t>(address));
     case TypeCode::Int32:
-      return JsonSetInteger(value, Load<std::int32_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int32_t>(address));
     case TypeCode::Int64:
     case TypeCode::Int:
-      return JsonSetInteger(value, Load<std::int64_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int64_t>(address));
     case TypeCode::Char:
     case TypeCode::UInt16:
-      return JsonSetInteger(value, Load<std::uint16_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::uint16_t>(address));
     case TypeCode::UInt8:
-      return JsonSetInteger(value, Load<std::uint8_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::uint8_t>(address));
     case TypeCode::String:
-      return JsonSetString(value, Load<const char16_t*>(address));
+      return JsonSetString(value, LoadUnaligned<const char16_t*>(address));
     case TypeCode::Float32:
-      return JsonSetDouble(value, Load<float>(address));
+      return JsonSetDouble(value, LoadUnaligned<float>(address));
     case TypeCode::Float64:
-      return JsonSetDouble(value, Load<double>(address));
+      return JsonSetDouble(value, LoadUnaligned<double>(address));
     case TypeCode::FixedString:
       return SetStringUnits(value, address, FixedStringLength(address, byteLength / 2));
     default:

@@ -27,6 +27,7 @@
 #include "runtime/page_warmer.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
+#include "runtime/unaligned.h"
 #include "strings_area.h"
 
 namespace file_stream_detail {
@@ -85,9 +86,7 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
   std::size_t i = scan.scanned;
   while (i < n) {
     if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, s + i, sizeof word);
-      if (!HasHighOrZeroByte(word)) {
+      if (!HasHighOrZeroByte(LoadUnaligned<std::uint64_t>(s + i))) {
         i += 8;
         continue;
       }

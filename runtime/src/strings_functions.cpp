@@ -1,4 +1,6 @@
-// The string functions: reading an integer and writing a real number.
+// The string functions: reading an integer, writing an integer and a real number.
+#include "runtime/strings.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "runtime/strings.h"
 #include "strings_area.h"
 
 namespace {
@@ -85,6 +86,19 @@ std::int64_t ParseInteger(const char16_t* s) {
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(DigitValue(*s));
   }
   return static_cast<std::int64_t>(negative ? 0 - value : value);
+}
+
+std::size_t FormatDecimal(std::int64_t value, std::span<char16_t, MostDecimalUnits> out) {
+  std::array<char, MostDecimalUnits> digits;
+  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+  const auto length = static_cast<std::size_t>(result.ptr - digits.data());
+  std::copy(digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(length), out.begin());
+  return length;
+}
+
+std::u16string DecimalText(std::int64_t value) {
+  std::array<char16_t, MostDecimalUnits> units;
+  return std::u16string(units.data(), FormatDecimal(value, units));
 }
 
 char16_t* FormatReal(double x, std::int64_t decimals, std::int64_t at) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/strings.h"
+#include "runtime/unaligned.h"
 #include "strings_area.h"
 
 namespace {
@@ -11,13 +12,6 @@ namespace {
 constexpr char16_t Replacement = 0xFFFD;
 constexpr std::uint64_t Utf16AsciiMask = 0xFF80FF80FF80FF80ull;
 constexpr std::uint64_t Utf8AsciiMask = 0x8080808080808080ull;
-
-template <class T>
-std::uint64_t LoadWord(const T* source) {
-  std::uint64_t word;
-  std::memcpy(&word, source, sizeof word);
-  return word;
-}
 
 // The code point at text[i] (a pair counts as one), and how many units it took.
 char32_t CodePointAt(const char16_t* text, std::size_t length, std::size_t i,
@@ -110,7 +104,7 @@ std::size_t EncodeUtf8(const char16_t* text, std::size_t length, char* out) {
   auto* o = reinterpret_cast<unsigned char*>(out);
   std::size_t i = 0;
   while (i < length) {
-    if (i + 4 <= length && (LoadWord(text + i) & Utf16AsciiMask) == 0) {
+    if (i + 4 <= length && (LoadUnaligned<std::uint64_t>(text + i) & Utf16AsciiMask) == 0) {
       for (int k = 0; k < 4; ++k) *o++ = static_cast<unsigned char>(text[i + k]);
       i += 4;
       continue;
@@ -127,7 +121,7 @@ std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out) {
   char16_t* o = out;
   std::size_t i = 0;
   while (i < length) {
-    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+    if (i + 8 <= length && (LoadUnaligned<std::uint64_t>(s + i) & Utf8AsciiMask) == 0) {
       for (int k = 0; k < 8; ++k) *o++ = s[i + k];
       i += 8;
       continue;
@@ -147,7 +141,7 @@ bool IsValidUtf8(const char* bytes, std::size_t length) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes);
   std::size_t i = 0;
   while (i < length) {
-    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+    if (i + 8 <= length && (LoadUnaligned<std::uint64_t>(s + i) & Utf8AsciiMask) == 0) {
       i += 8;
     } else if (s[i] < 0x80) {
       ++i;

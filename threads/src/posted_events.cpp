@@ -8,6 +8,7 @@
 #include <string>
 
 #include "event_queue.h"
+#include "runtime/strings.h"
 #include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
@@ -43,7 +44,7 @@ void ReleaseText(std::int64_t data) {
 }
 
 std::unique_ptr<char16_t[]> CopyText(const char16_t* text) {
-  const std::size_t length = text ? std::char_traits<char16_t>::length(text) : 0;
+  const auto length = static_cast<std::size_t>(StringLength(text));
   auto copy = std::unique_ptr<char16_t[]>(new (std::nothrow) char16_t[length + 1]);
   if (!copy) return nullptr;
   if (length) std::char_traits<char16_t>::copy(copy.get(), text, length);
@@ -52,14 +53,14 @@ std::unique_ptr<char16_t[]> CopyText(const char16_t* text) {
 }
 
 // The hand-over is a shared change: a thread told to stop ends here, before posting.
-int HandOver(const PostedEvent& event) {
+bool HandOver(const PostedEvent& event) {
   SharedChangeScope scope;
   PostedEventHandOver handOver = installedHandOver.load();
-  if (!handOver) return 0;
+  if (!handOver) return false;
   auto record = std::unique_ptr<PostedEvent>(new (std::nothrow) PostedEvent(event));
-  if (!record || !handOver(record.get())) return 0;
+  if (!record || !handOver(record.get())) return false;
   static_cast<void>(record.release());  // the receiver owns it now
-  return 1;
+  return true;
 }
 
 }  // namespace
@@ -77,7 +78,7 @@ void PostEventEnd() {
 
 int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object, std::int64_t type,
               std::int64_t data) {
-  return HandOver(PostedEvent{code, object, window, type, data, nullptr});
+  return HandOver(PostedEvent{code, object, window, type, data, nullptr}) ? 1 : 0;
 }
 
 int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,

@@ -1,10 +1,11 @@
+#include "gadgets.h"
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QUrl>
 
-#include "gadgets.h"
 #include "threads/posted_events.h"
 #include "ui/ui.h"
 

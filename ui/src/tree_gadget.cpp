@@ -1,9 +1,10 @@
+#include "gadgets.h"
+
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeView>
 
-#include "gadgets.h"
 #include "threads/posted_events.h"
 #include "tree_model.h"
 #include "ui/ui.h"

@@ -34,8 +34,10 @@ void FileStreamEnd();
 
 // Each returns 0 on failure; otherwise the file descriptor for a static number, or the
 // stream handle for AnyHandle. A number that names an open stream closes it first.
-ObjectNumber OpenFileRead(ObjectNumber number, const char16_t* path, std::int32_t flags);
-ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path, std::int32_t flags);
+[[nodiscard]] ObjectNumber OpenFileRead(ObjectNumber number, const char16_t* path,
+                                        std::int32_t flags);
+[[nodiscard]] ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path,
+                                            std::int32_t flags);
 
 // Reading a whole stream for a caller that must know why the text ended, and that must
 // not be held up by the stream: the read waits for data in short steps and ends the
@@ -99,8 +101,8 @@ struct WholeText {
 // byte, which is consumed. The text is handed over as the bytes read, undecoded (so it may
 // hold invalid sequences), except that a byte that can't start a sequence reads as "?"; a
 // sequence cut short by the end of the file is left out. flags: the format, as at opening.
-WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
-                              const WholeReadLimits& limits);
+[[nodiscard]] WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
+                                            const WholeReadLimits& limits);
 
 // The memory the system can still give without swapping or killing anything, in bytes
 // (MemAvailable); -1 when it can't be told.

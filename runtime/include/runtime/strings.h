@@ -15,6 +15,8 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -49,6 +51,11 @@ int StringEquals(const char16_t* a, const char16_t* b);
 // String functions.
 std::int64_t StringLength(const char16_t* s);
 std::int64_t ParseInteger(const char16_t* s);
+// value in decimal, with a leading "-" when negative: at most MostDecimalUnits units, no
+// terminator. The length written.
+inline constexpr std::size_t MostDecimalUnits = 20;
+std::size_t FormatDecimal(std::int64_t value, std::span<char16_t, MostDecimalUnits> out);
+std::u16string DecimalText(std::int64_t value);
 char16_t* FormatReal(double x, std::int64_t decimals, std::int64_t at);
 
 // An owning string over one string-heap block: copyable, movable, never null to readers

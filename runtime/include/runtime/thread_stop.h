@@ -62,11 +62,11 @@ void RequestThreadStop(StopState& state);
 
 // For the thread library: a state made before its thread starts, so that a stop can be
 // requested as soon as the thread's id is known; the new thread adopts it first thing.
-std::shared_ptr<StopState> NewStopState();
+[[nodiscard]] std::shared_ptr<StopState> NewStopState();
 
 // Makes state the calling thread's stop state (a thread that already has one keeps it and
 // this does nothing). Returns false when memory for its thread-exit release ran out.
-bool AdoptStopState(std::shared_ptr<StopState> state);
+[[nodiscard]] bool AdoptStopState(std::shared_ptr<StopState> state);
 
 // Marks the calling thread as ending: its own code has finished and only destructors and
 // thread-exit clean-ups remain. From then on no scope or stop point ends the thread (ending

@@ -24,9 +24,9 @@ struct PostedEvent {
   EventReleaseFunction release = nullptr;  // of data, when the event owns it
 };
 
-// Carries event to the UI thread; returns non-zero when it took the record over, 0 when it
-// could not post it (the poster then frees the record). Called from any thread.
-using PostedEventHandOver = int (*)(PostedEvent* event);
+// Carries event to the UI thread; true when it took the record over, false when it could
+// not post it (the poster then frees the record). Called from any thread.
+using PostedEventHandOver = bool (*)(PostedEvent* event);
 
 // Installs the hand-over (null removes it). Set by the UI layer before any thread posts.
 void SetPostedEventHandOver(PostedEventHandOver handOver);
