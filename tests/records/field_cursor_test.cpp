@@ -92,6 +92,14 @@ TEST(FieldCursorWalk, MatchStructYieldsMThenG) {
   EXPECT_FALSE(cursor.Step());
 }
 
+TEST(FieldNames, BareNamesLoseTheReferenceStarAndTheStringDollar) {
+  EXPECT_EQ(BareFieldName("*m$"), "m");
+  EXPECT_EQ(BareFieldName("g"), "g");
+  EXPECT_EQ(BareFieldName("a$b"), "a$b");  // only a trailing one
+  EXPECT_EQ(BareFieldName("*"), "");
+  EXPECT_EQ(BareFieldName(nullptr), "");
+}
+
 TEST(FieldCursorWalk, EndByteOnlyYieldsNoFields) {
   const std::int64_t map[] = {-1};
   DescriptorBytes bytes("empty", map);

@@ -61,6 +61,13 @@ TEST(StringFunctions, FormatRealWritesFixedNotation) {
   EXPECT_EQ(real(1.25, -7), u"1");               // other negatives count as 0
 }
 
+TEST(StringFunctions, DecimalTextCoversTheWholeRange) {
+  EXPECT_EQ(DecimalText(0), u"0");
+  EXPECT_EQ(DecimalText(-7), u"-7");
+  EXPECT_EQ(DecimalText(INT64_MAX), u"9223372036854775807");
+  EXPECT_EQ(DecimalText(INT64_MIN), u"-9223372036854775808");  // all 20 units
+}
+
 TEST(StringFunctions, FormatRealGivesBackWhatItDidNotUse) {
   const std::int64_t start = TempPosition();
   FormatReal(12.5, 1, start);
