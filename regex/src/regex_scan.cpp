@@ -146,9 +146,10 @@ int Search(RegexObject& object, unsigned long matchLimit) {
   if (!object.ahead && !object.run && HasMachineCode(object.studyData)) {
     object.run = NewSearchRun(object.groupCount).release();
   }
+  const std::span<std::int32_t> offsets(
+      object.offsetVector, static_cast<std::size_t>(OffsetVectorSize(object.groupCount)));
   return ExecuteMatch(object.compiledPattern, object.studyData, object.subject,
-                      object.subjectLength, object.scanPosition, object.offsetVector,
-                      OffsetVectorSize(object.groupCount), matchLimit,
+                      object.subjectLength, object.scanPosition, offsets, matchLimit,
                       object.ahead ? nullptr : object.run);
 }
 
@@ -236,9 +237,10 @@ std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
     object->lastError = PCRE_ERROR_BADLENGTH;
     return 0;
   }
-  int result = ExecuteMatch(object->compiledPattern, object->studyData, subject.bytes.get(),
-                            static_cast<std::int32_t>(subject.length), 0, offsetVector.get(),
-                            vectorSize);
+  int result = ExecuteMatch(
+      object->compiledPattern, object->studyData, subject.bytes.get(),
+      static_cast<std::int32_t>(subject.length), 0,
+      std::span<std::int32_t>(offsetVector.get(), static_cast<std::size_t>(vectorSize)));
   object->lastError = result >= 0 ? 0 : FailureReason(result);
   return result >= 0 ? 1 : 0;
 }
