@@ -9,6 +9,7 @@ template <class T>
   requires std::is_trivially_copyable_v<T>
 T LoadUnaligned(const void* address) {
   T value;
-  std::memcpy(&value, address, sizeof value);
+  // T may itself be a pointer: its bytes are what is copied.
+  std::memcpy(&value, address, sizeof value);  // NOLINT(bugprone-sizeof-expression)
   return value;
 }
