@@ -12,9 +12,6 @@
 
 namespace {
 
-// Deeper arrays than this come from no array library; refusing them keeps the one level
-// of recursion per dimension far from the stack's end.
-constexpr std::int32_t kMostDimensions = 64;
 // Field names up to this length become keys without a heap block.
 constexpr std::size_t kShortName = 64;
 
@@ -93,51 +90,11 @@ void InsertField(JsonValue* member, const FieldCursor& field) {
     case FieldKind::List:
       JsonInsertList(member, LoadUnaligned<const RecordList*>(address), field.nestedDescriptor);
       break;
-    case FieldKind::DynamicArray:
-      JsonInsertArray(member, LoadUnaligned<const ArrayDataView*>(address), field.nestedDescriptor);
-      break;
+    case FieldKind::DynamicArray:  // no record of this system has one: the member stays null
     case FieldKind::Map:
-      JsonInsertMap(member, LoadUnaligned<MapView*>(address), field.nestedDescriptor);
-      break;
     case FieldKind::None:
       break;
   }
-}
-
-std::int64_t EntriesOf(const ArrayDataView& array, std::int32_t dimension) {
-  const std::int64_t upperBound = array.upperBounds[dimension];
-  return upperBound < 0 ? 0 : upperBound + 1;
-}
-
-// Array elements below one entry of dimension: the product of the deeper dimensions.
-std::int64_t ElementsBelow(const ArrayDataView& array, std::int32_t dimension) {
-  std::int64_t elements = 1;
-  for (std::int32_t d = dimension + 1; d < array.dimensionCount; ++d) {
-    elements *= EntriesOf(array, d);
-  }
-  return elements;
-}
-
-// Fills one nesting level from the array element at read on; returns the read position
-// after the elements it took, also for entries it had no memory for.
-const std::byte* InsertLevel(JsonValue* level, const ArrayDataView& array,
-                             std::int32_t dimension, const std::byte* read,
-                             RecordDescriptor descriptor) {
-  const bool last = dimension == array.dimensionCount - 1;
-  const std::int64_t stride = ElementsBelow(array, dimension) * array.elementSize;
-  for (std::int64_t i = EntriesOf(array, dimension); i > 0; --i) {
-    JsonValue* entry = JsonAppendElement(level);
-    if (!entry) {
-      read += stride;
-    } else if (last) {
-      InsertElement(entry, array.typeCode, array.elementSize, read, descriptor);
-      read += stride;
-    } else {
-      JsonSetArray(entry);
-      read = InsertLevel(entry, array, dimension + 1, read, descriptor);
-    }
-  }
-  return read;
 }
 
 }  // namespace
@@ -198,27 +155,4 @@ void JsonInsertList(JsonValue* value, const RecordList* list, RecordDescriptor d
       InsertElement(entry, list->typeCode, recordSize, RecordOf(element), descriptor);
     }
   }
-}
-
-void JsonInsertArray(JsonValue* value, const ArrayDataView* array, RecordDescriptor descriptor) {
-  if (!value) return;
-  JsonSetArray(value);
-  if (!array || array->dimensionCount < 1 || array->dimensionCount > kMostDimensions ||
-      !array->upperBounds || !array->elements) {
-    return;
-  }
-  InsertLevel(value, *array, 0, static_cast<const std::byte*>(array->elements), descriptor);
-}
-
-void JsonInsertMap(JsonValue* value, MapView* map, RecordDescriptor descriptor) {
-  if (!value) return;
-  JsonSetObject(value);
-  if (!map) return;
-  const std::int64_t saved = map->position;
-  MapRewind(map);
-  while (const MapEntryView* entry = MapNextEntry(map)) {
-    JsonValue* member = JsonAddMember(value, entry->key);
-    if (member) InsertElement(member, map->typeCode, map->elementSize, entry->record, descriptor);
-  }
-  map->position = saved;
 }
