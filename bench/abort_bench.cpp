@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   const std::set<long> threadsBefore = ThreadIds();
 
   UiSetFocus(evaluator::PatternField);
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr);
   RunLoopFor(delay, longestStall);
   const bool workerStarted = NewThreadsLeft(threadsBefore);
 
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
   if (mode == "close") {
     evaluator::ShutDown();
   } else {
-    QueueEvent(MenuEvent, evaluator::AbortCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+    QueueEvent(MenuEvent, evaluator::AbortCommand, evaluator::MainWindow, 0, 0, nullptr);
     while (HasQueuedEvent() != 0) HandleOne(UiWaitEvent(), longestStall);
   }
   const double handledMs = MillisecondsSince(ended);

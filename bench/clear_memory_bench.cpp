@@ -38,7 +38,7 @@ double Evaluate(const std::u16string& pattern, const std::u16string& input) {
   UiSetText(evaluator::InputField, input.c_str());
   UiSetFocus(evaluator::PatternField);
   const auto start = std::chrono::steady_clock::now();
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr);
   int code = 0;
   while (code != evaluator::DoneEvent) {
     code = UiWaitEvent();

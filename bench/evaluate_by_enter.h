@@ -22,7 +22,7 @@
 inline double EvaluateByEnter(bool leaveQueued = false) {
   const auto start = std::chrono::steady_clock::now();
   UiSetFocus(evaluator::PatternField);
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr);
   int code = 0;
   while (code != evaluator::DoneEvent && code != evaluator::MessageEvent) {
     code = UiWaitEvent();

@@ -140,7 +140,7 @@ struct Run {
 
 void PressEnter() {
   UiSetFocus(evaluator::PatternField);
-  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+  QueueEvent(MenuEvent, evaluator::EnterCommand, evaluator::MainWindow, 0, 0, nullptr);
 }
 
 Run EvaluateOnce(MeasuredLoop& loop) {
@@ -208,7 +208,7 @@ void RunActions(MeasuredLoop& loop) {
   });
   // Shift+Enter blocks the loop for as long as the copy takes: its stall is that time.
   MeasureAction(loop, "copy_all", [] {
-    QueueEvent(MenuEvent, evaluator::CopyAllCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+    QueueEvent(MenuEvent, evaluator::CopyAllCommand, evaluator::MainWindow, 0, 0, nullptr);
   });
   // EVALUATOR_BENCH_COPY=FILE keeps what was copied, to compare the rows of two builds.
   if (const QByteArray path = qgetenv("EVALUATOR_BENCH_COPY"); !path.isEmpty()) {
@@ -221,7 +221,7 @@ void RunActions(MeasuredLoop& loop) {
   loop.RunFor(std::chrono::seconds(1));
   loop.ResetStall();
   {
-    QueueEvent(MenuEvent, evaluator::AbortCommand, evaluator::MainWindow, 0, 0, nullptr, 0);
+    QueueEvent(MenuEvent, evaluator::AbortCommand, evaluator::MainWindow, 0, 0, nullptr);
     const Clock::time_point start = Clock::now();
     while (ThreadIsRunning(evaluator::State().workerThread)) loop.Step();
     std::printf("esc_ended_worker %.1f ms\n",

@@ -90,7 +90,7 @@ void Click(std::int64_t gadget) {
   if (button) {
     button->click();
   } else {  // what the button's click queues
-    QueueEvent(GadgetEvent, gadget, evaluator::MainWindow, 0, 0, nullptr, 0);
+    QueueEvent(GadgetEvent, gadget, evaluator::MainWindow, 0, 0, nullptr);
   }
 }
 

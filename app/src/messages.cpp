@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/evaluator.h"
+#include "regex/regex.h"
 #include "runtime/strings.h"
 #include "threads/posted_events.h"
 #include "ui/ui.h"
@@ -31,17 +32,7 @@ std::u16string MemoryText(const WholeText& read) {
          SizeText(read.memoryAvailable) + u" are available.";
 }
 
-// Why an input can't be evaluated when it is longer than the engine takes. The regex
-// library words the same limit for a subject handed to it, but only for the engine's own
-// bound, while a read stops at the bound it is given.
-std::u16string TooLargeForEngineText(std::int64_t engineBytes) {
-  return u"the input is larger than the pattern engine can take (at most " +
-         DecimalText(engineBytes) + u" bytes of UTF-8 text)";
-}
-
 }  // namespace
-
-std::u16string DecimalText(std::int64_t value) { return Widened(std::to_string(value)); }
 
 std::u16string SizeText(std::int64_t bytes) {
   constexpr double MiB = 1024.0 * 1024.0;
@@ -112,7 +103,7 @@ UserMessage InputNotReadMessage(std::u16string_view path, const WholeText& read,
       return {u"error", u"can't read " + file + u": " + MemoryText(read), IconError};
     case WholeReadEnd::TooLong:
       return {u"error",
-              u"can't evaluate " + file + u": " + TooLargeForEngineText(engineBytes) + u".",
+              u"can't evaluate " + file + u": " + RegexTooLongReason(engineBytes) + u".",
               IconError};
     case WholeReadEnd::ReadError:
       return {u"error", u"can't read " + file + u": " + Widened(std::strerror(read.error)),

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "runtime/file_stream.h"
+#include "runtime/strings.h"
 
 namespace evaluator {
 
@@ -26,7 +27,7 @@ void ShowUserMessage(const UserMessage& message);
 
 // A number as the messages and the status line write it: decimal, with a minus sign when
 // negative.
-std::u16string DecimalText(std::int64_t value);
+using ::DecimalText;  // runtime/strings.h
 // A size the way a person reads it: bytes, MB or GB.
 std::u16string SizeText(std::int64_t bytes);
 

@@ -1,10 +1,11 @@
+#include "json/json.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <new>
 #include <vector>
 
-#include "json/json.h"
 #include "json_tree.h"
 #include "runtime/strings.h"
 #include "string_map.h"

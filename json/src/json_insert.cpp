@@ -1,24 +1,19 @@
+#include "json/json.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
-#include "json/json.h"
 #include "json_tree.h"
+#include "records/record_descriptor.h"
+#include "runtime/text_encoding.h"
+#include "runtime/unaligned.h"
 
 namespace {
 
-// Deeper arrays than this come from no array library; refusing them keeps the one level
-// of recursion per dimension far from the stack's end.
-constexpr std::int32_t kMostDimensions = 64;
 // Field names up to this length become keys without a heap block.
 constexpr std::size_t kShortName = 64;
-
-template <class T>
-T Load(const void* address) {
-  T value;
-  std::memcpy(&value, address, sizeof value);
-  return value;
-}
 
 bool IsIntCode(std::int32_t typeCode) {
   return typeCode == static_cast<std::int32_t>(TypeCode::Int);
@@ -38,7 +33,7 @@ void InsertElement(JsonValue* element, std::int32_t typeCode, std::int64_t size,
 std::int64_t FixedStringLength(const void* address, std::int64_t limit) {
   const auto* bytes = static_cast<const std::byte*>(address);
   std::int64_t length = 0;
-  while (length < limit && Load<char16_t>(bytes + length * 2) != 0) ++length;
+  while (length < limit && LoadUnaligned<char16_t>(bytes + length * 2) != 0) ++length;
   return length;
 }
 
@@ -46,19 +41,15 @@ std::int64_t FixedStringLength(const void* address, std::int64_t limit) {
 // without a leading "*" and a trailing "$". Null when a long name finds no memory.
 class FieldKey {
  public:
-  explicit FieldKey(const char* name) {
-    std::size_t length = std::strlen(name);
-    if (length > 0 && name[0] == '*') {
-      ++name;
-      --length;
-    }
-    if (length > 0 && name[length - 1] == '$') --length;
+  explicit FieldKey(const char* field) {
+    const std::string_view name = BareFieldName(field);
+    const std::size_t length = name.size();
     if (length > kShortName) {
       heap_.reset(new (std::nothrow) char16_t[length]);
       units_ = heap_.get();
       if (!units_) return;
     }
-    for (std::size_t i = 0; i < length; ++i) units_[i] = static_cast<unsigned char>(name[i]);
+    DecodeAnsi(name.data(), length, units_);
     length_ = static_cast<std::int64_t>(length);
   }
   const char16_t* units() const { return units_; }
@@ -74,7 +65,7 @@ class FieldKey {
 // One simple field or fixed-array element at address.
 void InsertSimple(JsonValue* value, const FieldCursor& field, const void* address) {
   if (field.isReference) {
-    JsonSetInteger(value, Load<std::int64_t>(address));
+    JsonSetInteger(value, LoadUnaligned<std::int64_t>(address));
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     JsonInsertRecord(value, address, field.nestedDescriptor);
   } else {
@@ -97,53 +88,13 @@ void InsertField(JsonValue* member, const FieldCursor& field) {
       }
       break;
     case FieldKind::List:
-      JsonInsertList(member, Load<const RecordList*>(address), field.nestedDescriptor);
+      JsonInsertList(member, LoadUnaligned<const RecordList*>(address), field.nestedDescriptor);
       break;
-    case FieldKind::DynamicArray:
-      JsonInsertArray(member, Load<const ArrayDataView*>(address), field.nestedDescriptor);
-      break;
+    case FieldKind::DynamicArray:  // no record of this system has one: the member stays null
     case FieldKind::Map:
-      JsonInsertMap(member, Load<MapView*>(address), field.nestedDescriptor);
-      break;
     case FieldKind::None:
       break;
   }
-}
-
-std::int64_t EntriesOf(const ArrayDataView& array, std::int32_t dimension) {
-  const std::int64_t upperBound = array.upperBounds[dimension];
-  return upperBound < 0 ? 0 : upperBound + 1;
-}
-
-// Array elements below one entry of dimension: the product of the deeper dimensions.
-std::int64_t ElementsBelow(const ArrayDataView& array, std::int32_t dimension) {
-  std::int64_t elements = 1;
-  for (std::int32_t d = dimension + 1; d < array.dimensionCount; ++d) {
-    elements *= EntriesOf(array, d);
-  }
-  return elements;
-}
-
-// Fills one nesting level from the array element at read on; returns the read position
-// after the elements it took, also for entries it had no memory for.
-const std::byte* InsertLevel(JsonValue* level, const ArrayDataView& array,
-                             std::int32_t dimension, const std::byte* read,
-                             RecordDescriptor descriptor) {
-  const bool last = dimension == array.dimensionCount - 1;
-  const std::int64_t stride = ElementsBelow(array, dimension) * array.elementSize;
-  for (std::int64_t i = EntriesOf(array, dimension); i > 0; --i) {
-    JsonValue* entry = JsonAppendElement(level);
-    if (!entry) {
-      read += stride;
-    } else if (last) {
-      InsertElement(entry, array.typeCode, array.elementSize, read, descriptor);
-      read += stride;
-    } else {
-      JsonSetArray(entry);
-      read = InsertLevel(entry, array, dimension + 1, read, descriptor);
-    }
-  }
-  return read;
 }
 
 }  // namespace
@@ -153,25 +104,25 @@ void JsonSetTyped(JsonValue* value, std::int32_t typeCode, std::int64_t byteLeng
   if (!value || !address) return;
   switch (static_cast<TypeCode>(typeCode)) {
     case TypeCode::Int8:
-      return JsonSetInteger(value, Load<std::int8_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int8_t>(address));
     case TypeCode::Int16:
-      return JsonSetInteger(value, Load<std::int16_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int16_t>(address));
     case TypeCode::Int32:
-      return JsonSetInteger(value, Load<std::int32_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int32_t>(address));
     case TypeCode::Int64:
     case TypeCode::Int:
-      return JsonSetInteger(value, Load<std::int64_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::int64_t>(address));
     case TypeCode::Char:
     case TypeCode::UInt16:
-      return JsonSetInteger(value, Load<std::uint16_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::uint16_t>(address));
     case TypeCode::UInt8:
-      return JsonSetInteger(value, Load<std::uint8_t>(address));
+      return JsonSetInteger(value, LoadUnaligned<std::uint8_t>(address));
     case TypeCode::String:
-      return JsonSetString(value, Load<const char16_t*>(address));
+      return JsonSetString(value, LoadUnaligned<const char16_t*>(address));
     case TypeCode::Float32:
-      return JsonSetDouble(value, Load<float>(address));
+      return JsonSetDouble(value, LoadUnaligned<float>(address));
     case TypeCode::Float64:
-      return JsonSetDouble(value, Load<double>(address));
+      return JsonSetDouble(value, LoadUnaligned<double>(address));
     case TypeCode::FixedString:
       return SetStringUnits(value, address, FixedStringLength(address, byteLength / 2));
     default:
@@ -204,27 +155,4 @@ void JsonInsertList(JsonValue* value, const RecordList* list, RecordDescriptor d
       InsertElement(entry, list->typeCode, recordSize, RecordOf(element), descriptor);
     }
   }
-}
-
-void JsonInsertArray(JsonValue* value, const ArrayDataView* array, RecordDescriptor descriptor) {
-  if (!value) return;
-  JsonSetArray(value);
-  if (!array || array->dimensionCount < 1 || array->dimensionCount > kMostDimensions ||
-      !array->upperBounds || !array->elements) {
-    return;
-  }
-  InsertLevel(value, *array, 0, static_cast<const std::byte*>(array->elements), descriptor);
-}
-
-void JsonInsertMap(JsonValue* value, MapView* map, RecordDescriptor descriptor) {
-  if (!value) return;
-  JsonSetObject(value);
-  if (!map) return;
-  const std::int64_t saved = map->position;
-  MapRewind(map);
-  while (const MapEntryView* entry = MapNextEntry(map)) {
-    JsonValue* member = JsonAddMember(value, entry->key);
-    if (member) InsertElement(member, map->typeCode, map->elementSize, entry->record, descriptor);
-  }
-  map->position = saved;
 }

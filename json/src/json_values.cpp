@@ -1,8 +1,9 @@
+#include "json/json.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "json/json.h"
 #include "json_tree.h"
 #include "runtime/strings.h"
 #include "string_map.h"

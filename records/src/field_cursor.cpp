@@ -1,6 +1,7 @@
+#include "records/record_descriptor.h"
+
 #include <cstring>
 
-#include "records/record_descriptor.h"
 #include "records/record_list.h"
 
 namespace {
@@ -37,10 +38,10 @@ void FieldCursor::Start(RecordDescriptor descriptor, const void* record) {
   position = mapAddress + 8;
 }
 
-int FieldCursor::Step() {
+bool FieldCursor::Step() {
   nestedDescriptor = nullptr;
   count = stride = fixedStringBytes = 0;
-  if (!position || *position == descriptor::kEnd) return 0;
+  if (!position || *position == descriptor::kEnd) return false;
   const std::uint8_t* entry = position;
   std::uint8_t typeByte = entry[1];
   const std::uint8_t* nameBytes = nullptr;
@@ -87,5 +88,5 @@ int FieldCursor::Step() {
     position += 4;
   }
   fieldAddress = recordBase ? recordBase + offset : nullptr;
-  return 1;
+  return true;
 }

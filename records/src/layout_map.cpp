@@ -1,7 +1,8 @@
+#include "records/record_list.h"
+
 #include <cstring>
 
 #include "list_internals.h"
-#include "records/record_list.h"
 #include "runtime/strings.h"
 #include "runtime/thread_stop.h"
 

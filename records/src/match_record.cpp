@@ -52,7 +52,3 @@ RecordList* MatchGroupList(MatchRecord& record) {
   if (record.g.list) return record.g.list;
   return ListCreate(8, &record.g, GroupListLayoutMap.data(), static_cast<std::int32_t>(kStringCode));
 }
-
-std::int64_t MatchGroupCount(const MatchRecord& record) {
-  return record.g.list ? ListCount(record.g.list) : 0;
-}

@@ -287,8 +287,8 @@ unsigned long MatchRecursionLimit() {
 }
 
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
-                 std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize, unsigned long matchLimit, SearchRun* run) {
+                 std::int32_t length, std::int32_t start, std::span<std::int32_t> offsets,
+                 unsigned long matchLimit, SearchRun* run) {
   // Every member is set one by one: zero-filling the whole record first costs more than
   // the JIT's search itself for a short match.
   MatchCall call;
@@ -296,8 +296,8 @@ int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subje
   call.subject = subject;
   call.length = length;
   call.start = start;
-  call.offsetVector = offsetVector;
-  call.vectorSize = vectorSize;
+  call.offsetVector = offsets.data();
+  call.vectorSize = static_cast<std::int32_t>(offsets.size());
   call.jitStack = nullptr;
   call.run = run;
   call.result = 0;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 // Routes PCRE's allocations through a per-thread arena while a match call runs. RegexInit.
@@ -28,9 +29,8 @@ struct SearchRun {
 // A run for a pattern with groupCount groups; null when memory ran out.
 std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount);
 
-// Searches subject[0, length) from start with PCRE_NO_UTF8_CHECK into offsetVector,
-// which must have OffsetVectorSize(group count) entries so that PCRE needs no vector of
-// its own; with the pattern's study data when it has any (null: none). matchLimit, when
+// Searches subject[0, length) from start with PCRE_NO_UTF8_CHECK into offsets, which must
+// have OffsetVectorSize(group count) entries so that PCRE needs no vector of its own; with the pattern's study data when it has any (null: none). matchLimit, when
 // non-zero, lowers the library's match limit for this call. Returns pcre_exec's result.
 // A pattern studied into machine code runs that code on the thread's own JIT stack; a
 // search too deep for that stack is made again by the interpreter, whose recursion limit
@@ -39,9 +39,8 @@ std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount);
 // the run then holds them, each a match or the final no-match found within a small share
 // of match work; the first that needs more is left to the scan to make itself.
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
-                 std::int32_t length, std::int32_t start, std::int32_t* offsetVector,
-                 std::int32_t vectorSize, unsigned long matchLimit = 0,
-                 SearchRun* run = nullptr);
+                 std::int32_t length, std::int32_t start, std::span<std::int32_t> offsets,
+                 unsigned long matchLimit = 0, SearchRun* run = nullptr);
 
 // Study data for compiled, with PCRE's machine code when it can make it; null when studying
 // adds nothing. Free with pcre_free_study.

@@ -1,11 +1,13 @@
 // The library's failure vocabulary: what each error code of a search means to the user.
+#include "regex/regex.h"
+
 #include <pcre.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
-#include "regex/regex.h"
-#include "utf8_text.h"
+#include "runtime/strings.h"
 
 static_assert(RegexErrorNoMemory == PCRE_ERROR_NOMEMORY);
 static_assert(RegexErrorMatchLimit == PCRE_ERROR_MATCHLIMIT);
@@ -14,26 +16,34 @@ static_assert(RegexErrorInputTooLong == PCRE_ERROR_BADLENGTH);
 
 namespace {
 
-std::string ReasonText(std::int64_t error) {
+std::u16string ReasonText(std::int64_t error) {
   switch (error) {
     case RegexErrorMatchLimit:
-      return "the pattern needs too much backtracking on this input";
+      return u"the pattern needs too much backtracking on this input";
     case RegexErrorRecursionLimit:
     case PCRE_ERROR_JIT_STACKLIMIT:  // the machine code's own limit on nesting
-      return "the pattern nests too deeply for this input";
+      return u"the pattern nests too deeply for this input";
     case RegexErrorNoMemory:
-      return "there was not enough memory";
+      return u"there was not enough memory";
     case RegexErrorInputTooLong:
-      return "the input is larger than the pattern engine can take (at most " +
-             std::to_string(std::numeric_limits<std::int32_t>::max()) +
-             " bytes of UTF-8 text)";
+      return RegexTooLongReason(std::numeric_limits<std::int32_t>::max());
     default:
-      return "the pattern engine reported error " + std::to_string(error);
+      return u"the pattern engine reported error " + DecimalText(error);
   }
 }
 
 }  // namespace
 
+std::u16string RegexTooLongReason(std::int64_t longestBytes) {
+  return u"the input is larger than the pattern engine can take (at most " +
+         DecimalText(longestBytes) + u" bytes of UTF-8 text)";
+}
+
 char16_t* RegexFailureReason(std::int64_t error, std::int64_t at) {
-  return BytesToStringResult(ReasonText(error).c_str(), at);
+  const std::u16string reason = ReasonText(error);
+  const auto length = static_cast<std::int64_t>(reason.size());
+  char16_t* result = ReserveTemp(length, at);
+  std::copy(reason.begin(), reason.end(), result);
+  result[length] = 0;
+  return result;
 }

@@ -1,3 +1,5 @@
+#include "regex/regex.h"
+
 #include <pcre.h>
 
 #include <atomic>
@@ -6,7 +8,6 @@
 #include <new>
 
 #include "match_call.h"
-#include "regex/regex.h"
 #include "regex_object.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"

@@ -1,3 +1,5 @@
+#include "regex/regex.h"
+
 #include <pcre.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <string_view>
 
 #include "match_call.h"
-#include "regex/regex.h"
 #include "regex_object.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
@@ -101,26 +102,6 @@ char16_t* GroupText(const RegexObject* object, std::int64_t n, std::int64_t at) 
   return Utf8RangeToString(object->subject, entries[0], entries[1], at);
 }
 
-std::int64_t GroupPosition(const RegexObject* object, std::int64_t n) {
-  const std::int32_t* entries = GroupEntries(object, n);
-  if (!entries) return 0;
-  return Utf8CharCount(object->subject, object->offsetVector[0], entries[0]) + 1;
-}
-
-std::int64_t GroupLength(const RegexObject* object, std::int64_t n) {
-  const std::int32_t* entries = GroupEntries(object, n);
-  return entries ? Utf8CharCount(object->subject, entries[0], entries[1]) : 0;
-}
-
-// The number of the group called name in the current match's pattern, or 0.
-std::int64_t NamedGroup(const RegexObject* object, const Utf8Text& name) {
-  if (!object || !name.bytes) return 0;
-  int group = pcre_get_stringnumber(object->compiledPattern, name.bytes.get());
-  return group > 0 ? group : 0;
-}
-
-Utf8Text GroupName(const char16_t* name) { return name ? ConvertToUtf8(name) : Utf8Text{}; }
-
 // Makes subject the object's subject and starts a scan over it; 0 when there is no subject
 // (memory ran out) or it is too long for the engine.
 std::int64_t StartScan(ObjectNumber number, SharedUtf8 subject) {
@@ -165,9 +146,10 @@ int Search(RegexObject& object, unsigned long matchLimit) {
   if (!object.ahead && !object.run && HasMachineCode(object.studyData)) {
     object.run = NewSearchRun(object.groupCount).release();
   }
+  const std::span<std::int32_t> offsets(
+      object.offsetVector, static_cast<std::size_t>(OffsetVectorSize(object.groupCount)));
   return ExecuteMatch(object.compiledPattern, object.studyData, object.subject,
-                      object.subjectLength, object.scanPosition, object.offsetVector,
-                      OffsetVectorSize(object.groupCount), matchLimit,
+                      object.subjectLength, object.scanPosition, offsets, matchLimit,
                       object.ahead ? nullptr : object.run);
 }
 
@@ -255,9 +237,10 @@ std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
     object->lastError = PCRE_ERROR_BADLENGTH;
     return 0;
   }
-  int result = ExecuteMatch(object->compiledPattern, object->studyData, subject.bytes.get(),
-                            static_cast<std::int32_t>(subject.length), 0, offsetVector.get(),
-                            vectorSize);
+  int result = ExecuteMatch(
+      object->compiledPattern, object->studyData, subject.bytes.get(),
+      static_cast<std::int32_t>(subject.length), 0,
+      std::span<std::int32_t>(offsetVector.get(), static_cast<std::size_t>(vectorSize)));
   object->lastError = result >= 0 ? 0 : FailureReason(result);
   return result >= 0 ? 1 : 0;
 }
@@ -327,54 +310,6 @@ std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t 
     const std::int64_t next = SearchOn(*object, limit);
     if (next != 1 || taken >= most) return next;
   }
-}
-
-std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                               std::int64_t at, std::int64_t* ends) {
-  struct Placing {
-    std::int64_t at;
-    std::int64_t* ends;
-    std::int64_t count;
-  } placing{at < 0 ? TempPosition() : at, ends, 0};
-  const auto place = [](void* context, const char* bytes, std::int64_t length) {
-    auto& next = *static_cast<Placing*>(context);
-    // Each text starts where the one before ended, over that one's terminator.
-    Utf8ToTempString(bytes, length, next.at);
-    next.at = TempPosition();
-    next.ends[next.count++] = next.at;
-  };
-  return RegexTakeCurrentTexts(number, withMatch, lastGroup, place, &placing);
-}
-
-std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n) {
-  SharedChangeScope scope;
-  return GroupPosition(CurrentMatch(number), n);
-}
-
-std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n) {
-  SharedChangeScope scope;
-  return GroupLength(CurrentMatch(number), n);
-}
-
-char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at) {
-  Utf8Text utf8Name = GroupName(name);
-  SharedChangeScope scope;
-  const RegexObject* object = CurrentMatch(number);
-  return GroupText(object, NamedGroup(object, utf8Name), at);
-}
-
-std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name) {
-  Utf8Text utf8Name = GroupName(name);
-  SharedChangeScope scope;
-  const RegexObject* object = CurrentMatch(number);
-  return GroupPosition(object, NamedGroup(object, utf8Name));
-}
-
-std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name) {
-  Utf8Text utf8Name = GroupName(name);
-  SharedChangeScope scope;
-  const RegexObject* object = CurrentMatch(number);
-  return GroupLength(object, NamedGroup(object, utf8Name));
 }
 
 SharedUtf8 RegexSubject(ObjectNumber number) {

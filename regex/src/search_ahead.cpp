@@ -174,8 +174,7 @@ bool SearchAhead::SearchPart(Part& part) {
   for (std::int32_t position = part.start; position < part.end;) {
     // Past this point the scan has searched on its own: what comes next is behind it.
     if (scanPosition_.load(std::memory_order_relaxed) > position) return true;
-    const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position,
-                                    vector.data(), vectorSize);
+    const int result = ExecuteMatch(pattern, study, subject_.get(), length_, position, vector);
     // A failed search tells the scan all there is from here to the end.
     const std::int32_t next =
         result > 0 ? NextScanPosition(subject_.get(), vector.data(), position) : length_;

@@ -93,7 +93,7 @@ std::size_t RepairInSlices(const char* bytes, std::size_t length, char* out) {
 void FreeBytes::operator()(char* bytes) const noexcept { std::free(bytes); }
 
 Utf8Text ConvertToUtf8(const char16_t* text) {
-  std::size_t units = text ? std::char_traits<char16_t>::length(text) : 0;
+  const auto units = static_cast<std::size_t>(StringLength(text));
   std::size_t bytes = MeasureUtf8(text, units);
   Utf8Text result;
   result.bytes.reset(static_cast<char*>(std::malloc(bytes + 1)));

@@ -30,21 +30,7 @@ void CreateFileTable() {
   fileTable = CreateObjectTable(sizeof(FileStream), FileTableGrowth, CloseFileStream);
 }
 
-// Both loops go on after a short transfer, which a signal or a pipe may cause, so that
-// "fewer bytes" really means the end of the file or an error.
-std::int64_t ReadFully(int descriptor, void* destination, std::int64_t n) {
-  auto* out = static_cast<std::byte*>(destination);
-  std::int64_t total = 0;
-  while (total < n) {
-    const ssize_t got = ::read(descriptor, out + total, static_cast<std::size_t>(n - total));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    total += got;
-  }
-  return total;
-}
-
-// A write that falls short (a full disk, a file-size limit) leaves the file with a hole in
+// The loop goes on after a short transfer, which a signal or a pipe may cause. A write that falls short (a full disk, a file-size limit) leaves the file with a hole in
 // what the caller meant to write: the first reason is kept for whoever checks the file.
 std::int64_t WriteFully(FileStream& stream, const void* source, std::int64_t n) {
   const auto* in = static_cast<const std::byte*>(source);
@@ -62,36 +48,6 @@ std::int64_t WriteFully(FileStream& stream, const void* source, std::int64_t n) 
   return total;
 }
 
-void SwitchToReading(FileStream& stream) {
-  if (stream.bufferMode == 1) return;
-  FlushStream(stream);
-  stream.bufferMode = 1;
-  stream.bufferCount = 0;
-  stream.bufferFill = 0;
-}
-
-// The file position moves back over the read-ahead bytes not consumed, so that written
-// bytes land where the reader had got to.
-void SwitchToWriting(FileStream& stream) {
-  if (stream.bufferMode == 0) return;
-  if (stream.bufferCount > 0) ::lseek(Descriptor(stream), -stream.bufferCount, SEEK_CUR);
-  stream.bufferMode = 0;
-  stream.bufferCount = stream.bufferSize;
-  stream.bufferFill = 0;
-}
-
-std::int64_t TakeFromBuffer(FileStream& stream, std::byte* destination, std::int64_t n) {
-  const std::int64_t taken = std::min<std::int64_t>(n, stream.bufferCount);
-  const std::byte* from = stream.buffer + (stream.bufferFill - stream.bufferCount);
-  if (taken == 1) {
-    *destination = *from;
-  } else if (taken > 0) {
-    std::memcpy(destination, from, static_cast<std::size_t>(taken));
-  }
-  stream.bufferCount -= static_cast<std::int32_t>(taken);
-  return taken;
-}
-
 }  // namespace
 
 ObjectTable* FileTable() {
@@ -103,46 +59,9 @@ FileStream* LookupStream(ObjectNumber number) {
   return static_cast<FileStream*>(LookupObject(FileTable(), number));
 }
 
-std::int64_t BufferedRead(FileStream& stream, void* destination, std::int64_t n) {
-  if (n <= 0) return 0;
-  if (!stream.buffer) return ReadFully(Descriptor(stream), destination, n);
-  SwitchToReading(stream);
-  auto* out = static_cast<std::byte*>(destination);
-  std::int64_t delivered = TakeFromBuffer(stream, out, n);
-  const std::int64_t rest = n - delivered;
-  if (rest == 0) return delivered;
-  if (rest >= stream.bufferSize) {
-    stream.bufferCount = 0;
-    stream.bufferFill = 0;
-    return delivered + ReadFully(Descriptor(stream), out + delivered, rest);
-  }
-  const std::int64_t got = ReadFully(Descriptor(stream), stream.buffer, stream.bufferSize);
-  stream.bufferFill = static_cast<std::int32_t>(got);
-  stream.bufferCount = static_cast<std::int32_t>(got);
-  return delivered + TakeFromBuffer(stream, out + delivered, rest);
-}
-
-void UnreadBytes(FileStream& stream, std::int64_t n) {
-  const bool inBuffer = stream.buffer && stream.bufferMode == 1 &&
-                        stream.bufferCount + n <= stream.bufferFill;
-  if (inBuffer) {
-    stream.bufferCount += static_cast<std::int32_t>(n);
-    return;
-  }
-  // The bytes straddle a refill (or there is no buffer): drop the read-ahead and move the
-  // file position back over it and the bytes themselves.
-  const std::int64_t readAhead = stream.buffer && stream.bufferMode == 1 ? stream.bufferCount : 0;
-  ::lseek(Descriptor(stream), -(readAhead + n), SEEK_CUR);
-  if (stream.buffer && stream.bufferMode == 1) {
-    stream.bufferCount = 0;
-    stream.bufferFill = 0;
-  }
-}
-
 std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t n) {
   if (stream.readOnly || n <= 0) return 0;
   if (!stream.buffer) return WriteFully(stream, source, n);
-  SwitchToWriting(stream);
   if (stream.bufferCount > n) {
     std::memcpy(stream.buffer + (stream.bufferSize - stream.bufferCount), source,
                 static_cast<std::size_t>(n));
@@ -158,22 +77,11 @@ std::int64_t BufferedWrite(FileStream& stream, const void* source, std::int64_t 
   return n;
 }
 
-std::int64_t TakeReadAhead(FileStream& stream, char* destination) {
-  if (!stream.buffer) return 0;
-  SwitchToReading(stream);
-  return TakeFromBuffer(stream, reinterpret_cast<std::byte*>(destination), stream.bufferCount);
-}
-
 bool FlushStream(FileStream& stream) {
-  if (!stream.buffer || stream.bufferMode != 0) return true;
+  if (!stream.buffer) return true;
   const std::int64_t pending = stream.bufferSize - stream.bufferCount;
   stream.bufferCount = stream.bufferSize;
   return pending <= 0 || WriteFully(stream, stream.buffer, pending) == pending;
-}
-
-std::int32_t EffectiveFormat(const FileStream& stream, std::int32_t flags) {
-  const std::int32_t format = flags & FormatMask;
-  return format != 0 ? format : stream.textFormat;
 }
 
 }  // namespace file_stream_detail
@@ -182,7 +90,7 @@ using namespace file_stream_detail;
 
 namespace {
 
-enum class OpenMode { Read, Update, Create };
+enum class OpenMode { Read, Create };
 
 // Keeps the descriptor away from 0, the value that means "no stream" in the record, and
 // from the standard streams.
@@ -200,8 +108,6 @@ int OpenDescriptor(const std::string& path, OpenMode mode) {
   switch (mode) {
     case OpenMode::Read:
       return ::open(path.c_str(), O_RDONLY | Common);
-    case OpenMode::Update:
-      return ::open(path.c_str(), O_RDWR | O_CREAT | Common, NewFilePermissions);
     case OpenMode::Create: {
       const int descriptor =
           ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | Common, NewFilePermissions);
@@ -248,10 +154,7 @@ void FillRecord(FileStream& stream, int descriptor, std::int32_t flags, OpenMode
     stream.buffer = static_cast<std::byte*>(std::malloc(StreamBufferSize));
   }
   stream.bufferSize = StreamBufferSize;
-  stream.bufferCount = 0;
-  stream.bufferFill = 0;
-  stream.bufferMode = 1;
-  stream.textFormat = (flags & FormatMask) != 0 ? (flags & FormatMask) : FormatUtf8;
+  stream.bufferCount = StreamBufferSize;
   stream.readOnly = mode == OpenMode::Read ? 1 : 0;
   stream.writeError = 0;
 }
@@ -269,7 +172,6 @@ ObjectNumber OpenStream(ObjectNumber number, const char16_t* path, std::int32_t 
   if (!record) return 0;
   auto& stream = *static_cast<FileStream*>(record);
   FillRecord(stream, descriptor.Release(), flags, mode);
-  if (mode == OpenMode::Update && (flags & AppendOnOpen)) ::lseek(Descriptor(stream), 0, SEEK_END);
   return number == AnyHandle ? HandleOf(record) : Descriptor(stream);
 }
 
@@ -283,11 +185,8 @@ std::int64_t WriteBytes(FileStream& stream, const void* bytes, std::int64_t n) {
   return BufferedWrite(stream, bytes, n);
 }
 
-std::int64_t WriteEncoded(FileStream& stream, std::u16string_view text, std::int32_t format) {
-  if (format == FormatUtf16) {
-    return WriteBytes(stream, text.data(), 2 * static_cast<std::int64_t>(text.size()));
-  }
-  const std::string bytes = format == FormatUtf8 ? Utf16ToUtf8(text) : Utf16ToAnsi(text);
+std::int64_t WriteEncoded(FileStream& stream, std::u16string_view text) {
+  const std::string bytes = Utf16ToUtf8(text);
   return WriteBytes(stream, bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
@@ -305,27 +204,20 @@ ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path, std::in
   return OpenStream(number, path, flags, OpenMode::Create);
 }
 
-ObjectNumber OpenFileUpdate(ObjectNumber number, const char16_t* path, std::int32_t flags) {
-  return OpenStream(number, path, flags, OpenMode::Update);
-}
-
 std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text) {
-  return StreamWriteText(number, text, 0);
-}
-
-std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text, std::int32_t format) {
   SharedChangeScope change;
   FileStream* stream = LookupStream(number);
   if (!stream || !text || !*text) return 0;
-  return ClampedCount(
-      WriteEncoded(*stream, std::u16string_view(text), EffectiveFormat(*stream, format)));
+  return ClampedCount(WriteEncoded(*stream, std::u16string_view(text)));
 }
 
 std::int64_t StreamLength(ObjectNumber number) {
   SharedChangeScope change;
   FileStream* stream = LookupStream(number);
   if (!stream) return -1;
-  FlushStream(*stream);
+  // A flush that falls short leaves its reason for StreamWriteError; the length tells what
+  // did reach the file.
+  static_cast<void>(FlushStream(*stream));
   struct stat status {};
   if (::fstat(Descriptor(*stream), &status) != 0) return -1;
   return status.st_size;
@@ -336,8 +228,6 @@ int StreamWriteError(ObjectNumber number) {
   FileStream* stream = LookupStream(number);
   return stream ? stream->writeError : -1;
 }
-
-int IsFileStream(ObjectNumber number) { return IsObject(FileTable(), number) ? 1 : 0; }
 
 // Also the file table's free operation, which the registry calls under its table lock
 // from inside an opening's scope: the inner scope here never ends the thread.
@@ -350,7 +240,7 @@ void CloseFileStream(ObjectNumber number) {
   FileStream* stream = LookupStream(number);
   if (!stream) return;
   if (stream->buffer) {
-    FlushStream(*stream);
+    static_cast<void>(FlushStream(*stream));  // closing goes on: nobody is left to tell
     std::free(stream->buffer);
     stream->buffer = nullptr;
   }

@@ -1,11 +1,12 @@
 // Path helpers used before anything is opened. Both "/" and "\" separate path parts, so
 // that names typed in either style split the same way.
+#include "runtime/file_stream.h"
+
 #include <sys/stat.h>
 
 #include <string>
 #include <string_view>
 
-#include "runtime/file_stream.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 #include "strings_area.h"

@@ -1,7 +1,7 @@
 // Reading the rest of a stream as one text.
 //
 // Nothing here waits inside a SharedChangeScope. One short change takes what the read needs
-// of the stream (its format, its read-ahead bytes and a descriptor of its own, so that the
+// of the stream (its pending writes flushed, and a descriptor of its own, so that the
 // stream may be closed meanwhile by whoever stopped this thread); then the read waits for
 // data with poll() in short steps, with a stop point at every step, and reads into memory
 // that belongs to this thread alone. A thread told to stop thus ends within a step however
@@ -30,6 +30,7 @@
 #include "runtime/page_warmer.h"
 #include "runtime/text_encoding.h"
 #include "runtime/thread_stop.h"
+#include "runtime/unaligned.h"
 #include "strings_area.h"
 
 namespace file_stream_detail {
@@ -74,10 +75,10 @@ bool HasHighOrZeroByte(std::uint64_t word) {
   return ((word & HighBits) | ((word - LowBits) & ~word & HighBits)) != 0;
 }
 
-void EndAtZero(ChunkScan& scan, std::size_t zeroAt, std::size_t unitSize) {
+void EndAtZero(ChunkScan& scan, std::size_t zeroAt) {
   scan.zeroFound = true;
   scan.textEnd = zeroAt;
-  scan.consumedEnd = zeroAt + unitSize;
+  scan.consumedEnd = zeroAt + 1;
 }
 
 // The unit reader's view of UTF-8: a byte that can't start a sequence is taken as "?", a
@@ -88,15 +89,13 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
   std::size_t i = scan.scanned;
   while (i < n) {
     if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, s + i, sizeof word);
-      if (!HasHighOrZeroByte(word)) {
+      if (!HasHighOrZeroByte(LoadUnaligned<std::uint64_t>(s + i))) {
         i += 8;
         continue;
       }
     }
     if (s[i] == 0) {
-      if (!scan.zeroIsText) return EndAtZero(scan, i, 1);
+      if (!scan.zeroIsText) return EndAtZero(scan, i);
       if (scan.zeroBytes++ == 0) scan.firstZeroAt = static_cast<std::int64_t>(i);
     }
     if (s[i] < 0x80) {
@@ -115,7 +114,7 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
     if (!IsValidUtf8Sequence(bytes + i, length)) {
       scan.invalidUtf8 = true;
       const void* zero = scan.zeroIsText ? nullptr : std::memchr(s + i + 1, 0, length - 1);
-      if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s, 1);
+      if (zero) return EndAtZero(scan, static_cast<const unsigned char*>(zero) - s);
       NoteUnreadable(scan, i);
     }
     i += length;
@@ -123,54 +122,28 @@ void ScanUtf8(char* bytes, std::size_t n, ChunkScan& scan) {
   scan.scanned = i;
 }
 
-void ScanAnsi(const char* bytes, std::size_t n, ChunkScan& scan) {
-  const void* zero = scan.zeroIsText ? nullptr : std::memchr(bytes + scan.scanned, 0, n - scan.scanned);
-  if (zero) return EndAtZero(scan, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes), 1);
-  scan.scanned = n;
-}
-
-void ScanUtf16(const char* bytes, std::size_t n, ChunkScan& scan) {
-  const std::size_t whole = n & ~std::size_t{1};
-  for (std::size_t i = scan.scanned; i < whole; i += 2) {
-    if (bytes[i] == 0 && bytes[i + 1] == 0 && !scan.zeroIsText) return EndAtZero(scan, i, 2);
-  }
-  scan.scanned = whole;
-}
-
-void ScanChunk(RawText& raw, ChunkScan& scan) {
-  if (raw.format == FormatUtf8) {
-    ScanUtf8(raw.bytes.data(), raw.length, scan);
-    raw.knownValidUtf8 = !scan.invalidUtf8;
-    return;
-  }
-  if (raw.format == FormatUtf16) return ScanUtf16(raw.bytes.data(), raw.length, scan);
-  ScanAnsi(raw.bytes.data(), raw.length, scan);
-}
-
 // ---- The stream and its descriptor ----
 
 struct Source {
-  std::int32_t format = FormatUtf8;
   int duplicate = -1;
   int duplicateError = 0;
-  char readAhead[StreamBufferSize];
-  std::int64_t readAheadCount = 0;
 };
 
-bool TakeSource(ObjectNumber number, std::int32_t flags, Source& source) {
+// Pending writes go to the file first, so that the read finds them there. A flush that
+// fails has left its reason in the stream, for whoever checks the writes.
+bool TakeSource(ObjectNumber number, Source& source) {
   SharedChangeScope change;
   FileStream* stream = LookupStream(number);
   if (!stream) return false;
-  source.format = EffectiveFormat(*stream, flags);
-  source.readAheadCount = TakeReadAhead(*stream, source.readAhead);
+  static_cast<void>(FlushStream(*stream));
   source.duplicate = ::fcntl(Descriptor(*stream), F_DUPFD_CLOEXEC, 3);
   source.duplicateError = errno;
   return true;
 }
 
-// The bytes left to read when the file tells its size (the read-ahead included), else -1.
-// Files that report no size (a FIFO, a device, most of /proc) are read until they end.
-std::int64_t BytesLeft(int descriptor, std::int64_t readAhead, WholeText& result) {
+// The bytes left to read when the file tells its size, else -1. Files that report no size
+// (a FIFO, a device, most of /proc) are read until they end.
+std::int64_t BytesLeft(int descriptor, WholeText& result) {
   struct stat status {};
   if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
     return -1;
@@ -178,7 +151,7 @@ std::int64_t BytesLeft(int descriptor, std::int64_t readAhead, WholeText& result
   const off_t position = ::lseek(descriptor, 0, SEEK_CUR);
   if (position < 0) return -1;
   result.fileSize = status.st_size;
-  return std::max<std::int64_t>(0, status.st_size - position) + readAhead;
+  return std::max<std::int64_t>(0, status.st_size - position);
 }
 
 // Up to n bytes, waiting for them in steps with a stop point each: > 0 bytes read, 0 at
@@ -261,7 +234,8 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
   scan.zeroIsText = !limits.zeroEndsText;
   bool warmed = false;
   for (;;) {
-    ScanChunk(raw, scan);
+    ScanUtf8(raw.bytes.data(), raw.length, scan);
+    raw.knownValidUtf8 = !scan.invalidUtf8;
     const auto length = static_cast<std::int64_t>(raw.length);
     if (scan.zeroFound) return EndAtZeroUnit(raw, scan, descriptor);
     if (static_cast<std::int64_t>(scan.scanned) > limits.longestText) {
@@ -286,7 +260,7 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
     }
     if (got == 0) {
       // A unit cut short by the end is dropped.
-      if (raw.length > scan.scanned && raw.format == FormatUtf8) NoteUnreadable(scan, scan.scanned);
+      if (raw.length > scan.scanned) NoteUnreadable(scan, scan.scanned);
       raw.length = scan.scanned;
       TellWhatWasNoText(scan, raw.result);
       return Finish(raw, WholeReadEnd::Complete, length);
@@ -297,46 +271,6 @@ void ReadUntilEnd(int descriptor, std::int64_t bytesLeft, const WholeReadLimits&
                                        std::memory_order_relaxed);
     }
   }
-}
-
-// ---- Decoding, in slices with a stop point after each ----
-
-constexpr std::size_t DecodeSliceBytes = std::size_t{1} << 20;
-
-void DecodeUnits(const RawText& raw, std::u16string& text) {
-  const char* bytes = raw.bytes.data();
-  const bool utf8 = raw.format == FormatUtf8;
-  for (std::size_t start = 0; start < raw.length;) {
-    const std::size_t end =
-        utf8 ? Utf8SliceEnd(bytes, start, raw.length, DecodeSliceBytes)
-             : std::min(raw.length, start + DecodeSliceBytes);
-    const std::size_t before = text.size();
-    text.resize(before + (end - start));
-    const std::size_t units = utf8 ? DecodeUtf8(bytes + start, end - start, text.data() + before)
-                                   : DecodeAnsi(bytes + start, end - start, text.data() + before);
-    text.resize(before + units);
-    start = end;
-    StopPoint();
-  }
-}
-
-void CopyUtf16Units(const RawText& raw, std::u16string& text) {
-  const std::size_t units = raw.length / 2;
-  for (std::size_t start = 0; start < units;) {
-    const std::size_t end = std::min(units, start + DecodeSliceBytes / 2);
-    text.resize(end);
-    std::memcpy(text.data() + start, raw.bytes.data() + 2 * start, 2 * (end - start));
-    start = end;
-    StopPoint();
-  }
-}
-
-// Reserving first leaves the text's memory untouched until each slice is written, and
-// never more than the worst case: one UTF-16 unit per byte.
-void Decode(const RawText& raw, std::u16string& text) {
-  text.reserve(raw.format == FormatUtf16 ? raw.length / 2 : raw.length);
-  if (raw.format == FormatUtf16) return CopyUtf16Units(raw, text);
-  DecodeUnits(raw, text);
 }
 
 }  // namespace
@@ -366,21 +300,17 @@ bool ByteArea::Reserve(std::size_t bytes) {
   return true;
 }
 
-void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits,
-                  RawText& raw) {
+void CollectWhole(ObjectNumber number, const WholeReadLimits& limits, RawText& raw) {
   Source source;
-  if (!TakeSource(number, flags, source)) return;
+  if (!TakeSource(number, source)) return;
   const UniqueDescriptor descriptor(source.duplicate);
-  raw.format = source.format;
   if (!descriptor) {
     raw.result.error = source.duplicateError;
     return Finish(raw, WholeReadEnd::ReadError, 0);
   }
-  const std::int64_t bytesLeft = BytesLeft(descriptor.Get(), source.readAheadCount, raw.result);
+  const std::int64_t bytesLeft = BytesLeft(descriptor.Get(), raw.result);
   if (limits.progress) limits.progress->bytesTotal.store(bytesLeft, std::memory_order_relaxed);
   if (!raw.bytes.Reserve(StreamBufferSize)) return Finish(raw, WholeReadEnd::OutOfMemory, 0);
-  std::memcpy(raw.bytes.data(), source.readAhead, static_cast<std::size_t>(source.readAheadCount));
-  raw.length = static_cast<std::size_t>(source.readAheadCount);
   ReadUntilEnd(descriptor.Get(), bytesLeft, limits, raw);
 }
 
@@ -388,42 +318,12 @@ void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits
 
 using namespace file_stream_detail;
 
-namespace {
-
-void DecodeWithin(const RawText& raw, const WholeReadLimits& limits, WholeText& result) {
-  try {
-    Decode(raw, result.text);
-  } catch (const std::bad_alloc&) {
-    result.end = WholeReadEnd::OutOfMemory;
-    result.text = std::u16string();
-    const auto length = static_cast<std::int64_t>(raw.length);
-    result.memoryNeeded = SaturatingProduct(length, limits.memoryPerByte);
-    result.memoryAvailable =
-        limits.memoryBudget >= 0 ? limits.memoryBudget : AvailableSystemMemory() + length;
-  }
-}
-
-}  // namespace
-
-WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits) {
-  RawText raw;
-  CollectWhole(number, flags, limits, raw);
-  if (raw.result.end == WholeReadEnd::Complete) DecodeWithin(raw, limits, raw.result);
-  return std::move(raw.result);
-}
-
-WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
+WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t /*flags*/,
                               const WholeReadLimits& limits) {
   auto raw = std::make_shared<RawText>();
-  CollectWhole(number, flags, limits, *raw);
+  CollectWhole(number, limits, *raw);
   WholeText result = std::move(raw->result);
   if (result.end != WholeReadEnd::Complete) return result;
-  if (raw->format != FormatUtf8) {
-    DecodeWithin(*raw, limits, result);
-    if (result.end == WholeReadEnd::Complete) result.utf8 = ShareUtf8(Utf16ToUtf8(result.text));
-    result.text = std::u16string();
-    return result;
-  }
   if (!raw->bytes.Reserve(raw->length + 1)) {
     result.end = WholeReadEnd::OutOfMemory;
     return result;

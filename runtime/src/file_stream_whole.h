@@ -1,5 +1,4 @@
-// Reading the rest of a stream as one text, shared by StreamReadText (ReadToEnd) and
-// StreamReadWhole.
+// Reading the rest of a stream as one text (StreamReadWholeUtf8).
 #pragma once
 
 #include <cstddef>
@@ -29,19 +28,18 @@ class ByteArea {
   std::size_t reserved_ = 0;  // the most asked for: no byte past it was ever touched
 };
 
-// The raw units of a text, before decoding.
+// The bytes of a text as the read leaves them.
 struct RawText {
   WholeText result;  // everything but the text itself
   ByteArea bytes;
-  std::size_t length = 0;  // bytes[0, length) are whole units of the text
-  std::int32_t format = FormatUtf8;
+  std::size_t length = 0;  // bytes[0, length) are whole sequences of the text
   // UTF-8 whose every sequence the scan found valid (bytes that can't start one are '?').
   bool knownValidUtf8 = false;
 };
 
-// Collects the rest of stream number outside any SharedChangeScope (see StreamReadWhole).
-// With a read error or a limit the units collected so far stay in the result.
-void CollectWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits,
-                  RawText& raw);
+// Collects the rest of stream number outside any SharedChangeScope (see
+// StreamReadWholeUtf8). With a read error or a limit the bytes collected so far stay in the
+// result.
+void CollectWhole(ObjectNumber number, const WholeReadLimits& limits, RawText& raw);
 
 }  // namespace file_stream_detail

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "runtime/unaligned.h"
+
 namespace {
 
 using Record = std::unique_ptr<std::byte[]>;
@@ -14,11 +16,7 @@ Record ZeroFilledRecord(std::int32_t size) {
   return Record(new (std::nothrow) std::byte[static_cast<std::size_t>(size)]());
 }
 
-bool FirstWordSet(const std::byte* record) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, record, sizeof word);
-  return word != 0;
-}
+bool FirstWordSet(const std::byte* record) { return LoadUnaligned<std::uint64_t>(record) != 0; }
 
 // A dynamic object: the links of the dynamic list and the record the handle points to.
 struct DynamicBlock {

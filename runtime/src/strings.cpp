@@ -251,22 +251,6 @@ char16_t* ReturnEmptyTemp(std::int64_t at) {
   return destination;
 }
 
-std::int64_t TempOffsetOf(const void* pointer) {
-  StringBuffer& area = CurrentArea();
-  const auto address = reinterpret_cast<std::uintptr_t>(pointer);
-  const auto base = reinterpret_cast<std::uintptr_t>(area.base);
-  if (!pointer || address < base ||
-      address > base + static_cast<std::uintptr_t>(area.position)) {
-    return 0;
-  }
-  return static_cast<std::int64_t>(address - base) + 1;
-}
-
-char16_t* TempPointerFromOffset(std::int64_t encoded) {
-  if (encoded <= 0) return nullptr;
-  return reinterpret_cast<char16_t*>(CurrentArea().base + (encoded - 1));
-}
-
 void AssignString(StringVar& variable, const char16_t* text) {
   if (!text) {
     FreeString(variable);
@@ -301,25 +285,12 @@ std::int64_t AssignFromTemp(StringVar& variable, std::int64_t position) {
   return position;
 }
 
-void CopyStringParameter(StringVar& local, const char16_t* text) {
-  if (!text) return;
-  const std::int64_t length = StringLength(text);
-  auto* copy = static_cast<char16_t*>(HeapResize(nullptr, 2 * (length + 5)));
-  CopyText(copy, text, length);
-  FreeString(local);
-  local = copy;
-}
-
 void FreeString(char16_t* block) {
   if (!ReleasePooledText(block)) std::free(block);
 }
 
 int StringEquals(const char16_t* a, const char16_t* b) {
   return std::u16string_view(a ? a : u"") == std::u16string_view(b ? b : u"") ? 1 : 0;
-}
-
-int StringLess(const char16_t* a, const char16_t* b) {
-  return std::u16string_view(a ? a : u"") < std::u16string_view(b ? b : u"") ? 1 : 0;
 }
 
 std::int64_t StringLength(const char16_t* s) {

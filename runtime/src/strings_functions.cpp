@@ -1,6 +1,6 @@
-// The string functions. Every source text may itself be a temporary in the calling
-// thread's area (the result of a nested call), so sources are only read through
-// ReserveKeeping / WriteResult, which keep them valid across the reservation.
+// The string functions: reading an integer, writing an integer and a real number.
+#include "runtime/strings.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -9,20 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "runtime/strings.h"
 #include "strings_area.h"
 
-using strings_detail::ReserveKeeping;
-using strings_detail::WriteResult;
-
 namespace {
-
-bool MatchesAt(const char16_t* s, std::int64_t remaining, const char16_t* needle,
-               std::int64_t needleLength) {
-  return remaining >= needleLength &&
-         std::u16string_view(s, static_cast<std::size_t>(needleLength)) ==
-             std::u16string_view(needle, static_cast<std::size_t>(needleLength));
-}
 
 int DigitValue(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -79,75 +68,6 @@ std::size_t RealToText(double x, std::int64_t decimals, RealText& text) {
 
 }  // namespace
 
-char16_t* LeftChars(const char16_t* s, std::int64_t n, std::int64_t at) {
-  return WriteResult(s, std::clamp<std::int64_t>(n, 0, StringLength(s)), at);
-}
-
-char16_t* MidChars(const char16_t* s, std::int64_t start, std::int64_t n, std::int64_t at) {
-  const std::int64_t length = StringLength(s);
-  start = std::max<std::int64_t>(start, 1);
-  n = std::max<std::int64_t>(n, 0);
-  if (start > length) return ReturnEmptyTemp(at);
-  return WriteResult(s + (start - 1), std::min(n, length - start + 1), at);
-}
-
-char16_t* MidToEnd(const char16_t* s, std::int64_t start, std::int64_t at) {
-  if (!s) return ReturnEmptyTemp(at);
-  start = std::max<std::int64_t>(start, 1);
-  return MidChars(s, start, StringLength(s) - start + 1, at);
-}
-
-char16_t* PadLeftTo(const char16_t* s, std::int64_t n, const char16_t* pad, std::int64_t at) {
-  n = std::max<std::int64_t>(n, 0);
-  if (!pad || !*pad) return ReturnEmptyTemp(at);
-  const char16_t padUnit = *pad;
-  const std::int64_t kept = std::min(n, StringLength(s));
-  const std::int64_t padding = n - kept;
-  char16_t* result = ReserveKeeping(n, at, s, kept);
-  // The result often starts where s starts: move the kept units right before padding.
-  if (kept > 0) std::memmove(result + padding, s, static_cast<std::size_t>(kept) * 2);
-  std::fill(result, result + padding, padUnit);
-  result[n] = 0;
-  return result;
-}
-
-std::int64_t CountOccurrences(const char16_t* s, const char16_t* needle) {
-  const std::int64_t length = StringLength(s);
-  const std::int64_t needleLength = StringLength(needle);
-  if (length == 0 || needleLength == 0) return 0;
-  std::int64_t count = 0;
-  for (std::int64_t i = 0; i < length;) {
-    if (s[i] == needle[0] && MatchesAt(s + i, length - i, needle, needleLength)) {
-      ++count;
-      i += needleLength;
-    } else {
-      ++i;
-    }
-  }
-  return count;
-}
-
-char16_t* FieldAt(const char16_t* s, std::int64_t index, const char16_t* delimiter,
-                  std::int64_t at) {
-  if (index < 1) return ReturnEmptyTemp(at);
-  const std::int64_t length = StringLength(s);
-  const std::int64_t delimiterLength = StringLength(delimiter);
-  std::int64_t field = 1;
-  std::int64_t fieldStart = 0;
-  for (std::int64_t i = 0; i <= length; ++i) {
-    const bool atEnd = i == length;
-    const bool atDelimiter =
-        !atEnd && delimiterLength > 0 && MatchesAt(s + i, length - i, delimiter, delimiterLength);
-    if (!atEnd && !atDelimiter) continue;
-    if (field == index) return WriteResult(s + fieldStart, i - fieldStart, at);
-    if (atEnd) break;
-    ++field;
-    fieldStart = i + delimiterLength;
-    i = fieldStart - 1;
-  }
-  return ReturnEmptyTemp(at);
-}
-
 std::int64_t ParseInteger(const char16_t* s) {
   if (!s) return 0;
   while (*s == u' ' || *s == u'\t') ++s;
@@ -168,8 +88,17 @@ std::int64_t ParseInteger(const char16_t* s) {
   return static_cast<std::int64_t>(negative ? 0 - value : value);
 }
 
-char16_t* StringFromMemory(const char16_t* pointer, std::int64_t at) {
-  return WriteResult(pointer, StringLength(pointer), at);
+std::size_t FormatDecimal(std::int64_t value, std::span<char16_t, MostDecimalUnits> out) {
+  std::array<char, MostDecimalUnits> digits;
+  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+  const auto length = static_cast<std::size_t>(result.ptr - digits.data());
+  std::copy(digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(length), out.begin());
+  return length;
+}
+
+std::u16string DecimalText(std::int64_t value) {
+  std::array<char16_t, MostDecimalUnits> units;
+  return std::u16string(units.data(), FormatDecimal(value, units));
 }
 
 char16_t* FormatReal(double x, std::int64_t decimals, std::int64_t at) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/strings.h"
+#include "runtime/unaligned.h"
 #include "strings_area.h"
 
 namespace {
@@ -11,13 +12,6 @@ namespace {
 constexpr char16_t Replacement = 0xFFFD;
 constexpr std::uint64_t Utf16AsciiMask = 0xFF80FF80FF80FF80ull;
 constexpr std::uint64_t Utf8AsciiMask = 0x8080808080808080ull;
-
-template <class T>
-std::uint64_t LoadWord(const T* source) {
-  std::uint64_t word;
-  std::memcpy(&word, source, sizeof word);
-  return word;
-}
 
 // The code point at text[i] (a pair counts as one), and how many units it took.
 char32_t CodePointAt(const char16_t* text, std::size_t length, std::size_t i,
@@ -110,7 +104,7 @@ std::size_t EncodeUtf8(const char16_t* text, std::size_t length, char* out) {
   auto* o = reinterpret_cast<unsigned char*>(out);
   std::size_t i = 0;
   while (i < length) {
-    if (i + 4 <= length && (LoadWord(text + i) & Utf16AsciiMask) == 0) {
+    if (i + 4 <= length && (LoadUnaligned<std::uint64_t>(text + i) & Utf16AsciiMask) == 0) {
       for (int k = 0; k < 4; ++k) *o++ = static_cast<unsigned char>(text[i + k]);
       i += 4;
       continue;
@@ -127,7 +121,7 @@ std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out) {
   char16_t* o = out;
   std::size_t i = 0;
   while (i < length) {
-    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+    if (i + 8 <= length && (LoadUnaligned<std::uint64_t>(s + i) & Utf8AsciiMask) == 0) {
       for (int k = 0; k < 8; ++k) *o++ = s[i + k];
       i += 8;
       continue;
@@ -147,7 +141,7 @@ bool IsValidUtf8(const char* bytes, std::size_t length) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes);
   std::size_t i = 0;
   while (i < length) {
-    if (i + 8 <= length && (LoadWord(s + i) & Utf8AsciiMask) == 0) {
+    if (i + 8 <= length && (LoadUnaligned<std::uint64_t>(s + i) & Utf8AsciiMask) == 0) {
       i += 8;
     } else if (s[i] < 0x80) {
       ++i;
@@ -193,17 +187,6 @@ SharedUtf8 ShareUtf8(std::string text) {
   return {std::shared_ptr<const char>(owner, owner->c_str()), length};
 }
 
-std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out) {
-  char* o = out;
-  for (std::size_t i = 0; i < length;) {
-    std::size_t units = 0;
-    const char32_t code = CodePointAt(text, length, i, units);
-    *o++ = code <= 0xFF ? static_cast<char>(code) : '?';
-    i += units;
-  }
-  return static_cast<std::size_t>(o - out);
-}
-
 std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes);
   std::copy(s, s + length, out);
@@ -218,17 +201,6 @@ std::size_t Utf8LengthOf(const char16_t* text, std::size_t length) {
     i += units;
   }
   return bytes;
-}
-
-std::size_t Utf16LengthOf(const char* bytes, std::size_t length) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes);
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < length;) {
-    char32_t code = s[i];
-    i += code < 0x80 ? 1 : DecodeSequence(s + i, length - i, code);
-    units += code < 0x10000 ? 1 : 2;
-  }
-  return units;
 }
 
 void AppendUtf8(std::u16string_view text, std::string& out) {
@@ -252,18 +224,6 @@ void AppendUtf16(std::string_view bytes, std::u16string& out) {
 std::u16string Utf8ToUtf16(std::string_view bytes) {
   std::u16string out;
   AppendUtf16(bytes, out);
-  return out;
-}
-
-std::string Utf16ToAnsi(std::u16string_view text) {
-  std::string out(text.size(), '\0');
-  out.resize(EncodeAnsi(text.data(), text.size(), out.data()));
-  return out;
-}
-
-std::u16string AnsiToUtf16(std::string_view bytes) {
-  std::u16string out(bytes.size(), u'\0');
-  DecodeAnsi(bytes.data(), bytes.size(), out.data());
   return out;
 }
 

@@ -115,5 +115,5 @@ void* ThreadSlot(std::int64_t offset) {
   return SlotAddress(currentBlock, offset);
 }
 
-// The registrations stay: a thread that is still ending releases its block through them.
+// Nothing to undo: see the header.
 void PerThreadDataEnd() {}

@@ -86,8 +86,10 @@ StopState& FallbackState() {
   return fallback;
 }
 
+// A failed adoption leaves no state, or one that is never released: either way the
+// thread goes on, with the fallback in the first case.
 StopState& CurrentState() {
-  if (!currentState) AdoptStopState(NewStopState());
+  if (!currentState) static_cast<void>(AdoptStopState(NewStopState()));
   return currentState ? *currentState : FallbackState();
 }
 
@@ -135,8 +137,6 @@ std::shared_ptr<StopState> CurrentStopState() {
 }
 
 bool StopRequested() { return currentState && currentState->stopRequested.load(); }
-
-bool StopRequestedFor(const StopState& state) { return state.stopRequested.load(); }
 
 void EndStoppedThread() {
   threadEnding = true;

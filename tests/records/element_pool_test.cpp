@@ -77,8 +77,8 @@ TEST(SharedElementPools, ListsWithOneSlotSizeShareAPoolUntilTheLastLeaves) {
   ASSERT_TRUE(a && b && other);
   EXPECT_EQ(a->pool, b->pool);
   EXPECT_NE(a->pool, other->pool);
-  ListInsert(a);
-  ListInsert(b);
+  ASSERT_NE(ListInsert(a), nullptr);
+  ASSERT_NE(ListInsert(b), nullptr);
   EXPECT_EQ(a->pool->SlotsInUse(), 2);
   ListDestroy(a);
   EXPECT_EQ(b->pool->SlotsInUse(), 1);  // still there for b

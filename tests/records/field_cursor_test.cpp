@@ -72,7 +72,7 @@ TEST(FieldCursorWalk, MatchStructYieldsMThenG) {
   EXPECT_STREQ(cursor.secondName, "");
   EXPECT_EQ(cursor.layoutMap, MatchRecordLayoutMap.data());
 
-  ASSERT_EQ(cursor.Step(), 1);
+  ASSERT_TRUE(cursor.Step());
   EXPECT_STREQ(cursor.name, "m");
   EXPECT_EQ(cursor.kind, FieldKind::Simple);
   EXPECT_EQ(cursor.typeCode, 8);
@@ -81,15 +81,23 @@ TEST(FieldCursorWalk, MatchStructYieldsMThenG) {
   EXPECT_EQ(cursor.fieldAddress, reinterpret_cast<const std::uint8_t*>(&record.m));
   EXPECT_EQ(cursor.nestedDescriptor, nullptr);
 
-  ASSERT_EQ(cursor.Step(), 1);
+  ASSERT_TRUE(cursor.Step());
   EXPECT_STREQ(cursor.name, "g");
   EXPECT_EQ(cursor.kind, FieldKind::List);
   EXPECT_EQ(cursor.typeCode, 8);
   EXPECT_EQ(cursor.offset, 8);
   EXPECT_EQ(cursor.fieldAddress, reinterpret_cast<const std::uint8_t*>(&record.g));
 
-  EXPECT_EQ(cursor.Step(), 0);
-  EXPECT_EQ(cursor.Step(), 0);
+  EXPECT_FALSE(cursor.Step());
+  EXPECT_FALSE(cursor.Step());
+}
+
+TEST(FieldNames, BareNamesLoseTheReferenceStarAndTheStringDollar) {
+  EXPECT_EQ(BareFieldName("*m$"), "m");
+  EXPECT_EQ(BareFieldName("g"), "g");
+  EXPECT_EQ(BareFieldName("a$b"), "a$b");  // only a trailing one
+  EXPECT_EQ(BareFieldName("*"), "");
+  EXPECT_EQ(BareFieldName(nullptr), "");
 }
 
 TEST(FieldCursorWalk, EndByteOnlyYieldsNoFields) {
@@ -100,7 +108,7 @@ TEST(FieldCursorWalk, EndByteOnlyYieldsNoFields) {
   cursor.Start(bytes.Misaligned(), nullptr);
   EXPECT_STREQ(cursor.recordName, "empty");
   EXPECT_EQ(cursor.layoutMap, map);
-  EXPECT_EQ(cursor.Step(), 0);
+  EXPECT_FALSE(cursor.Step());
 }
 
 // Every entry kind, each followed by another entry, so a misread length shows up as a
@@ -143,7 +151,7 @@ TEST(FieldCursorWalk, EveryEntryKindAndWhatFollowsItsName) {
   };
   for (const Expected& field : fields) {
     SCOPED_TRACE(field.name);
-    ASSERT_EQ(cursor.Step(), 1);
+    ASSERT_TRUE(cursor.Step());
     EXPECT_STREQ(cursor.name, field.name);
     EXPECT_EQ(cursor.kind, field.kind);
     EXPECT_EQ(cursor.typeCode, field.type);
@@ -155,7 +163,7 @@ TEST(FieldCursorWalk, EveryEntryKindAndWhatFollowsItsName) {
     EXPECT_EQ(cursor.fixedStringBytes, field.fixedBytes);
     EXPECT_EQ(cursor.nestedDescriptor, field.nested);
   }
-  EXPECT_EQ(cursor.Step(), 0);
+  EXPECT_FALSE(cursor.Step());
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ std::int64_t BacktrackingWorker(std::int64_t value) {
   auto* trace = reinterpret_cast<WorkerTrace*>(value);
   EnsureStringBuffer();
   OnThreadExit(MarkEnded, trace);  // runs once the thread has really gone
-  RegexCreate(11, u"(a+)+b", 0);
+  if (RegexCreate(11, u"(a+)+b", 0) == 0) return 0;
   if (trace->useScan) RegexExamine(11, trace->subject.c_str());
   trace->matching = true;
   if (trace->useScan) RegexNextMatch(11);

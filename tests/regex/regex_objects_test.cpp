@@ -59,7 +59,7 @@ TEST(RegexCompile, ErrorTextIsPerThread) {
   RunOnThread(
       [&] {
         seenBefore = ErrorText();
-        RegexCreate(5, u"[", 0);
+        EXPECT_EQ(RegexCreate(5, u"[", 0), 0);
         seenAfterOwnFailure = ErrorText();
       },
       SmallStack);

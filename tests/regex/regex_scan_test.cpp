@@ -116,13 +116,11 @@ TEST(RegexScan, AssertionsThatEndBeforeTheScanPositionDoNotStallTheScan) {
   EXPECT_LT(ScanAll(u"(?=ab\\K)", u"xabab").size(), 5u);
 }
 
-TEST(RegexGroups, PositionsCountFromTheMatchStart) {
+TEST(RegexGroups, MatchPositionsCountFromOne) {
   ASSERT_NE(RegexCreate(0, u"x(y)", 0), 0);
   ASSERT_EQ(RegexExamine(0, u"axy"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(RegexMatchPosition(0), 2);
-  EXPECT_EQ(RegexGroupPosition(0, 1), 2);
-  EXPECT_EQ(RegexGroupLength(0, 1), 1);
   EXPECT_EQ(GroupText(0, 1), u"y");
 }
 
@@ -131,15 +129,8 @@ TEST(RegexGroups, UnsetAndOutOfRangeGroups) {
   ASSERT_EQ(RegexExamine(0, u"b"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(GroupText(0, 1), u"");
-  EXPECT_EQ(RegexGroupLength(0, 1), 0);
-  EXPECT_EQ(RegexGroupPosition(0, 1), 1);
   EXPECT_EQ(GroupText(0, 2), u"b");
-  EXPECT_EQ(RegexGroupPosition(0, 2), 1);
-  for (std::int64_t outside : {0, 3, -1}) {
-    EXPECT_EQ(GroupText(0, outside), u"");
-    EXPECT_EQ(RegexGroupPosition(0, outside), 0);
-    EXPECT_EQ(RegexGroupLength(0, outside), 0);
-  }
+  for (std::int64_t outside : {0, 3, -1}) EXPECT_EQ(GroupText(0, outside), u"");
 }
 
 TEST(RegexGroups, GroupTextsWithWideCharacters) {
@@ -147,13 +138,11 @@ TEST(RegexGroups, GroupTextsWithWideCharacters) {
   ASSERT_EQ(RegexExamine(0, u"€ é\U0001F600ü x"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(GroupText(0, 2), u"é\U0001F600ü");
-  EXPECT_EQ(RegexGroupPosition(0, 2), 3);
-  EXPECT_EQ(RegexGroupLength(0, 2), 3);
   EXPECT_EQ(RegexMatchLength(0), 5);
 }
 
-// The texts of a match read in one call are those read one by one, and end where those do;
-// also with unset, trailing unset and nonexistent groups, or no current match at all.
+// The texts of a match handed over in one call are those read one by one, also with unset,
+// trailing unset and nonexistent groups, or no current match at all.
 TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
   const auto oneByOne = [](bool withMatch, std::int64_t lastGroup) {
     std::vector<std::u16string> texts;
@@ -162,18 +151,13 @@ TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
     return texts;
   };
   const auto inOneCall = [](bool withMatch, std::int64_t lastGroup) {
-    std::vector<std::int64_t> ends(static_cast<std::size_t>(lastGroup + 1), -1);
-    const std::int64_t at = TempPosition();
-    const std::int64_t count = RegexCurrentTexts(0, withMatch, lastGroup, at, ends.data());
-    EXPECT_EQ(count, lastGroup + (withMatch ? 1 : 0));
     std::vector<std::u16string> texts;
-    std::int64_t start = at;
-    for (std::int64_t i = 0; i < count; ++i) {
-      texts.emplace_back(TempAt(start), static_cast<std::size_t>(ends[i] - start) / 2);
-      start = ends[i];
-    }
-    EXPECT_EQ(TempPosition(), start);
-    SetTempPosition(at);
+    const auto take = [](void* context, const char* bytes, std::int64_t length) {
+      static_cast<std::vector<std::u16string>*>(context)->push_back(
+          Utf8ToUtf16(std::string_view(bytes ? bytes : "", static_cast<std::size_t>(length))));
+    };
+    const std::int64_t count = RegexTakeCurrentTexts(0, withMatch, lastGroup, take, &texts);
+    EXPECT_EQ(count, static_cast<std::int64_t>(texts.size()));
     return texts;
   };
   const struct {
@@ -200,21 +184,6 @@ TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
   while (RegexNextMatch(0) == 1) {
   }
   EXPECT_EQ(inOneCall(true, 1), oneByOne(true, 1));
-}
-
-TEST(RegexGroups, NamedGroups) {
-  ASSERT_NE(RegexCreate(0, u"(?<year>\\d{4})-(?<mois>\\d\\d)", 0), 0);
-  ASSERT_EQ(RegexExamine(0, u"on 2024-05"), 1);
-  EXPECT_EQ(NamedGroupText(0, u"year"), u"") << "no current match yet";
-  ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(NamedGroupText(0, u"year"), u"2024");
-  EXPECT_EQ(NamedGroupText(0, u"mois"), u"05");
-  EXPECT_EQ(RegexNamedGroupPosition(0, u"mois"), 6);
-  EXPECT_EQ(RegexNamedGroupLength(0, u"year"), 4);
-  EXPECT_EQ(NamedGroupText(0, u"day"), u"");
-  EXPECT_EQ(RegexNamedGroupPosition(0, u"day"), 0);
-  EXPECT_EQ(RegexNamedGroupLength(0, nullptr), 0);
-  EXPECT_EQ(NamedGroupText(0, nullptr), u"");
 }
 
 TEST(RegexLineEnds, MultilineEndsWithAnyNewline) {

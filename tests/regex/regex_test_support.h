@@ -23,9 +23,6 @@ inline String MatchText(ObjectNumber number) {
 inline String GroupText(ObjectNumber number, std::int64_t n) {
   return TakeResult([number, n](std::int64_t at) { RegexGroupText(number, n, at); });
 }
-inline String NamedGroupText(ObjectNumber number, const char16_t* name) {
-  return TakeResult([number, name](std::int64_t at) { RegexNamedGroupText(number, name, at); });
-}
 
 // Runs work on a runtime thread with the given stack and waits for the thread's end.
 inline void RunOnThread(std::function<void()> work, std::size_t stackSize) {

@@ -55,58 +55,37 @@ class FileStreamTest : public testing::Test {
   std::string folder_;
 };
 
-std::u16string ReadText(ObjectNumber number, std::int32_t flags) {
-  return std::u16string(
-      TakeResult([&](std::int64_t at) { StreamReadText(number, flags, at); }).view());
+// The rest of the stream as a whole read takes it, decoded; "" when nothing was read.
+std::u16string ReadText(ObjectNumber number) {
+  const WholeText whole = StreamReadWholeUtf8(number, 0, {});
+  if (whole.end != WholeReadEnd::Complete) return u"";
+  return Utf8ToUtf16(std::string_view(whole.utf8.bytes.get(),
+                                      static_cast<std::size_t>(whole.utf8.length)));
 }
 
-// Every line of the file in turn, then the one empty read at its end.
-std::vector<std::u16string> ReadLines(ObjectNumber number, int count, std::int32_t flags = 0) {
-  std::vector<std::u16string> lines;
-  for (int i = 0; i < count; ++i) lines.push_back(ReadText(number, flags));
-  return lines;
-}
-
-using Lines = std::vector<std::u16string>;
-
-TEST_F(FileStreamTest, LineEndsAreKeptWholeAndSplitLineByLine) {
+TEST_F(FileStreamTest, LineEndsAreKeptWhole) {
   const std::u16string path = WriteFile("crlf.txt", "a\r\nb");
   ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8 | ShareRead), 0);
-  EXPECT_EQ(ReadText(0, ReadToEnd), u"a\r\nb");
-  ASSERT_NE(OpenFileRead(0, path.c_str(), 0), 0);
-  EXPECT_EQ(ReadLines(0, 3), (Lines{u"a", u"b", u""}));
-
+  EXPECT_EQ(ReadText(0), u"a\r\nb");
   const std::u16string lone = WriteFile("cr.txt", "a\rx\r");
-  for (std::int32_t flags : {0, NoBuffer, FormatAnsi, FormatAnsi | NoBuffer}) {
-    ASSERT_NE(OpenFileRead(0, lone.c_str(), flags), 0);
-    EXPECT_EQ(ReadLines(0, 3), (Lines{u"a", u"x", u""})) << flags;
-  }
-}
-
-TEST_F(FileStreamTest, Utf16FilesSplitAtTheirOwnLineEnds) {
-  const std::u16string text = u"\u00e9\r\nz\rq\n";
-  const std::string bytes(reinterpret_cast<const char*>(text.data()), 2 * text.size());
-  const std::u16string path = WriteFile("utf16.txt", bytes + "!");  // a cut-off last unit
   for (std::int32_t flags : {0, NoBuffer}) {
-    ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf16 | flags), 0);
-    EXPECT_EQ(ReadLines(0, 4), (Lines{u"\u00e9", u"z", u"q", u""})) << flags;
-    ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf16 | flags), 0);
-    EXPECT_EQ(ReadText(0, ReadToEnd), text) << flags;
+    ASSERT_NE(OpenFileRead(0, lone.c_str(), flags), 0);
+    EXPECT_EQ(ReadText(0), u"a\rx\r") << flags;
   }
-  // Read as UTF-8, the zero byte of the first unit ends the text.
-  const std::u16string ascii = WriteFile("ascii16.txt", std::string("a\0b\0", 4));
-  ASSERT_NE(OpenFileRead(0, ascii.c_str(), FormatUtf8), 0);
-  EXPECT_EQ(ReadText(0, ReadToEnd), u"a");
 }
 
 TEST_F(FileStreamTest, AZeroByteEndsTheTextAndIsConsumed) {
   const std::u16string path = WriteFile("nul.txt", std::string("ab\0cd\nef", 8));
-  for (std::int32_t flags : {0, NoBuffer, FormatAnsi}) {
+  for (std::int32_t flags : {0, NoBuffer}) {
     ASSERT_NE(OpenFileRead(0, path.c_str(), flags), 0);
-    EXPECT_EQ(ReadText(0, ReadToEnd), u"ab") << flags;
-    EXPECT_EQ(ReadText(0, 0), u"cd") << flags;  // reading goes on after the zero byte
-    EXPECT_EQ(ReadText(0, ReadToEnd), u"ef") << flags;
+    EXPECT_EQ(ReadText(0), u"ab") << flags;
+    EXPECT_EQ(ReadText(0), u"cd\nef") << flags;  // reading goes on after the zero byte
+    EXPECT_EQ(ReadText(0), u"") << flags;
   }
+  // UTF-16 text read as UTF-8: the zero byte of the first unit ends the text.
+  const std::u16string ascii = WriteFile("ascii16.txt", std::string("a\0b\0", 4));
+  ASSERT_NE(OpenFileRead(0, ascii.c_str(), FormatUtf8), 0);
+  EXPECT_EQ(ReadText(0), u"a");
 }
 
 TEST_F(FileStreamTest, Utf8IsTakenAsItComes) {
@@ -124,10 +103,8 @@ TEST_F(FileStreamTest, Utf8IsTakenAsItComes) {
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const std::u16string path = WriteFile("case" + std::to_string(i), cases[i].bytes);
-    for (std::int32_t flags : {0, ReadToEnd}) {
-      ASSERT_NE(OpenFileRead(0, path.c_str(), 0), 0);
-      EXPECT_EQ(ReadText(0, flags), cases[i].text) << i << " " << flags;
-    }
+    ASSERT_NE(OpenFileRead(0, path.c_str(), 0), 0);
+    EXPECT_EQ(ReadText(0), cases[i].text) << i;
   }
 }
 
@@ -139,14 +116,9 @@ TEST_F(FileStreamTest, LargeFilesReadWholeAcrossChunks) {
   }
   const std::u16string path = WriteFile("large.txt", bytes);
   ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8 | ShareRead), 0);
-  EXPECT_EQ(ReadText(0, ReadToEnd), Utf8ToUtf16(bytes));
-  EXPECT_EQ(ReadText(0, ReadToEnd), u"");
+  EXPECT_EQ(ReadText(0), Utf8ToUtf16(bytes));
+  EXPECT_EQ(ReadText(0), u"");
   CloseFileStream(0);
-
-  const std::u16string single = WriteFile("one-line.txt", std::string(5 << 20, 'x') + "\ny");
-  ASSERT_NE(OpenFileRead(0, single.c_str(), 0), 0);
-  EXPECT_EQ(ReadText(0, 0).size(), std::size_t{5} << 20);
-  EXPECT_EQ(ReadText(0, 0), u"y");
 }
 
 // A read large enough that a second thread faults in its far half while the near half is
@@ -199,49 +171,44 @@ TEST_F(FileStreamTest, WholeReadsTellWhyTheTextEnded) {
   }
   const std::u16string path = WriteFile("whole.txt", bytes);
   ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
-  WholeText whole = StreamReadWhole(0, 0, {});
+  WholeText whole = StreamReadWholeUtf8(0, 0, {});
   EXPECT_EQ(whole.end, WholeReadEnd::Complete);
   EXPECT_EQ(whole.fileSize, static_cast<std::int64_t>(bytes.size()));
   std::string expected = bytes;
   std::replace(expected.begin(), expected.end(), '\xBF', '?');  // the stray continuation bytes
-  EXPECT_TRUE(whole.text == Utf8ToUtf16(expected));
+  ASSERT_EQ(whole.utf8.length, static_cast<std::int64_t>(expected.size()));
+  EXPECT_TRUE(std::string_view(whole.utf8.bytes.get(), expected.size()) == expected);
 
   ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
-  whole = StreamReadWhole(0, 0, {.longestText = 1000});
+  whole = StreamReadWholeUtf8(0, 0, {.longestText = 1000});
   EXPECT_EQ(whole.end, WholeReadEnd::TooLong);
-  EXPECT_TRUE(whole.text.empty());
+  EXPECT_EQ(whole.utf8.bytes, nullptr);
 
   ASSERT_NE(OpenFileRead(0, path.c_str(), FormatUtf8), 0);
-  whole = StreamReadWhole(0, 0, {.memoryPerByte = 3, .memoryBudget = std::int64_t{9} << 20});
+  whole = StreamReadWholeUtf8(0, 0, {.memoryPerByte = 3, .memoryBudget = std::int64_t{9} << 20});
   EXPECT_EQ(whole.end, WholeReadEnd::OutOfMemory);
   EXPECT_EQ(whole.bytesRead, 0);  // refused before reading, by the file's size
   EXPECT_EQ(whole.memoryNeeded, 3 * whole.fileSize);
   EXPECT_EQ(whole.memoryAvailable, std::int64_t{9} << 20);
 
   ASSERT_NE(OpenFileRead(0, u"/proc/self/mem", 0), 0);
-  whole = StreamReadWhole(0, 0, {});
+  whole = StreamReadWholeUtf8(0, 0, {});
   EXPECT_EQ(whole.end, WholeReadEnd::ReadError);
   EXPECT_EQ(whole.error, EIO);
   CloseFileStream(0);
-  EXPECT_EQ(StreamReadWhole(0, 0, {}).end, WholeReadEnd::NotOpen);
+  EXPECT_EQ(StreamReadWholeUtf8(0, 0, {}).end, WholeReadEnd::NotOpen);
 }
 
-TEST_F(FileStreamTest, WritesEncodeInTheStreamsFormat) {
-  const std::u16string e = u"\u00e9";
+TEST_F(FileStreamTest, WritesAreUtf8) {
   ASSERT_NE(CreateFileStream(0, Path16("utf8.txt").c_str(), FormatUtf8), 0);
-  EXPECT_EQ(StreamWriteText(0, e.c_str()), 2);
-  ASSERT_NE(CreateFileStream(1, Path16("utf16.txt").c_str(), FormatUtf16), 0);
-  EXPECT_EQ(StreamWriteText(1, e.c_str()), 2);
-  ASSERT_NE(CreateFileStream(2, Path16("ansi.txt").c_str(), FormatAnsi), 0);
-  EXPECT_EQ(StreamWriteText(2, u"\u00e9\u20ac\U0001F600"), 3);
-  EXPECT_EQ(StreamWriteText(2, e.c_str(), FormatUtf8), 2);  // an explicit format wins
-  EXPECT_EQ(StreamWriteText(2, u""), 0);
-  EXPECT_EQ(StreamWriteText(2, nullptr), 0);
-  EXPECT_EQ(StreamLength(2), 5);  // flushed first
+  EXPECT_EQ(StreamWriteText(0, u"\u00e9"), 2);
+  EXPECT_EQ(StreamWriteText(0, u"\u20ac\U0001F600"), 7);
+  EXPECT_EQ(StreamWriteText(0, u"\xD800"), 3);  // an unpaired surrogate: U+FFFD
+  EXPECT_EQ(StreamWriteText(0, u""), 0);
+  EXPECT_EQ(StreamWriteText(0, nullptr), 0);
+  EXPECT_EQ(StreamLength(0), 12);  // flushed first
   CloseFileStream(AnyHandle);
-  EXPECT_EQ(FileBytes("utf8.txt"), "\xC3\xA9");
-  EXPECT_EQ(FileBytes("utf16.txt"), std::string("\xE9\0", 2));
-  EXPECT_EQ(FileBytes("ansi.txt"), "\xE9??\xC3\xA9");
+  EXPECT_EQ(FileBytes("utf8.txt"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD");
 }
 
 TEST_F(FileStreamTest, SmallAndLargeWritesKeepTheirOrder) {
@@ -297,29 +264,10 @@ TEST_F(FileStreamTest, WritesThatFallShortAreCountedAndKeepTheirReason) {
   EXPECT_EQ(StreamWriteError(3), -1);
 }
 
-TEST_F(FileStreamTest, SwitchingBetweenReadingAndWritingKeepsThePosition) {
-  const std::u16string path = WriteFile("update.txt", "ab\ncdef\ngh");
-  ASSERT_NE(OpenFileUpdate(0, path.c_str(), 0), 0);
-  EXPECT_EQ(ReadText(0, 0), u"ab");
-  StreamWriteText(0, u"XY");  // lands where the reader had got to
-  EXPECT_EQ(ReadText(0, 0), u"ef");
-  EXPECT_EQ(ReadText(0, ReadToEnd), u"gh");
-  CloseFileStream(0);
-  EXPECT_EQ(FileBytes("update.txt"), "ab\nXYef\ngh");
-
-  ASSERT_NE(OpenFileUpdate(0, path.c_str(), AppendOnOpen), 0);
-  StreamWriteText(0, u"!");
-  CloseFileStream(0);
-  EXPECT_EQ(FileBytes("update.txt"), "ab\nXYef\ngh!");
-
-  ASSERT_NE(OpenFileUpdate(0, Path16("new.txt").c_str(), 0), 0);  // made when missing
-  EXPECT_EQ(StreamLength(0), 0);
-}
-
 TEST_F(FileStreamTest, ReadOnlyStreamsWriteNothing) {
   const std::u16string path = WriteFile("read-only.txt", "keep");
   for (std::int32_t flags : {0, NoBuffer}) {
-    ASSERT_NE(OpenFileRead(0, path.c_str(), flags | FormatUtf16), 0);
+    ASSERT_NE(OpenFileRead(0, path.c_str(), flags), 0);
     EXPECT_EQ(StreamWriteText(0, u"no"), 0);
     EXPECT_EQ(StreamLength(0), 4);
   }
@@ -336,9 +284,8 @@ TEST_F(FileStreamTest, ReopeningANumberFlushesAndClosesTheOldStream) {
 
   // A failed open under the number leaves it without a stream.
   EXPECT_EQ(CreateFileStream(0, Path16("missing-folder/x.txt").c_str(), 0), 0);
-  EXPECT_EQ(IsFileStream(0), 0);
   EXPECT_EQ(StreamLength(0), -1);
-  EXPECT_EQ(ReadText(0, ReadToEnd), u"");
+  EXPECT_EQ(StreamReadWholeUtf8(0, 0, {}).end, WholeReadEnd::NotOpen);
 }
 
 TEST_F(FileStreamTest, OpeningFailsForWhatIsNoReadableFile) {
@@ -346,7 +293,7 @@ TEST_F(FileStreamTest, OpeningFailsForWhatIsNoReadableFile) {
   EXPECT_EQ(OpenFileRead(0, Utf8ToUtf16(folder_).c_str(), 0), 0);  // a directory
   EXPECT_EQ(OpenFileRead(0, u"", 0), 0);
   EXPECT_EQ(CreateFileStream(0, nullptr, 0), 0);
-  EXPECT_EQ(IsFileStream(0), 0);
+  EXPECT_EQ(StreamLength(0), -1);
 }
 
 TEST_F(FileStreamTest, HandlesNameStreamsUntilClosed) {
@@ -356,12 +303,12 @@ TEST_F(FileStreamTest, HandlesNameStreamsUntilClosed) {
   ASSERT_NE(a, 0);
   ASSERT_NE(b, 0);
   EXPECT_NE(a, b);
-  EXPECT_EQ(IsFileStream(a), 1);
-  EXPECT_EQ(ReadText(a, ReadToEnd), u"text");
+  EXPECT_EQ(StreamLength(a), 4);
+  EXPECT_EQ(ReadText(a), u"text");
   StreamWriteText(b, u"written");
   CloseFileStream(AnyHandle);  // flushes b as well
-  EXPECT_EQ(IsFileStream(a), 0);
-  EXPECT_EQ(IsFileStream(b), 0);
+  EXPECT_EQ(StreamLength(a), -1);
+  EXPECT_EQ(StreamLength(b), -1);
   EXPECT_EQ(FileBytes("other.txt"), "written");
 }
 
@@ -369,7 +316,7 @@ TEST_F(FileStreamTest, EndOfLibraryFlushesOpenStreams) {
   ASSERT_NE(CreateFileStream(3, Path16("end.txt").c_str(), 0), 0);
   StreamWriteText(3, u"flushed at the end");
   FileStreamEnd();
-  EXPECT_EQ(IsFileStream(3), 0);
+  EXPECT_EQ(StreamLength(3), -1);
   EXPECT_EQ(FileBytes("end.txt"), "flushed at the end");
 }
 
@@ -425,8 +372,8 @@ void WriteUnless(int pipe, const std::string& bytes, const std::atomic<bool>& do
   }
 }
 
-// A worker reading a pipe is told to stop while the read is under way: it ends at the
-// stop point after the chunk it is in, without returning to its caller.
+// A worker reading a pipe is told to stop while the read is under way: it ends at a stop
+// point of the read, without returning to its caller.
 TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
   char folderTemplate[] = "/tmp/file-stream-stop-XXXXXX";
   ASSERT_NE(mkdtemp(folderTemplate), nullptr);
@@ -442,7 +389,7 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
     stateOfReader.set_value(CurrentStopState());
     const std::u16string path = Utf8ToUtf16(fifo);
     if (OpenFileRead(7, path.c_str(), 0) == 0) return;
-    StreamReadText(7, ReadToEnd, TempPosition());
+    static_cast<void>(StreamReadWholeUtf8(7, 0, {}));
     readReturned = true;
   });
   std::shared_ptr<StopState> state = stateOfReader.get_future().get();
@@ -467,7 +414,7 @@ TEST(StopFileRead, AWorkerToldToStopEndsBetweenChunks) {
   reader.join();
   EXPECT_TRUE(readerEnded);
   EXPECT_FALSE(readReturned);
-  EXPECT_EQ(IsFileStream(7), 1);  // left open and consistent, for the next opener to close
+  EXPECT_EQ(StreamLength(7), 0);  // left open and consistent, for the next opener to close
   CloseFileStream(7);
   std::filesystem::remove_all(folderTemplate);
 }
@@ -487,7 +434,7 @@ TEST(StopFileRead, AReaderOfAFifoNobodyWritesStopsWithoutAWriter) {
     const std::u16string path = Utf8ToUtf16(fifo);
     if (OpenFileRead(8, path.c_str(), 0) == 0) return;
     opened = true;
-    StreamReadWhole(8, ReadToEnd, {});
+    static_cast<void>(StreamReadWholeUtf8(8, 0, {}));
     readReturned = true;
   });
   std::shared_ptr<StopState> state = stateOfReader.get_future().get();

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/file_stream.h"
+
 namespace {
 
 // The text a string function left at its result position, taken out of the area.
@@ -16,44 +18,11 @@ std::u16string Result(Produce produce) {
   return std::u16string(TakeResult(produce).view());
 }
 
-std::u16string Field(const char16_t* s, std::int64_t index, const char16_t* delimiter) {
-  return Result([&](std::int64_t at) { FieldAt(s, index, delimiter, at); });
-}
-
 // Runs check on a thread of its own, so that it starts with a fresh 16-byte area.
 template <class Check>
 void OnFreshThread(Check check) {
   std::thread worker(check);
   worker.join();
-}
-
-TEST(StringFunctions, FieldAtSplitsAtSingleUnitDelimiters) {
-  const char16_t* reply = u"ok|pattern is valid|64";
-  EXPECT_EQ(Field(reply, 1, u"|"), u"ok");
-  EXPECT_EQ(Field(reply, 2, u"|"), u"pattern is valid");
-  EXPECT_EQ(Field(reply, 3, u"|"), u"64");
-  EXPECT_EQ(Field(reply, 4, u"|"), u"");
-  EXPECT_EQ(Field(reply, 0, u"|"), u"");
-  EXPECT_EQ(Field(u"a||b|", 2, u"|"), u"");
-  EXPECT_EQ(Field(u"a||b|", 3, u"|"), u"b");
-  EXPECT_EQ(Field(u"a||b|", 4, u"|"), u"");
-  EXPECT_EQ(Field(u"a||b|", 5, u"|"), u"");
-  EXPECT_EQ(Field(u"whole text", 1, u""), u"whole text");
-  EXPECT_EQ(Field(u"whole text", 2, nullptr), u"");
-  EXPECT_EQ(Field(nullptr, 1, u"|"), u"");
-}
-
-TEST(StringFunctions, FieldAtSplitsAtMultiUnitDelimiters) {
-  EXPECT_EQ(Field(u"one::two::::four", 1, u"::"), u"one");
-  EXPECT_EQ(Field(u"one::two::::four", 2, u"::"), u"two");
-  EXPECT_EQ(Field(u"one::two::::four", 3, u"::"), u"");
-  EXPECT_EQ(Field(u"one::two::::four", 4, u"::"), u"four");
-  // A lone ":" is no delimiter, and a delimiter cut short by the end is text.
-  EXPECT_EQ(Field(u"a:b::c:", 1, u"::"), u"a:b");
-  EXPECT_EQ(Field(u"a:b::c:", 2, u"::"), u"c:");
-  EXPECT_EQ(Field(u"a<>", 2, u"<>"), u"");
-  // Three colons: the delimiter is found at the first two, the third starts a field.
-  EXPECT_EQ(Field(u"x:::y", 2, u"::"), u":y");
 }
 
 TEST(StringFunctions, ParseIntegerReadsDecimalHexAndBinary) {
@@ -70,50 +39,6 @@ TEST(StringFunctions, ParseIntegerReadsDecimalHexAndBinary) {
   EXPECT_EQ(ParseInteger(nullptr), 0);
   EXPECT_EQ(ParseInteger(u"9223372036854775807"), INT64_MAX);
   EXPECT_EQ(ParseInteger(u"18446744073709551617"), 1);  // wraps in 64 bits
-}
-
-TEST(StringFunctions, SubstringsClampTheirCounts) {
-  auto left = [](const char16_t* s, std::int64_t n) {
-    return Result([&](std::int64_t at) { LeftChars(s, n, at); });
-  };
-  auto mid = [](const char16_t* s, std::int64_t start, std::int64_t n) {
-    return Result([&](std::int64_t at) { MidChars(s, start, n, at); });
-  };
-  auto toEnd = [](const char16_t* s, std::int64_t start) {
-    return Result([&](std::int64_t at) { MidToEnd(s, start, at); });
-  };
-  EXPECT_EQ(left(u"abc", 5), u"abc");
-  EXPECT_EQ(left(u"abc", -1), u"");
-  EXPECT_EQ(left(u"abc", 2), u"ab");
-  EXPECT_EQ(mid(u"abcdef", 3, 2), u"cd");
-  EXPECT_EQ(mid(u"abcdef", 0, 2), u"ab");
-  EXPECT_EQ(mid(u"abcdef", 7, 2), u"");
-  EXPECT_EQ(mid(u"abcdef", 5, 100), u"ef");
-  EXPECT_EQ(mid(u"abcdef", 2, -3), u"");
-  EXPECT_EQ(toEnd(u"abcdef", 3), u"cdef");
-  EXPECT_EQ(toEnd(u"abcdef", -4), u"abcdef");
-  EXPECT_EQ(toEnd(nullptr, 1), u"");
-}
-
-TEST(StringFunctions, PadLeftToCutsOrPads) {
-  auto pad = [](const char16_t* s, std::int64_t n, const char16_t* with) {
-    return Result([&](std::int64_t at) { PadLeftTo(s, n, with, at); });
-  };
-  EXPECT_EQ(pad(u"abc", 5, u" "), u"  abc");
-  EXPECT_EQ(pad(u"abcdef", 3, u" "), u"abc");
-  EXPECT_EQ(pad(u"abc", 5, u"xy"), u"xxabc");
-  EXPECT_EQ(pad(u"abc", 5, u""), u"");
-  EXPECT_EQ(pad(nullptr, 3, u"-"), u"---");
-  EXPECT_EQ(pad(u"abc", -2, u" "), u"");
-}
-
-TEST(StringFunctions, CountOccurrencesDoesNotOverlap) {
-  EXPECT_EQ(CountOccurrences(u"aaaa", u"aa"), 2);
-  EXPECT_EQ(CountOccurrences(u"aaa", u"aa"), 1);
-  EXPECT_EQ(CountOccurrences(u"abcabcab", u"abc"), 2);
-  EXPECT_EQ(CountOccurrences(u"text", u""), 0);
-  EXPECT_EQ(CountOccurrences(nullptr, u"a"), 0);
-  EXPECT_EQ(CountOccurrences(u"abab", nullptr), 0);
 }
 
 TEST(StringFunctions, FormatRealWritesFixedNotation) {
@@ -136,6 +61,13 @@ TEST(StringFunctions, FormatRealWritesFixedNotation) {
   EXPECT_EQ(real(1.25, -7), u"1");               // other negatives count as 0
 }
 
+TEST(StringFunctions, DecimalTextCoversTheWholeRange) {
+  EXPECT_EQ(DecimalText(0), u"0");
+  EXPECT_EQ(DecimalText(-7), u"-7");
+  EXPECT_EQ(DecimalText(INT64_MAX), u"9223372036854775807");
+  EXPECT_EQ(DecimalText(INT64_MIN), u"-9223372036854775808");  // all 20 units
+}
+
 TEST(StringFunctions, FormatRealGivesBackWhatItDidNotUse) {
   const std::int64_t start = TempPosition();
   FormatReal(12.5, 1, start);
@@ -143,15 +75,9 @@ TEST(StringFunctions, FormatRealGivesBackWhatItDidNotUse) {
   SetTempPosition(start);
 }
 
-TEST(StringFunctions, StringFromMemoryAndComparisonsTreatNullAsEmpty) {
-  EXPECT_EQ(Result([](std::int64_t at) { StringFromMemory(u"copy", at); }), u"copy");
-  EXPECT_EQ(Result([](std::int64_t at) { StringFromMemory(nullptr, at); }), u"");
+TEST(StringFunctions, ComparisonsTreatNullAsEmpty) {
   EXPECT_EQ(StringEquals(nullptr, u""), 1);
   EXPECT_EQ(StringEquals(u"a", u"ab"), 0);
-  EXPECT_EQ(StringLess(u"", u"a"), 1);
-  EXPECT_EQ(StringLess(nullptr, nullptr), 0);
-  EXPECT_EQ(StringLess(u"b", u"ab"), 0);
-  EXPECT_EQ(StringLess(u"Z", u"a"), 1);  // code-unit order, not collation
   EXPECT_EQ(StringLength(nullptr), 0);
 }
 
@@ -221,21 +147,6 @@ TEST(StringBuffer, LargeKeptContentDoesNotReallocateOnEveryAppend) {
   });
 }
 
-TEST(StringBuffer, OffsetsTellInsideFromOutside) {
-  OnFreshThread([] {
-    AppendTemp(u"abcd");
-    std::byte* base = TempAreaBase();
-    EXPECT_EQ(TempOffsetOf(base), 1);
-    EXPECT_EQ(TempOffsetOf(base + 4), 5);
-    EXPECT_EQ(TempOffsetOf(base + 8), 9);  // the position itself is inside
-    EXPECT_EQ(TempOffsetOf(base + 10), 0);
-    EXPECT_EQ(TempOffsetOf(u"abcd"), 0);
-    EXPECT_EQ(TempOffsetOf(nullptr), 0);
-    EXPECT_EQ(TempPointerFromOffset(5), reinterpret_cast<char16_t*>(base + 4));
-    EXPECT_EQ(TempPointerFromOffset(0), nullptr);
-  });
-}
-
 TEST(StringBuffer, PositionPrimitivesKeepErrno) {
   OnFreshThread([] {
     errno = EBADF;
@@ -250,24 +161,17 @@ TEST(StringBuffer, PositionPrimitivesKeepErrno) {
 TEST(StringBuffer, NestedResultsSurviveReallocation) {
   OnFreshThread([] {
     const std::int64_t start = TempPosition();
-    FieldAt(u"first|second field|third", 2, u"|", TempPosition());
-    CloseTemp();
-    const std::int64_t padded = TempPosition();
-    PadLeftTo(TempAt(start), 20000, u"-", padded);  // grows the 16-byte area
-    std::u16string result(TempAt(padded));
-    EXPECT_EQ(result.size(), 20000u);
-    EXPECT_EQ(result.substr(19988), u"second field");
-    EXPECT_EQ(result.substr(0, 3), u"---");
-
-    // A result written where its own source starts.
-    SetTempPosition(start);
-    AppendTemp(u"abcdef");
-    MidChars(TempAt(start), 3, 3, start);
-    EXPECT_EQ(std::u16string(TempAt(start)), u"cde");
-    PadLeftTo(TempAt(start), 5, u"*", start);
-    EXPECT_EQ(std::u16string(TempAt(start)), u"**cde");
+    AppendTemp(u"**cde");
     AppendTemp(TempAt(start));  // appending the content to itself
     EXPECT_EQ(std::u16string(TempAt(start)), u"**cde**cde");
+    // Doubling until the 16-byte area has grown several times over.
+    for (int round = 0; round < 10; ++round) AppendTemp(TempAt(start));
+    const std::u16string result(TempAt(start));
+    EXPECT_EQ(result.size(), 10u << 10);
+    EXPECT_EQ(result.substr(result.size() - 10), u"**cde**cde");
+    // A result written where its own source starts.
+    FilePartOfPath(TempAt(start), 0, start);
+    EXPECT_EQ(std::u16string(TempAt(start)), result);
     SetTempPosition(start);
   });
 }
@@ -283,7 +187,7 @@ TEST(StringBuffer, DroppedTemporarySurvivesAShrinkingReservation) {
     // Drop everything, then use the dropped text as the source of a result at 0: the
     // reservation shrinks the area, which must not cut the source off first.
     const char16_t* source = TakeTemp(0) + middle;
-    LeftChars(source, 3, 0);
+    FilePartOfPath(source, 0, 0);  // a path without a folder: the text itself
     EXPECT_EQ(std::u16string(TempAt(0)), u"mid");
     EXPECT_LT(TempAreaCapacity(), 2 * units);
   });
@@ -319,26 +223,14 @@ TEST(StringVariables, ConcatenationAssignsFromTheStartPosition) {
   FreeString(v);
 }
 
-TEST(StringVariables, CopyStringParameterKeepsNullUntouched) {
-  StringVar local = nullptr;
-  CopyStringParameter(local, nullptr);
-  EXPECT_EQ(local, nullptr);
-  CopyStringParameter(local, u"param");
-  EXPECT_EQ(std::u16string(local), u"param");
-  FreeString(local);
-}
-
 TEST(StringLayer, ReadsLikeOrdinaryCode) {
-  const String reply(u"ok|pattern is valid|64");
-  auto field = [&](std::int64_t index) {
-    return TakeResult([&](std::int64_t at) { FieldAt(reply.data(), index, u"|", at); });
+  auto real = [](double x, std::int64_t decimals) {
+    return TakeResult([&](std::int64_t at) { FormatReal(x, decimals, at); });
   };
-  const String status = field(1);
-  const std::int64_t groups = ParseInteger(field(3).data());
-  EXPECT_EQ(status, u"ok");
-  EXPECT_EQ(groups, 64);
-  EXPECT_TRUE(field(4).empty());
-  EXPECT_EQ(field(2).length(), 16);
+  const String seconds = real(64.125, 2);
+  EXPECT_EQ(seconds, u"64.12");
+  EXPECT_EQ(ParseInteger(seconds.data()), 64);
+  EXPECT_EQ(real(0.5, -1).length(), 3);
 
   std::vector<String> words{String(u"pear"), String(u"apple"), String(u"fig")};
   std::sort(words.begin(), words.end());
@@ -369,7 +261,7 @@ TEST(StringManager, AreasAreIndependentBetweenThreads) {
       const std::int64_t start = TempPosition();
       for (int i = 0; i < 50; ++i) AppendTemp(std::u16string(static_cast<std::size_t>(i), unit));
       String text = String::FromTemp(start);
-      if (text.length() != 49 * 50 / 2 || CountOccurrences(text.data(), u"-") != 0) return;
+      if (text.length() != 49 * 50 / 2 || text.view().find(u'-') != std::u16string_view::npos) return;
       results[static_cast<std::size_t>(index)] = std::u16string(text.view().substr(0, 3));
     }
   };
@@ -388,7 +280,7 @@ TEST(StringManager, RestartsAfterShutDown) {
     EXPECT_EQ(TempPosition(), 12);
     StringManagerEnd();
     EXPECT_EQ(TempPosition(), 0);  // a new area on first use
-    EXPECT_EQ(Result([](std::int64_t at) { LeftChars(u"after", 3, at); }), u"aft");
+    EXPECT_EQ(Result([](std::int64_t at) { FormatReal(2.5, 1, at); }), u"2.5");
   });
 }
 

@@ -69,7 +69,6 @@ class EventTest : public testing::Test {
   void TearDown() override {
     DiscardInbox();
     TakeAllQueued();
-    for (int level = 0; level < 4; ++level) SuppressEventsEnd();  // after a failed test
   }
 };
 
@@ -229,8 +228,8 @@ TEST_F(EventText, TheQueueOfAKilledThreadFreesWhatItOwns) {
   static std::atomic<bool> queued{false};
   static ThreadBody body = [] {
     CountExitOf(tag);
-    QueueEvent(MessageEvent, 1, 0, 0, 11, CountRelease, 0);
-    QueueEvent(MessageEvent, 2, 0, 0, 12, CountRelease, 0);
+    QueueEvent(MessageEvent, 1, 0, 0, 11, CountRelease);
+    QueueEvent(MessageEvent, 2, 0, 0, 12, CountRelease);
     NextQueuedEvent();  // one current, one pending
     queued.store(true);
     for (;;) StopPoint();
@@ -243,45 +242,29 @@ TEST_F(EventText, TheQueueOfAKilledThreadFreesWhatItOwns) {
 }
 
 TEST_F(EventQueueRules, OnlyARepeatOfTheLastPendingToolkitEventMerges) {
-  QueueEvent(GadgetEvent, 3, 0, 0, 11, CountRelease, 0);
-  QueueEvent(GadgetEvent, 3, 0, 0, 12, CountRelease, 0);  // merged: its data goes
+  QueueEvent(GadgetEvent, 3, 0, 0, 11, CountRelease);
+  QueueEvent(GadgetEvent, 3, 0, 0, 12, CountRelease);  // merged: its data goes
   EXPECT_EQ(dataReleases.load(), 1);
-  QueueEvent(GadgetEvent, 3, 0, 1, 13, nullptr, 0);     // other type
-  QueueEvent(GadgetEvent, 4, 0, 1, 14, nullptr, 0);     // other object
-  QueueEvent(GadgetEvent, 4, 9, 1, 15, nullptr, 0);     // other window
-  QueueEvent(GadgetEvent + 1, 4, 9, 1, 16, nullptr, 0);  // other code
-  QueueEvent(GadgetEvent, 4, 9, 1, 17, nullptr, 0);     // not the last pending one
-  QueueEvent(MessageEvent, 0, 0, 0, 18, nullptr, 0);
-  QueueEvent(MessageEvent, 0, 0, 0, 19, nullptr, 0);    // user events never merge
+  QueueEvent(GadgetEvent, 3, 0, 1, 13, nullptr);     // other type
+  QueueEvent(GadgetEvent, 4, 0, 1, 14, nullptr);     // other object
+  QueueEvent(GadgetEvent, 4, 9, 1, 15, nullptr);     // other window
+  QueueEvent(GadgetEvent + 1, 4, 9, 1, 16, nullptr);  // other code
+  QueueEvent(GadgetEvent, 4, 9, 1, 17, nullptr);     // not the last pending one
+  QueueEvent(MessageEvent, 0, 0, 0, 18, nullptr);
+  QueueEvent(MessageEvent, 0, 0, 0, 19, nullptr);    // user events never merge
   std::vector<std::int64_t> data;
   for (const TakenEvent& event : TakeAllQueued()) data.push_back(event.data);
   EXPECT_EQ(data, (std::vector<std::int64_t>{11, 13, 14, 15, 16, 17, 18, 19}));
   // The queue is empty now: a repeat of the current event is a new one.
-  QueueEvent(MessageEvent - 1, 0, 0, 0, 20, nullptr, 0);
+  QueueEvent(MessageEvent - 1, 0, 0, 0, 20, nullptr);
   ASSERT_EQ(NextQueuedEvent(), MessageEvent - 1);
-  QueueEvent(MessageEvent - 1, 0, 0, 0, 21, nullptr, 0);
+  QueueEvent(MessageEvent - 1, 0, 0, 0, 21, nullptr);
   ASSERT_EQ(NextQueuedEvent(), MessageEvent - 1);
   EXPECT_EQ(UiEventData(), 21);
 }
 
-TEST_F(EventQueueRules, SuppressedEventsAreDroppedUnlessAlwaysQueued) {
-  SuppressEventsBegin();
-  SuppressEventsBegin();
-  QueueEvent(GadgetEvent, 1, 0, 0, 1, CountRelease, 0);
-  QueueEvent(GadgetEvent, 2, 0, 0, 2, CountRelease, AlwaysQueueFlag);
-  SuppressEventsEnd();
-  QueueEvent(GadgetEvent, 3, 0, 0, 3, CountRelease, 0);  // still one level deep
-  SuppressEventsEnd();
-  SuppressEventsEnd();  // unmatched: must not start suppressing again
-  QueueEvent(GadgetEvent, 4, 0, 0, 4, CountRelease, 0);
-  EXPECT_EQ(dataReleases.load(), 2);
-  std::vector<std::int64_t> objects;
-  for (const TakenEvent& event : TakeAllQueued()) objects.push_back(event.object);
-  EXPECT_EQ(objects, (std::vector<std::int64_t>{2, 4}));
-}
-
 TEST_F(EventQueueRules, TakingFromAnEmptyQueueKeepsWindowObjectAndData) {
-  QueueEvent(GadgetEvent, 8, 7, 9, 10, nullptr, 0);
+  QueueEvent(GadgetEvent, 8, 7, 9, 10, nullptr);
   ASSERT_EQ(NextQueuedEvent(), GadgetEvent);
   EXPECT_EQ(UiEventType(), 9);
   EXPECT_EQ(NextQueuedEvent(), 0);
@@ -293,8 +276,8 @@ TEST_F(EventQueueRules, TakingFromAnEmptyQueueKeepsWindowObjectAndData) {
 }
 
 TEST_F(EventQueueRules, CurrentDataIsReleasedOnceBeforeTheNextTake) {
-  QueueEvent(GadgetEvent, 1, 0, 0, 31, CountRelease, 0);
-  QueueEvent(GadgetEvent, 2, 0, 0, 32, CountRelease, 0);
+  QueueEvent(GadgetEvent, 1, 0, 0, 31, CountRelease);
+  QueueEvent(GadgetEvent, 2, 0, 0, 32, CountRelease);
   ASSERT_EQ(NextQueuedEvent(), GadgetEvent);
   EXPECT_EQ(dataReleases.load(), 0);
   ASSERT_EQ(NextQueuedEvent(), GadgetEvent);
@@ -305,32 +288,11 @@ TEST_F(EventQueueRules, CurrentDataIsReleasedOnceBeforeTheNextTake) {
   EXPECT_EQ(dataReleases.load(), 2);
 }
 
-TEST_F(EventQueueRules, RemovingEventsKeepsTheRestInOrder) {
-  QueueEvent(GadgetEvent, 1, 1, 0, 1, CountRelease, 0);
-  QueueEvent(GadgetEvent + 1, 2, 1, 0, 2, CountRelease, 0);
-  QueueEvent(GadgetEvent, 3, 2, 0, 3, CountRelease, 0);
-  QueueEvent(GadgetEvent, 4, 1, 5, 4, CountRelease, 0);
-  RemoveQueuedEvents(GadgetEvent, -1, 1, -1);  // objects 1 and 4, the last one included
-  EXPECT_EQ(dataReleases.load(), 2);
-  QueueEvent(GadgetEvent, 5, 3, 0, 5, CountRelease, 0);  // appended after the new last
-  RemoveWindowEvents(2);
-  EXPECT_EQ(dataReleases.load(), 3);
-  RemoveQueuedEvents(-1, 99, -1, -1);  // matches nothing
-  std::vector<std::int64_t> objects;
-  for (const TakenEvent& event : TakeAllQueued()) objects.push_back(event.object);
-  EXPECT_EQ(objects, (std::vector<std::int64_t>{2, 5}));
-}
-
-TEST_F(EventQueueRules, PeekingDoesNotTake) {
-  std::int64_t object = -7, window = -7, type = -7;
-  EXPECT_EQ(PeekQueuedEvent(&object, &window, &type), 0);
-  EXPECT_EQ(object, -7);
+TEST_F(EventQueueRules, AskingForAPendingEventDoesNotTakeIt) {
   EXPECT_EQ(HasQueuedEvent(), 0);
-  QueueEvent(GadgetEvent, 1, 2, 3, 0, nullptr, 0);
-  QueueEvent(GadgetEvent + 1, 4, 5, 6, 0, nullptr, 0);
-  EXPECT_EQ(PeekQueuedEvent(&object, &window, &type), GadgetEvent);
-  EXPECT_EQ((std::vector<std::int64_t>{object, window, type}),
-            (std::vector<std::int64_t>{1, 2, 3}));
+  QueueEvent(GadgetEvent, 1, 2, 3, 0, nullptr);
+  QueueEvent(GadgetEvent + 1, 4, 5, 6, 0, nullptr);
+  EXPECT_EQ(HasQueuedEvent(), GadgetEvent);
   EXPECT_EQ(HasQueuedEvent(), GadgetEvent);
   EXPECT_EQ(NextQueuedEvent(), GadgetEvent);
   EXPECT_EQ(HasQueuedEvent(), GadgetEvent + 1);
@@ -339,7 +301,7 @@ TEST_F(EventQueueRules, PeekingDoesNotTake) {
 TEST_F(EventQueueRules, ManyEventsPassThroughThePoolInOrder) {
   for (int round = 0; round < 2; ++round) {
     for (std::int64_t object = 0; object < 1000; ++object) {
-      QueueEvent(GadgetEvent, object, round, 0, object * 3, nullptr, 0);
+      QueueEvent(GadgetEvent, object, round, 0, object * 3, nullptr);
     }
     const std::vector<TakenEvent> taken = TakeAllQueued();
     ASSERT_EQ(taken.size(), 1000u);

@@ -41,12 +41,12 @@ void ReleaseTaggedSlot(void* slot) {
 
 void CountExit(void* tag) { CountIn(exitCleanUps, reinterpret_cast<std::intptr_t>(tag)); }
 
-int TestHandOver(PostedEvent* event) {
+bool TestHandOver(PostedEvent* event) {
   handOverCalls.fetch_add(1);
-  if (!acceptPosts.load()) return 0;
+  if (!acceptPosts.load()) return false;
   std::lock_guard lock(inboxLock);
   inbox.push_back(event);
-  return 1;
+  return true;
 }
 
 std::int64_t RunBody(std::int64_t body) {

@@ -31,7 +31,6 @@ bool EventQueue::MergesWithLast(const QueueNode& event) const {
 }
 
 bool EventQueue::Append(const QueueNode& event) {
-  if (suppression != 0 && !(event.flags & AlwaysQueueFlag)) return false;
   if (MergesWithLast(event)) return false;
   QueueNode* node = pool.Take();
   if (!node) return false;
@@ -65,16 +64,15 @@ PostedEvent EventQueue::TakeNext() {
   return previous;
 }
 
-void EventQueue::ReleaseNodes(QueueNode* chain) {
+void EventQueue::ReleaseAll() {
+  QueueNode* chain = head;
+  head = nullptr;
+  tail = nullptr;
   while (QueueNode* node = chain) {
     chain = node->next;
     if (node->release && node->data) node->release(node->data);
     pool.GiveBack(node);
   }
-}
-
-void EventQueue::ReleaseAll() {
-  ReleaseNodes(Unlink([](const QueueNode&) { return true; }));
   if (current.release && current.data) current.release(current.data);
   current.data = 0;
   current.release = nullptr;

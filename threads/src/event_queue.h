@@ -9,10 +9,9 @@
 
 #include "threads/posted_events.h"
 
-// A pending event: the event as it will be taken, with its link and its posting flags.
+// A pending event: the event as it will be taken, with its link.
 struct QueueNode : PostedEvent {
   QueueNode* next = nullptr;
-  std::int32_t flags = 0;
 };
 
 // Fixed-size nodes handed out from chunks and taken back into a free list, so that a busy
@@ -32,24 +31,16 @@ struct EventQueue {
   NodePool pool;
   QueueNode* head = nullptr;
   QueueNode* tail = nullptr;
-  std::int32_t suppression = 0;
   PostedEvent current;
 
-  // Appends a copy of event; false when it was dropped (suppressed, no memory) or merged
-  // into the last pending event. The caller then still owns the event's data.
-  bool Append(const QueueNode& event);
+  // Appends a copy of event; false when it was dropped (no memory) or merged into the last
+  // pending event. The caller then still owns the event's data.
+  [[nodiscard]] bool Append(const QueueNode& event);
 
   // Makes the oldest pending event the current one (code 0 and type -1 when none is
   // pending). Returns the data and release function of the previous current event, which
   // the caller releases.
-  PostedEvent TakeNext();
-
-  // Unlinks every pending node for which matches(node) holds; returns them as a chain.
-  template <class Predicate>
-  QueueNode* Unlink(Predicate matches);
-
-  // Releases the data of a chain of unlinked nodes and gives the nodes back.
-  void ReleaseNodes(QueueNode* chain);
+  [[nodiscard]] PostedEvent TakeNext();
 
   // Releases the data of every pending event and of the current one.
   void ReleaseAll();
@@ -57,23 +48,3 @@ struct EventQueue {
  private:
   bool MergesWithLast(const QueueNode& event) const;
 };
-
-template <class Predicate>
-QueueNode* EventQueue::Unlink(Predicate matches) {
-  QueueNode* removed = nullptr;
-  QueueNode** removedEnd = &removed;
-  QueueNode** link = &head;
-  tail = nullptr;
-  while (QueueNode* node = *link) {
-    if (matches(static_cast<const QueueNode&>(*node))) {
-      *link = node->next;
-      node->next = nullptr;
-      *removedEnd = node;
-      removedEnd = &node->next;
-    } else {
-      tail = node;
-      link = &node->next;
-    }
-  }
-  return removed;
-}

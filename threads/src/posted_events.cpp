@@ -8,6 +8,7 @@
 #include <string>
 
 #include "event_queue.h"
+#include "runtime/strings.h"
 #include "runtime/thread_data.h"
 #include "runtime/thread_stop.h"
 
@@ -34,8 +35,6 @@ void ReleaseData(EventReleaseFunction release, std::int64_t data) {
   if (release && data) release(data);
 }
 
-bool Matches(std::int64_t wanted, std::int64_t value) { return wanted == -1 || wanted == value; }
-
 std::int64_t DataWordOf(const char16_t* text) {
   return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(text));
 }
@@ -45,7 +44,7 @@ void ReleaseText(std::int64_t data) {
 }
 
 std::unique_ptr<char16_t[]> CopyText(const char16_t* text) {
-  const std::size_t length = text ? std::char_traits<char16_t>::length(text) : 0;
+  const auto length = static_cast<std::size_t>(StringLength(text));
   auto copy = std::unique_ptr<char16_t[]>(new (std::nothrow) char16_t[length + 1]);
   if (!copy) return nullptr;
   if (length) std::char_traits<char16_t>::copy(copy.get(), text, length);
@@ -54,14 +53,14 @@ std::unique_ptr<char16_t[]> CopyText(const char16_t* text) {
 }
 
 // The hand-over is a shared change: a thread told to stop ends here, before posting.
-int HandOver(const PostedEvent& event) {
+bool HandOver(const PostedEvent& event) {
   SharedChangeScope scope;
   PostedEventHandOver handOver = installedHandOver.load();
-  if (!handOver) return 0;
+  if (!handOver) return false;
   auto record = std::unique_ptr<PostedEvent>(new (std::nothrow) PostedEvent(event));
-  if (!record || !handOver(record.get())) return 0;
+  if (!record || !handOver(record.get())) return false;
   static_cast<void>(record.release());  // the receiver owns it now
-  return 1;
+  return true;
 }
 
 }  // namespace
@@ -79,7 +78,7 @@ void PostEventEnd() {
 
 int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object, std::int64_t type,
               std::int64_t data) {
-  return HandOver(PostedEvent{code, object, window, type, data, nullptr});
+  return HandOver(PostedEvent{code, object, window, type, data, nullptr}) ? 1 : 0;
 }
 
 int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,
@@ -98,7 +97,7 @@ void DeliverPostedEvent(PostedEvent* event) {
   std::unique_ptr<PostedEvent> record(event);
   if (!record) return;
   QueueEvent(record->code, record->object, record->window, record->type, record->data,
-             record->release, AlwaysQueueFlag);
+             record->release);
 }
 
 void DiscardPostedEvent(PostedEvent* event) {
@@ -107,22 +106,22 @@ void DiscardPostedEvent(PostedEvent* event) {
 }
 
 void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
-                std::int64_t data, EventReleaseFunction releaseFunction, std::int32_t flags) {
+                std::int64_t data, EventReleaseFunction releaseFunction) {
   EventQueue* queue = CallingQueue();
   bool queued = false;
   if (queue) {
     std::lock_guard lock(eventLock);
-    queued = queue->Append({{code, object, window, type, data, releaseFunction}, nullptr, flags});
+    queued = queue->Append({{code, object, window, type, data, releaseFunction}, nullptr});
   }
   // Data of an event that was dropped or merged is released outside the lock.
   if (!queued) ReleaseData(releaseFunction, data);
 }
 
 void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
-                    std::int64_t type, const char16_t* text, std::int32_t flags) {
+                    std::int64_t type, const char16_t* text) {
   std::unique_ptr<char16_t[]> copy = CopyText(text);
   if (!copy) return;
-  QueueEvent(code, object, window, type, DataWordOf(copy.release()), ReleaseText, flags);
+  QueueEvent(code, object, window, type, DataWordOf(copy.release()), ReleaseText);
 }
 
 std::int32_t NextQueuedEvent() {
@@ -154,58 +153,9 @@ std::int64_t UiEventWindow() { return CurrentEventField(&PostedEvent::window); }
 std::int64_t UiEventType() { return CurrentEventField(&PostedEvent::type); }
 std::int64_t UiEventData() { return CurrentEventField(&PostedEvent::data); }
 
-void SuppressEventsBegin() {
-  if (EventQueue* queue = CallingQueue()) {
-    std::lock_guard lock(eventLock);
-    ++queue->suppression;
-  }
-}
-
-void SuppressEventsEnd() {
-  if (EventQueue* queue = CallingQueue()) {
-    std::lock_guard lock(eventLock);
-    // An unmatched end must not leave the counter below zero: that would suppress every
-    // event of the thread for good.
-    if (queue->suppression > 0) --queue->suppression;
-  }
-}
-
-void RemoveQueuedEvents(std::int32_t code, std::int64_t object, std::int64_t window,
-                        std::int64_t type) {
-  EventQueue* queue = CallingQueue();
-  if (!queue) return;
-  QueueNode* removed;
-  {
-    std::lock_guard lock(eventLock);
-    removed = queue->Unlink([=](const QueueNode& node) {
-      return Matches(code, node.code) && Matches(object, node.object) &&
-             Matches(window, node.window) && Matches(type, node.type);
-    });
-  }
-  queue->ReleaseNodes(removed);
-}
-
-void RemoveWindowEvents(std::int64_t window) {
-  EventQueue* queue = CallingQueue();
-  if (!queue) return;
-  QueueNode* removed;
-  {
-    std::lock_guard lock(eventLock);
-    removed = queue->Unlink([=](const QueueNode& node) { return node.window == window; });
-  }
-  queue->ReleaseNodes(removed);
-}
-
-std::int32_t PeekQueuedEvent(std::int64_t* object, std::int64_t* window, std::int64_t* type) {
+std::int32_t HasQueuedEvent() {
   EventQueue* queue = CallingQueue();
   if (!queue) return 0;
   std::lock_guard lock(eventLock);
-  const QueueNode* oldest = queue->head;
-  if (!oldest) return 0;
-  if (object) *object = oldest->object;
-  if (window) *window = oldest->window;
-  if (type) *type = oldest->type;
-  return oldest->code;
+  return queue->head ? queue->head->code : 0;
 }
-
-std::int32_t HasQueuedEvent() { return PeekQueuedEvent(nullptr, nullptr, nullptr); }

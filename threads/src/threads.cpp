@@ -74,7 +74,8 @@ __attribute__((no_sanitize_undefined)) void RunProcedure(ThreadProcedure procedu
 
 void* RunThread(void* argument) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
-  AdoptStopState(start->stop);
+  // Without memory for its release the thread still runs; it only keeps its state to the end.
+  static_cast<void>(AdoptStopState(start->stop));
   const ThreadProcedure procedure = start->procedure;
   const std::int64_t value = start->value;
   UnrunValue unrun{start->release, value};

@@ -1,10 +1,11 @@
+#include "gadgets.h"
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 
-#include "gadgets.h"
 #include "ui/ui.h"
 
 namespace {

@@ -105,7 +105,7 @@ class ButtonGadget : public Gadget {
   ButtonGadget(ObjectNumber number, const GadgetPlace& place, QPushButton* button)
       : Gadget(number, place.window, button), button_(button) {
     QObject::connect(button, &QPushButton::clicked, button, [number, window = place.window] {
-      QueueEvent(GadgetEvent, number, window, 0, 0, nullptr, 0);
+      QueueEvent(GadgetEvent, number, window, 0, 0, nullptr);
     });
   }
   QString GetText() override { return Widget() ? MnemonicRemoved(button_->text()) : QString(); }

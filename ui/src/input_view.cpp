@@ -279,7 +279,7 @@ class InputViewGadget : public Gadget {
                   InputTextView* view, QLabel* caption)
       : Gadget(number, place.window, box), view_(view), caption_(caption) {
     view->SetSelectionListener([number, window = place.window] {
-      QueueEvent(SelectionEvent, number, window, 0, 0, nullptr, 0);
+      QueueEvent(SelectionEvent, number, window, 0, 0, nullptr);
     });
   }
   QString GetText() override { return Widget() ? caption_->text() : QString(); }

@@ -6,13 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/strings.h"
+
 inline QString ToQString(const char16_t* text) {
   return text ? QString::fromUtf16(text) : QString();
-}
-
-// The length of a zero-terminated text; 0 for null.
-inline std::size_t TextLength(const char16_t* text) {
-  return text ? std::char_traits<char16_t>::length(text) : 0;
 }
 
 // The calling thread's buffer for returned texts; it keeps its capacity between calls.

@@ -1,10 +1,11 @@
+#include "gadgets.h"
+
 #include <QDropEvent>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QUrl>
 
-#include "gadgets.h"
 #include "threads/posted_events.h"
 #include "ui/ui.h"
 
@@ -53,7 +54,7 @@ class FileDropEdit : public QPlainTextEdit {
     if (!TakesFile(event)) return QPlainTextEdit::dropEvent(event);
     AcceptAsReference(event);
     const std::u16string path = DroppedFile(event->mimeData()).toStdU16String();
-    QueueEventText(FileDropEvent, fileGadget_, window_, 0, path.c_str(), 0);
+    QueueEventText(FileDropEvent, fileGadget_, window_, 0, path.c_str());
   }
 
  private:

@@ -1,9 +1,10 @@
+#include "gadgets.h"
+
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QTreeView>
 
-#include "gadgets.h"
 #include "threads/posted_events.h"
 #include "tree_model.h"
 #include "ui/ui.h"
@@ -122,7 +123,7 @@ class TreeGadget : public Gadget {
   void TellSelectionChanges(QTreeView* view) {
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view,
                      [number = Number(), window = Window()] {
-                       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr, 0);
+                       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr);
                      });
   }
 

@@ -1,6 +1,8 @@
 // Gadget contents, focus, dialogs, clipboard and launching. Every operation may be called
 // from any thread: the rows of a tree are read and appended directly, everything else is
 // carried out on the UI thread.
+#include "ui/ui.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include "input_view.h"
 #include "text.h"
 #include "tree_model.h"
-#include "ui/ui.h"
 #include "ui_objects.h"
 #include "ui_thread.h"
 
@@ -39,7 +40,7 @@ std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_
                        std::int64_t, std::int64_t level) {
   if (const auto& rows = ui_objects::FindTreeRowsRemembered(gadget)) {
     // Straight into the row store: the one copy of the text that a tree keeps.
-    const std::u16string_view content(text ? text : u"", TextLength(text));
+    const std::u16string_view content(text ? text : u"", static_cast<std::size_t>(StringLength(text)));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
   }
   std::u16string content = OwnedText(text);
@@ -102,7 +103,7 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
 }
 
 const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator) {
-  const std::u16string_view end(terminator ? terminator : u"", TextLength(terminator));
+  const std::u16string_view end(terminator ? terminator : u"", static_cast<std::size_t>(StringLength(terminator)));
   if (auto rows = ui_objects::FindTreeRows(gadget)) {
     // Its own string rather than the reused buffer, so that the next text returned on this
     // thread gives the memory of a big copy back.
@@ -221,7 +222,7 @@ const char16_t* UiAskSaveFile(const char16_t* title, const char16_t* defaultFile
 void UiSetClipboardText(const char16_t* text) {
   if (ui_thread::IsUiThread()) {
     // Straight into the QString: a copy of all rows is tens of megabytes.
-    const auto length = static_cast<qsizetype>(TextLength(text));
+    const auto length = static_cast<qsizetype>(StringLength(text));
     QGuiApplication::clipboard()->setText(QString::fromUtf16(text ? text : u"", length));
     return;
   }

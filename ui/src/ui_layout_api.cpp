@@ -1,11 +1,12 @@
 // The status line, window timers and the operations that lay gadgets out again when the
 // window changes its size.
+#include "ui/ui.h"
+
 #include <QLabel>
 #include <QRect>
 
 #include "on_objects.h"
 #include "text.h"
-#include "ui/ui.h"
 
 void UiAddStatusLine(ObjectNumber window, std::int64_t parts) {
   OnWindow(window, [parts](TopLevelWindow& found) { found.AddStatusLine(parts); });

@@ -79,13 +79,13 @@ Receiver* receiver = nullptr;
 std::atomic<bool> running{false};
 std::thread::id uiThread;
 
-int HandOverPostedEvent(PostedEvent* record) {
+bool HandOverPostedEvent(PostedEvent* record) {
   std::lock_guard guard(receiverLock);
-  if (!receiver) return 0;
+  if (!receiver) return false;
   auto* carrier = new PostedEventCarrier(record);
   HandedOver(carrier);
   QCoreApplication::postEvent(receiver, carrier);
-  return 1;
+  return true;
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Start-up, windows, gadget creation, shortcuts and the event wait.
+#include "ui/ui.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
@@ -11,7 +13,6 @@
 #include "gadgets.h"
 #include "text.h"
 #include "threads/posted_events.h"
-#include "ui/ui.h"
 #include "ui_objects.h"
 #include "ui_thread.h"
 #include "window.h"

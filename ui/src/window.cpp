@@ -122,7 +122,7 @@ bool TopLevelWindow::HandleShortcut(std::int64_t word) {
       focusNextPrevChild(false);
       break;
     case Action::RaiseMenuEvent:
-      QueueEvent(MenuEvent, bound->eventNumber, number_, 0, 0, nullptr, 0);
+      QueueEvent(MenuEvent, bound->eventNumber, number_, 0, 0, nullptr);
       break;
   }
   return true;
@@ -131,14 +131,14 @@ bool TopLevelWindow::HandleShortcut(std::int64_t word) {
 void TopLevelWindow::closeEvent(QCloseEvent* event) {
   // The window stays open until the program ends it; closing is only a request.
   event->ignore();
-  QueueEvent(CloseEvent, number_, number_, 0, 0, nullptr, 0);
+  QueueEvent(CloseEvent, number_, number_, 0, 0, nullptr);
 }
 
 void TopLevelWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   PlaceStatusLine();
   // A burst of sizes while the user drags the frame merges into the one pending event.
-  QueueEvent(SizeWindowEvent, number_, number_, 0, 0, nullptr, 0);
+  QueueEvent(SizeWindowEvent, number_, number_, 0, 0, nullptr);
 }
 
 QSize TopLevelWindow::ClientSize() const {
@@ -185,7 +185,7 @@ void TopLevelWindow::AddTimer(std::int64_t timer, std::int64_t milliseconds) {
   if (!slot) {
     slot = std::make_unique<QTimer>();
     QObject::connect(slot.get(), &QTimer::timeout, this, [this, timer] {
-      QueueEvent(TimerEvent, timer, number_, 0, 0, nullptr, 0);
+      QueueEvent(TimerEvent, timer, number_, 0, 0, nullptr);
     });
   }
   slot->start(static_cast<int>(std::clamp<std::int64_t>(milliseconds, 1, INT32_MAX)));

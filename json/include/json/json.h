@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "records/container_views.h"
 #include "records/record_descriptor.h"
 #include "records/record_list.h"
 #include "runtime/object_registry.h"
@@ -94,14 +93,13 @@ JsonValue* JsonAddMember(JsonValue* object, const char16_t* key);
 void JsonSetTyped(JsonValue* value, std::int32_t typeCode, std::int64_t byteLength,
                   const void* address);
 
-// Insertion: the value becomes an Object (record, map) or Array (list, array) filled from
-// the source through the descriptor, even an empty one when the source is null. Elements
-// are records by descriptor unless the descriptor is null or the container holds Int (21)
-// elements; then each element is converted with JsonSetTyped.
+// Insertion: the value becomes an Object (record) or Array (list) filled from the source
+// through the descriptor, even an empty one when the source is null. Elements are records
+// by descriptor unless the descriptor is null or the list holds Int (21) elements; then
+// each element is converted with JsonSetTyped. A record's dynamic-array and map fields,
+// which no record of this system has, become null members.
 void JsonInsertRecord(JsonValue* value, const void* address, RecordDescriptor descriptor);
 void JsonInsertList(JsonValue* value, const RecordList* list, RecordDescriptor descriptor);
-void JsonInsertArray(JsonValue* value, const ArrayDataView* array, RecordDescriptor descriptor);
-void JsonInsertMap(JsonValue* value, MapView* map, RecordDescriptor descriptor);
 
 // The document as text, the string result at position at of the calling thread's string
 // buffer (-1: the current position). Empty when no document lives under number or the

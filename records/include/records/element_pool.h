@@ -28,10 +28,10 @@ class ElementPool {
 
   // The address of an unused element of slotSize - 8 bytes (its contents are undefined),
   // or null when the heap refuses both a new block and a single slot.
-  void* Take();
+  [[nodiscard]] void* Take();
   // count elements under one take of the lock, chained through their first word in the
   // order taken (null ends the chain); null, with nothing taken, when memory ran out.
-  void* TakeChain(std::int64_t count);
+  [[nodiscard]] void* TakeChain(std::int64_t count);
   // Gives one element back; it is the next one Take hands out.
   void Give(void* element);
   // Gives back a chain of elements linked through their first word (null ends the chain).
@@ -82,7 +82,7 @@ std::int64_t ElementSlotSize(std::int64_t elementSize);
 
 // The shared pool for this slot size, made on first demand, with one more user counted;
 // null when memory ran out.
-ElementPool* AcquireElementPool(std::int64_t slotSize);
+[[nodiscard]] ElementPool* AcquireElementPool(std::int64_t slotSize);
 
 // One user fewer; the last one releases the pool with all its blocks. Null is ignored.
 void GiveUpElementPool(ElementPool* pool);

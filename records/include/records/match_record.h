@@ -8,8 +8,8 @@
 //
 // The evaluator's record lives here rather than in app/: the JSON and XML libraries, their
 // tests and benches and the list tests all walk lists of exactly this layout, and none of
-// them may depend on the application. Nothing here knows the evaluator's workings; the
-// evaluator fills these records in app/src/result_sink.cpp.
+// them may depend on the application. Nothing here knows the evaluator's workings: the
+// evaluator makes and fills these records itself, through the operations below.
 #pragma once
 
 #include <array>
@@ -38,16 +38,13 @@ extern const std::array<std::uint8_t, 37> MatchStructDescriptor;
 
 // A list of MatchRecord in slot (or its own slot when slot is null); every inserted record
 // gets its own empty group list.
-RecordList* CreateMatchRecordList(ListSlot* slot);
+[[nodiscard]] RecordList* CreateMatchRecordList(ListSlot* slot);
 
 // The same, except that an inserted record gets no group list until MatchGroupList makes
 // it: most results never have a group, and an empty list costs a header and a pool lookup
 // per record. A record whose g holds a null list has an empty group list; every reader
 // (ListCount gives -1, ListNext null, DestroyList ignores it) copes with that.
-RecordList* CreateLazyMatchRecordList(ListSlot* slot);
+[[nodiscard]] RecordList* CreateLazyMatchRecordList(ListSlot* slot);
 
 // The record's group list, made on first demand; null when memory ran out.
-RecordList* MatchGroupList(MatchRecord& record);
-
-// The number of the record's group texts: 0 without a group list.
-std::int64_t MatchGroupCount(const MatchRecord& record);
+[[nodiscard]] RecordList* MatchGroupList(MatchRecord& record);

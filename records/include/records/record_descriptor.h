@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 using RecordDescriptor = const std::uint8_t*;
 
@@ -30,6 +31,15 @@ inline constexpr std::uint8_t kMap = 0x16;
 inline constexpr std::uint8_t kTypeCodeBits = 0x3F;
 inline constexpr std::uint8_t kReferenceBit = 0x80;
 }  // namespace descriptor
+
+// A field's name as a key or element name: without the leading "*" of a reference field
+// and the trailing "$" of a String field.
+inline std::string_view BareFieldName(const char* name) {
+  std::string_view bare(name ? name : "");
+  if (bare.starts_with('*')) bare.remove_prefix(1);
+  if (bare.ends_with('$')) bare.remove_suffix(1);
+  return bare;
+}
 
 enum class FieldKind : std::int32_t {
   None = 0,
@@ -61,6 +71,6 @@ struct FieldCursor {
   RecordDescriptor nestedDescriptor = nullptr; // type 7 only
 
   void Start(RecordDescriptor descriptor, const void* record);
-  // 1 when a field was read, 0 at the end byte (and for a null descriptor).
-  int Step();
+  // true when a field was read, false at the end byte (and for a null descriptor).
+  bool Step();
 };

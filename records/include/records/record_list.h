@@ -85,8 +85,8 @@ inline std::int64_t ListRecordSize(const RecordList* list) {
 // A new empty list whose header is written into slot->list; with a null slot the list
 // makes a slot of its own and frees it on destroy. Null when memory ran out or the record
 // size is negative or absurd.
-RecordList* ListCreate(std::int64_t recordSize, ListSlot* slot, const std::int64_t* layoutMap,
-                       std::int32_t typeCode);
+[[nodiscard]] RecordList* ListCreate(std::int64_t recordSize, ListSlot* slot,
+                                     const std::int64_t* layoutMap, std::int32_t typeCode);
 
 // Releases every element (and what its record owns); the cursor goes before the first.
 void ListClear(RecordList* list);
@@ -95,7 +95,7 @@ void ListClear(RecordList* list);
 // layout (otherwise nothing happens and the result is false); from is left empty with its
 // cursor before the first element, to's cursor stays where it was. No record is copied:
 // a big list changes hands in constant time and can be released later, elsewhere.
-bool ListMoveAll(RecordList* from, RecordList* to);
+[[nodiscard]] bool ListMoveAll(RecordList* from, RecordList* to);
 
 // Releases at most count elements from the front (and what their records own), so that a
 // long list can be released in steps that each hold the list only briefly. The cursor
@@ -117,14 +117,14 @@ void* ListNext(RecordList* list);
 // A new zeroed (and initialised) record directly after the cursor, or at the front while
 // the cursor is before the first element; it becomes the cursor. Null, with the list
 // unchanged, when no memory is left.
-void* ListInsert(RecordList* list);
+[[nodiscard]] void* ListInsert(RecordList* list);
 
 // count new zeroed (and initialised) records directly after the cursor, or at the front
 // while the cursor is before the first element, in order, taken from the pool at once; the
 // last one becomes the cursor. The first new record, or null, with the list unchanged, when
 // count is not positive or no memory is left. The records follow one another through
 // their elements' next links.
-void* ListInsertSeveral(RecordList* list, std::int64_t count);
+[[nodiscard]] void* ListInsertSeveral(RecordList* list, std::int64_t count);
 
 // The element count, or -1 for a null list.
 std::int64_t ListCount(const RecordList* list);
@@ -162,7 +162,7 @@ inline std::int64_t Address(const void* pointer) {
 
 // Creates the nested containers of a zero-filled record. Returns 1, or 0 when memory ran
 // out; the record is then released again, so it owns nothing.
-int RecordInitialise(void* record, const std::int64_t* layoutMap);
+[[nodiscard]] int RecordInitialise(void* record, const std::int64_t* layoutMap);
 
 // Frees what the record owns: its strings (the references become null), nested lists with
 // their contents, nested records. Dynamic arrays and maps have no library here; their

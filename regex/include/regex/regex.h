@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "runtime/object_registry.h"
 #include "runtime/text_encoding.h"
@@ -32,7 +33,8 @@ void RegexEnd();
 // Compiles pattern (null: fails without an error text) under number, a static number or
 // AnyHandle. Returns the object's address, which for AnyHandle is the handle to pass as
 // the number from then on, or 0. A static number in use is freed first, also on failure.
-ObjectNumber RegexCreate(ObjectNumber number, const char16_t* pattern, std::int32_t flags);
+[[nodiscard]] ObjectNumber RegexCreate(ObjectNumber number, const char16_t* pattern,
+                                       std::int32_t flags);
 
 // The calling thread's last compile error (PCRE's own message), or the empty string.
 char16_t* RegexError(std::int64_t at);
@@ -93,6 +95,9 @@ inline constexpr std::int64_t RegexErrorInputTooLong = -32;  // longer than the 
 // Why a search failed with error (a RegexLastError code), in the user's words and without
 // a final full stop: the library owns the meaning of every code it can return.
 char16_t* RegexFailureReason(std::int64_t error, std::int64_t at);
+// The same sentence as RegexErrorInputTooLong's, for an input cut at longestBytes bytes of
+// UTF-8 (a reader may stop below the engine's own bound).
+std::u16string RegexTooLongReason(std::int64_t longestBytes);
 
 // The current match: its text, 1-based character position in the subject, length in
 // characters. "" or 0 without a current match.
@@ -106,21 +111,12 @@ std::int64_t RegexGroupCount(ObjectNumber number);
 // an unnamed group, an n outside 1 .. group count, or an unknown number. Needs no match.
 char16_t* RegexGroupName(ObjectNumber number, std::int64_t n, std::int64_t at);
 
-// Group n (1 .. group count) of the current match. The position is 1-based and counted
-// from the start of the match. A group that took no part reads as "", length 0,
-// position 1.
+// Group n (1 .. group count) of the current match. A group that took no part reads as "".
 char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at);
-std::int64_t RegexGroupPosition(ObjectNumber number, std::int64_t n);
-std::int64_t RegexGroupLength(ObjectNumber number, std::int64_t n);
 
 // What RegexMatchText (when withMatch) and RegexGroupText for groups 1 to lastGroup give,
-// in one call: the texts one after the other from at, with no terminator between them,
-// and in ends where each one ends (a position, as at). The number of texts.
-std::int64_t RegexCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                               std::int64_t at, std::int64_t* ends);
-
-// The same texts, in the same order, handed to take as the subject's UTF-8 bytes without
-// being converted: null and 0 for an empty one. The bytes stay valid until the regex
+// in that order, handed to take as the subject's UTF-8 bytes without being converted:
+// null and 0 for an empty one. The bytes stay valid until the regex
 // changes, which take must not do. The number of texts.
 // With places, where the match and groups 1 to lastGroup lie in the subject goes there too,
 // whatever withMatch says: 2 x (lastGroup + 1) byte offsets, start and end of the match,
@@ -145,8 +141,3 @@ std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t 
                               RegexTextTaker take, void* context, std::int64_t most,
                               std::int64_t steps, std::int64_t& taken,
                               std::int64_t* places = nullptr);
-
-// The same for a named group; an unknown or null name reads as "" or 0.
-char16_t* RegexNamedGroupText(ObjectNumber number, const char16_t* name, std::int64_t at);
-std::int64_t RegexNamedGroupPosition(ObjectNumber number, const char16_t* name);
-std::int64_t RegexNamedGroupLength(ObjectNumber number, const char16_t* name);

@@ -1,7 +1,6 @@
-// File streams: numbered objects over files, each with an optional 4096-byte buffer that
-// serves reads and writes alternately, and a default text format. Texts are read and
-// written in UTF-8 (the default), ISO-8859-1 ("ANSI") or UTF-16 little-endian, with no
-// byte-order mark written or recognised.
+// File streams: numbered objects over files, each with an optional 4096-byte buffer for
+// its pending writes. Texts are read and written in UTF-8, with no byte-order mark written
+// or recognised.
 //
 // One stream is used by one thread at a time. Operations that change the file table or a
 // stream run inside a SharedChangeScope, and long reads stop at StopPoint between chunks,
@@ -15,10 +14,9 @@
 #include "runtime/object_registry.h"
 #include "runtime/text_encoding.h"
 
-// Text formats: the low 5 bits of every flags argument (0: the stream's own format).
+// The text format: the low 5 bits of a flags argument. UTF-8 is the only one there is;
+// a flags argument may name it or leave the bits 0.
 inline constexpr std::int32_t FormatUtf8 = 2;
-inline constexpr std::int32_t FormatAnsi = 24;  // every other unlisted value behaves so too
-inline constexpr std::int32_t FormatUtf16 = 25;
 inline constexpr std::int32_t FormatMask = 0x1F;
 
 // Open flags, combined with the format. There are no share modes on this system: the two
@@ -26,11 +24,6 @@ inline constexpr std::int32_t FormatMask = 0x1F;
 inline constexpr std::int32_t ShareRead = 0x20000;
 inline constexpr std::int32_t ShareAll = 0x40000;
 inline constexpr std::int32_t NoBuffer = 0x80000;
-inline constexpr std::int32_t AppendOnOpen = 0x100000;  // OpenFileUpdate only
-
-// Read flag of StreamReadText: line ends don't end the read, only the end of the file or a
-// zero unit does.
-inline constexpr std::int32_t ReadToEnd = 0x10000;
 
 inline constexpr std::int32_t StreamBufferSize = 4096;
 
@@ -41,19 +34,16 @@ void FileStreamEnd();
 
 // Each returns 0 on failure; otherwise the file descriptor for a static number, or the
 // stream handle for AnyHandle. A number that names an open stream closes it first.
-ObjectNumber OpenFileRead(ObjectNumber number, const char16_t* path, std::int32_t flags);
-ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path, std::int32_t flags);
-ObjectNumber OpenFileUpdate(ObjectNumber number, const char16_t* path, std::int32_t flags);
-
-// One line (its CR LF, LF or lone CR consumed and not stored), or with ReadToEnd the rest
-// of the file, as the string result at position at. An invalid stream gives the empty
-// string. A worker reading a large file ends at a stop request between chunks.
-char16_t* StreamReadText(ObjectNumber number, std::int32_t flags, std::int64_t at);
+[[nodiscard]] ObjectNumber OpenFileRead(ObjectNumber number, const char16_t* path,
+                                        std::int32_t flags);
+[[nodiscard]] ObjectNumber CreateFileStream(ObjectNumber number, const char16_t* path,
+                                            std::int32_t flags);
 
 // Reading a whole stream for a caller that must know why the text ended, and that must
 // not be held up by the stream: the read waits for data in short steps and ends the
 // calling thread at a stop request meanwhile (a FIFO nobody writes to, a slow device),
-// holds no SharedChangeScope while it waits, and the decoding stops the same way.
+// and holds no SharedChangeScope while it waits.
+//
 // What a whole read has done so far, for another thread to show (relaxed loads suffice:
 // each figure stands alone).
 struct ReadProgress {
@@ -88,8 +78,7 @@ enum class WholeReadEnd {
 
 struct WholeText {
   WholeReadEnd end = WholeReadEnd::NotOpen;
-  std::u16string text;              // only with Complete, from StreamReadWhole
-  SharedUtf8 utf8;                  // only with Complete, from StreamReadWholeUtf8
+  SharedUtf8 utf8;                  // only with Complete
   std::int64_t bytesRead = 0;       // bytes taken from the file
   std::int64_t fileSize = -1;       // the size the file reported, -1 when it has none
   std::int64_t memoryNeeded = 0;    // with OutOfMemory
@@ -101,19 +90,19 @@ struct WholeText {
   // began, -1 for none.
   std::int64_t unreadablePlaces = 0;
   std::int64_t firstUnreadableAt = -1;
-  // With zeroEndsText false, UTF-8 only: the zero bytes of the text and the offset of the
+  // With zeroEndsText false: the zero bytes of the text and the offset of the
   // first, -1 for none.
   std::int64_t zeroBytes = 0;
   std::int64_t firstZeroAt = -1;
 };
 
-// The rest of the stream, as StreamReadText with ReadToEnd takes it, within limits.
-WholeText StreamReadWhole(ObjectNumber number, std::int32_t flags, const WholeReadLimits& limits);
-// The same read for a caller that works on UTF-8: the text of a UTF-8 stream is handed over
-// as the bytes read, undecoded (so it may hold invalid sequences); other formats are
-// decoded and encoded as UTF-8.
-WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
-                              const WholeReadLimits& limits);
+// The rest of the stream, within limits, from the stream's position (pending writes are
+// flushed first): the text ends at the end of the file or, with zeroEndsText, at a zero
+// byte, which is consumed. The text is handed over as the bytes read, undecoded (so it may
+// hold invalid sequences), except that a byte that can't start a sequence reads as "?"; a
+// sequence cut short by the end of the file is left out. flags: the format, as at opening.
+[[nodiscard]] WholeText StreamReadWholeUtf8(ObjectNumber number, std::int32_t flags,
+                                            const WholeReadLimits& limits);
 
 // The memory the process can still take without swapping or being killed, in bytes: the
 // smaller of what the machine has available (MemAvailable) and the room left under the
@@ -125,9 +114,9 @@ std::int64_t AvailableSystemMemory();
 // one laid out as /sys/fs/cgroup. Null or empty for the system's own.
 void SetMemoryInfoRoots(const char* proc, const char* cgroup);
 
-// Writes text without terminator or line end; returns the bytes written or buffered.
+// Writes text as UTF-8, without terminator or line end; returns the bytes written or
+// buffered.
 std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text);
-std::int32_t StreamWriteText(ObjectNumber number, const char16_t* text, std::int32_t format);
 
 // The file's size in bytes after pending writes are flushed; -1 for an invalid stream.
 std::int64_t StreamLength(ObjectNumber number);
@@ -136,9 +125,6 @@ std::int64_t StreamLength(ObjectNumber number);
 // full disk, EFBIG past a file-size limit), pending writes included once they were flushed
 // (StreamLength flushes); 0 while every byte reached the file; -1 for an invalid stream.
 int StreamWriteError(ObjectNumber number);
-
-// Non-zero if number names an open stream.
-int IsFileStream(ObjectNumber number);
 
 // Flushes, releases the buffer, closes the file; AnyHandle closes every open stream.
 void CloseFileStream(ObjectNumber number);

@@ -18,12 +18,12 @@ struct ObjectTable;
 
 // A table whose records are recordSize zero-filled bytes; growthStep is both the initial
 // slot count and the number of spare slots added when the slot array grows.
-ObjectTable* CreateObjectTable(std::int32_t recordSize, std::int32_t growthStep,
-                               FreeOperation freeOperation);
+[[nodiscard]] ObjectTable* CreateObjectTable(std::int32_t recordSize, std::int32_t growthStep,
+                                             FreeOperation freeOperation);
 
 // A zero-filled record for number (a static number or AnyHandle), or null. A static number
 // in use is first freed through the table's free operation. Numbers below -1 are refused.
-void* AllocateObject(ObjectTable* table, ObjectNumber number);
+[[nodiscard]] void* AllocateObject(ObjectTable* table, ObjectNumber number);
 
 // The live record (first 64-bit word non-zero) behind number, or null. Anything that is
 // neither a static number inside the slot array nor a handle this table issued is no object.

@@ -7,14 +7,16 @@
 // Application code normally uses the String class and TakeResult at the end of this file
 // instead of juggling positions:
 //
-//   String name = TakeResult([&](std::int64_t at) { FieldAt(line.data(), 2, u"|", at); });
-//   if (name == u"pattern is valid") ...
+//   String seconds = TakeResult([&](std::int64_t at) { FormatReal(elapsed, 2, at); });
+//   if (seconds == u"0.00") ...
 #pragma once
 
 #include <compare>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -37,30 +39,23 @@ void AppendTemp(std::u16string_view text);
 void CloseTemp();
 void GiveBackTemp(std::int64_t units);
 char16_t* ReturnEmptyTemp(std::int64_t at);
-std::int64_t TempOffsetOf(const void* pointer);  // offset + 1, or 0 when not inside
-char16_t* TempPointerFromOffset(std::int64_t encoded);
 std::int64_t TempAreaCapacity();  // usable bytes of the calling thread's area
 
 // Variables.
 void AssignString(StringVar& variable, const char16_t* text);
 void AssignStringRange(StringVar& variable, const char16_t* text, std::int64_t length);
 std::int64_t AssignFromTemp(StringVar& variable, std::int64_t position);
-void CopyStringParameter(StringVar& local, const char16_t* text);
 void FreeString(char16_t* block);
 int StringEquals(const char16_t* a, const char16_t* b);
-int StringLess(const char16_t* a, const char16_t* b);
 
 // String functions.
 std::int64_t StringLength(const char16_t* s);
-char16_t* LeftChars(const char16_t* s, std::int64_t n, std::int64_t at);
-char16_t* MidChars(const char16_t* s, std::int64_t start, std::int64_t n, std::int64_t at);
-char16_t* MidToEnd(const char16_t* s, std::int64_t start, std::int64_t at);
-char16_t* PadLeftTo(const char16_t* s, std::int64_t n, const char16_t* pad, std::int64_t at);
-std::int64_t CountOccurrences(const char16_t* s, const char16_t* needle);
-char16_t* FieldAt(const char16_t* s, std::int64_t index, const char16_t* delimiter,
-                  std::int64_t at);
 std::int64_t ParseInteger(const char16_t* s);
-char16_t* StringFromMemory(const char16_t* pointer, std::int64_t at);
+// value in decimal, with a leading "-" when negative: at most MostDecimalUnits units, no
+// terminator. The length written.
+inline constexpr std::size_t MostDecimalUnits = 20;
+std::size_t FormatDecimal(std::int64_t value, std::span<char16_t, MostDecimalUnits> out);
+std::u16string DecimalText(std::int64_t value);
 char16_t* FormatReal(double x, std::int64_t decimals, std::int64_t at);
 
 // An owning string over one string-heap block: copyable, movable, never null to readers

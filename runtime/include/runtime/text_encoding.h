@@ -8,7 +8,6 @@
 // - UTF-8 -> UTF-16: each invalid or incomplete sequence (its longest valid-looking
 //   prefix, so the byte that broke it starts the next character) becomes U+FFFD; overlong
 //   forms, encoded surrogates and values above U+10FFFF count as invalid;
-// - UTF-16 -> ANSI: each character above U+00FF (a surrogate pair is one) becomes "?".
 //
 // The raw forms write into caller storage of the documented worst-case size, so that a
 // caller can convert a range of a larger buffer without copying it first.
@@ -64,7 +63,6 @@ constexpr std::size_t MaxUtf16UnitsFor(std::size_t utf8Bytes) { return utf8Bytes
 // Raw forms: return the number of bytes or units written; no terminator is written.
 std::size_t EncodeUtf8(const char16_t* text, std::size_t length, char* out);
 std::size_t DecodeUtf8(const char* bytes, std::size_t length, char16_t* out);
-std::size_t EncodeAnsi(const char16_t* text, std::size_t length, char* out);  // out: length
 std::size_t DecodeAnsi(const char* bytes, std::size_t length, char16_t* out);  // out: length
 
 // Whether DecodeUtf8 takes bytes as they are, without a single replacement.
@@ -101,15 +99,12 @@ SharedUtf8 ShareUtf8(std::string text);
 
 // Exact sizes, for callers that want to allocate once and exactly.
 std::size_t Utf8LengthOf(const char16_t* text, std::size_t length);
-std::size_t Utf16LengthOf(const char* bytes, std::size_t length);
 
 // Container forms; the Append forms add to what out already holds.
 std::string Utf16ToUtf8(std::u16string_view text);
 void AppendUtf8(std::u16string_view text, std::string& out);
 std::u16string Utf8ToUtf16(std::string_view bytes);
 void AppendUtf16(std::string_view bytes, std::u16string& out);
-std::string Utf16ToAnsi(std::u16string_view text);
-std::u16string AnsiToUtf16(std::string_view bytes);
 
 // Temporary-string forms: the decoded text as the string result at position at (-1: the
 // current position) of the calling thread's area; null bytes give the empty string.

@@ -23,5 +23,7 @@ void* ThreadSlot(std::int64_t offset);
 // token, or null when memory ran out (nothing is registered then).
 void* OnThreadExit(ExitFunction function, void* argument);
 
-// Shut-down: forgets the registrations. The start-up thread's data goes with the process.
+// Shut-down. The registrations stay: a thread still ending after shut-down releases its
+// block through them, and no library registers a slot twice (each one keeps the offset it
+// got for the life of the process). The start-up thread's data goes with the process.
 void PerThreadDataEnd();

@@ -60,18 +60,13 @@ void RunInterruptible(void (*call)(void* context), void* context);
 // a SharedChangeScope: two threads stopping each other would wait for each other's gate.
 void RequestThreadStop(StopState& state);
 
-// Whether the thread of state was told to stop; for work that another thread (the UI
-// thread) does on that thread's behalf: once ThreadKill has returned this is true, so a
-// call marshalled by a killed worker can be skipped instead of changing anything.
-bool StopRequestedFor(const StopState& state);
-
 // For the thread library: a state made before its thread starts, so that a stop can be
 // requested as soon as the thread's id is known; the new thread adopts it first thing.
-std::shared_ptr<StopState> NewStopState();
+[[nodiscard]] std::shared_ptr<StopState> NewStopState();
 
 // Makes state the calling thread's stop state (a thread that already has one keeps it and
 // this does nothing). Returns false when memory for its thread-exit release ran out.
-bool AdoptStopState(std::shared_ptr<StopState> state);
+[[nodiscard]] bool AdoptStopState(std::shared_ptr<StopState> state);
 
 // Marks the calling thread as ending: its own code has finished and only destructors and
 // thread-exit clean-ups remain. From then on no scope or stop point ends the thread (ending

@@ -12,9 +12,6 @@
 // Event codes from here up are the program's own.
 inline constexpr std::int32_t UserEventBase = 0x10000;
 
-// QueueEvent flag: queue even while events are suppressed.
-inline constexpr std::int32_t AlwaysQueueFlag = 1;
-
 // Releases what an event's data word owns (for instance a posted text); called once.
 using EventReleaseFunction = void (*)(std::int64_t data);
 
@@ -27,9 +24,9 @@ struct PostedEvent {
   EventReleaseFunction release = nullptr;  // of data, when the event owns it
 };
 
-// Carries event to the UI thread; returns non-zero when it took the record over, 0 when it
-// could not post it (the poster then frees the record). Called from any thread.
-using PostedEventHandOver = int (*)(PostedEvent* event);
+// Carries event to the UI thread; true when it took the record over, false when it could
+// not post it (the poster then frees the record). Called from any thread.
+using PostedEventHandOver = bool (*)(PostedEvent* event);
 
 // Installs the hand-over (null removes it). Set by the UI layer before any thread posts.
 void SetPostedEventHandOver(PostedEventHandOver handOver);
@@ -59,23 +56,22 @@ inline int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object
 int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,
                   std::int64_t type, const char16_t* text);
 
-// UI thread, called by the UI layer's receiver: queues the record's event (always-queue,
-// never merged since user codes are never merged) and frees the record.
+// UI thread, called by the UI layer's receiver: queues the record's event (never merged,
+// since user codes are never merged) and frees the record.
 void DeliverPostedEvent(PostedEvent* event);
 // Frees a record that will never be delivered, and what its data owns.
 void DiscardPostedEvent(PostedEvent* event);
 
-// Appends to the calling thread's queue. Dropped while suppressed unless flags has
-// AlwaysQueueFlag; not appended when the last pending event has the same code, window,
-// object and type and the code is below UserEventBase (a dropped or merged event's data is
-// released at once through releaseFunction).
+// Appends to the calling thread's queue; not appended when the last pending event has the
+// same code, window, object and type and the code is below UserEventBase (a dropped or
+// merged event's data is released at once through releaseFunction).
 void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
-                std::int64_t data, EventReleaseFunction releaseFunction, std::int32_t flags);
+                std::int64_t data, EventReleaseFunction releaseFunction);
 
 // QueueEvent with a copy of text (zero-terminated UTF-16) as the data word, owned by the
 // event as with PostEventText. Nothing is queued when the copy can't be made.
 void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
-                    std::int64_t type, const char16_t* text, std::int32_t flags);
+                    std::int64_t type, const char16_t* text);
 
 // Takes the oldest pending event into the current event and returns its code, or 0 when
 // nothing is pending (window, object and data then keep their values, type becomes -1).
@@ -89,18 +85,5 @@ std::int64_t UiEventWindow();
 std::int64_t UiEventType();
 std::int64_t UiEventData();
 
-// Around changes the program makes to a control itself: events raised meanwhile are dropped.
-void SuppressEventsBegin();
-void SuppressEventsEnd();
-
-// Drops every pending event that matches; -1 matches anything.
-void RemoveQueuedEvents(std::int32_t code, std::int64_t object, std::int64_t window,
-                        std::int64_t type);
-// Drops every pending event of window.
-void RemoveWindowEvents(std::int64_t window);
-
-// Code of the oldest pending event (0 if none); its object, window and type are stored
-// through the pointers that are not null.
-std::int32_t PeekQueuedEvent(std::int64_t* object, std::int64_t* window, std::int64_t* type);
 // Code of the oldest pending event, or 0.
 std::int32_t HasQueuedEvent();

@@ -22,14 +22,14 @@ void ThreadInit();
 
 // Runs procedure(value) on a new thread; its id, or 0 when the thread could not be started
 // (no id is used up then).
-std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value);
+[[nodiscard]] std::int64_t ThreadCreate(ThreadProcedure procedure, std::int64_t value);
 
 // ThreadCreate for a value that owns what it points to: the value always goes either to
 // procedure, which takes it over, or to release, which runs when the thread was stopped
 // before it got to run procedure or (before this returns 0) when no thread was started.
 using ThreadValueRelease = void (*)(std::int64_t value);
-std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
-                                ThreadValueRelease release);
+[[nodiscard]] std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
+                                              ThreadValueRelease release);
 
 // Runs (object->*Run)() on a new thread that holds a share of object until it ends (also
 // when it is killed before it got going); the thread's id, or 0.
@@ -49,8 +49,8 @@ std::int64_t ThreadRunShared(const std::shared_ptr<T>& object) {
 }
 
 // ThreadCreate with a chosen stack size (WorkerStackSize for every real worker).
-std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
-                                   std::size_t stackSize);
+[[nodiscard]] std::int64_t ThreadCreateWithStack(ThreadProcedure procedure, std::int64_t value,
+                                                 std::size_t stackSize);
 
 // 1 if id is listed and its thread has not ended (clean-ups included), else 0.
 int ThreadIsRunning(std::int64_t id);
