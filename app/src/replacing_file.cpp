@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "runtime/file_stream.h"
+#include "runtime/strings.h"
 #include "runtime/text_encoding.h"
 
 namespace evaluator {
@@ -120,7 +121,7 @@ bool ReplacingFile::Open(const std::u16string& targetPath, ObjectNumber stream) 
 
 void ReplacingFile::Write(const char16_t* text) {
   if (!open_ || failed_ || !text) return;
-  const std::size_t length = std::char_traits<char16_t>::length(text);
+  const auto length = static_cast<std::size_t>(StringLength(text));
   const auto expected = static_cast<std::int64_t>(Utf8LengthOf(text, length));
   const std::int64_t written = StreamWriteText(stream_, text);
   bytesWritten_ += written;

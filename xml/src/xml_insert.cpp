@@ -1,8 +1,10 @@
 #include <array>
 #include <cstring>
 
+#include "records/record_descriptor.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
+#include "runtime/unaligned.h"
 #include "xml_internal.h"
 
 using namespace xml_detail;
@@ -14,32 +16,6 @@ namespace {
 // stack.
 constexpr int MaximumNesting = 1024;
 constexpr std::size_t CachedNames = 16;
-constexpr std::size_t DecimalUnits = 24;
-
-// A value read from memory that may be unaligned (fields of packed records).
-template <class T>
-T Read(const void* address) {
-  T value;
-  std::memcpy(&value, address, sizeof value);
-  return value;
-}
-
-// Writes value in decimal ("-" for negative values); returns the length.
-std::int64_t FormatDecimal(std::int64_t value, char16_t (&out)[DecimalUnits]) {
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  char16_t digits[DecimalUnits];
-  std::size_t count = 0;
-  std::uint64_t rest = magnitude;
-  do {
-    digits[count++] = static_cast<char16_t>(u'0' + rest % 10);
-    rest /= 10;
-  } while (rest);
-  std::int64_t length = 0;
-  if (value < 0) out[length++] = u'-';
-  while (count) out[length++] = digits[--count];
-  return length;
-}
 
 // One insertion into one document. Field names are widened once per insertion and kept
 // with the document, so the thousands of elements named after one field borrow one text.
@@ -85,13 +61,11 @@ char16_t* Inserter::FieldName(const char* name) {
   }
   if (!name) return nullptr;
   const char* source = name;
-  std::size_t length = std::strlen(name);
-  if (length > 0 && name[0] == '*') ++name, --length;
-  if (length > 0 && name[length - 1] == '$') --length;
-  const auto units = static_cast<std::int64_t>(length);
+  const std::string_view bare = BareFieldName(name);
+  const auto units = static_cast<std::int64_t>(bare.size());
   const std::int64_t at = TempPosition();
   char16_t* wide = ReserveTemp(units + 1, at);
-  DecodeAnsi(name, length, wide);
+  DecodeAnsi(bare.data(), bare.size(), wide);
   char16_t* kept = nameCount_ < CachedNames ? DocumentText(document_, wide, units)
                                             : CopyOfText(wide, units);
   SetTempPosition(at);
@@ -118,7 +92,7 @@ void Inserter::FillList(XmlNode* node, const RecordList* list, RecordDescriptor 
 void Inserter::FillSimple(XmlNode* node, const FieldCursor& field,
                           const std::uint8_t* address) {
   if (field.isReference) {
-    SetDecimalText(node, Read<std::int64_t>(address));
+    SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
     FillRecord(node, address, field.nestedDescriptor);
   } else {
@@ -140,7 +114,7 @@ void Inserter::FillField(XmlNode* node, const FieldCursor& field) {
       FillSimple(child, field, field.fieldAddress + std::int64_t{i} * field.stride);
     }
   } else if (field.kind == FieldKind::List) {
-    FillList(node, Read<ListSlot>(field.fieldAddress).list, field.nestedDescriptor);
+    FillList(node, LoadUnaligned<ListSlot>(field.fieldAddress).list, field.nestedDescriptor);
   }
 }
 
@@ -160,8 +134,8 @@ void Inserter::FillRecord(XmlNode* node, const void* record, RecordDescriptor de
 }
 
 void Inserter::SetDecimalText(XmlNode* node, std::int64_t value) {
-  char16_t text[DecimalUnits];
-  SetStoredText(node, text, FormatDecimal(value, text));
+  std::array<char16_t, MostDecimalUnits> text;
+  SetStoredText(node, text.data(), static_cast<std::int64_t>(FormatDecimal(value, text)));
 }
 
 void Inserter::SetRealText(XmlNode* node, double value) {
@@ -177,25 +151,25 @@ void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t b
                             const void* address) {
   if (!address) return;
   switch (static_cast<TypeCode>(typeCode)) {
-    case TypeCode::Int8: return SetDecimalText(node, Read<std::int8_t>(address));
-    case TypeCode::Int16: return SetDecimalText(node, Read<std::int16_t>(address));
-    case TypeCode::Int32: return SetDecimalText(node, Read<std::int32_t>(address));
+    case TypeCode::Int8: return SetDecimalText(node, LoadUnaligned<std::int8_t>(address));
+    case TypeCode::Int16: return SetDecimalText(node, LoadUnaligned<std::int16_t>(address));
+    case TypeCode::Int32: return SetDecimalText(node, LoadUnaligned<std::int32_t>(address));
     case TypeCode::Int64:
-    case TypeCode::Int: return SetDecimalText(node, Read<std::int64_t>(address));
-    case TypeCode::UInt8: return SetDecimalText(node, Read<std::uint8_t>(address));
+    case TypeCode::Int: return SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
+    case TypeCode::UInt8: return SetDecimalText(node, LoadUnaligned<std::uint8_t>(address));
     case TypeCode::Char:
-    case TypeCode::UInt16: return SetDecimalText(node, Read<std::uint16_t>(address));
-    case TypeCode::Float32: return SetRealText(node, Read<float>(address));
-    case TypeCode::Float64: return SetRealText(node, Read<double>(address));
+    case TypeCode::UInt16: return SetDecimalText(node, LoadUnaligned<std::uint16_t>(address));
+    case TypeCode::Float32: return SetRealText(node, LoadUnaligned<float>(address));
+    case TypeCode::Float64: return SetRealText(node, LoadUnaligned<double>(address));
     case TypeCode::String: {
-      const auto* text = Read<const char16_t*>(address);
+      const auto* text = LoadUnaligned<const char16_t*>(address);
       if (text) SetStoredText(node, text, StringLength(text));
       return;
     }
     case TypeCode::FixedString: {
       const auto* text = static_cast<const char16_t*>(address);
       std::int64_t length = 0;
-      while (length < byteLength / 2 && Read<char16_t>(text + length) != 0) ++length;
+      while (length < byteLength / 2 && LoadUnaligned<char16_t>(text + length) != 0) ++length;
       return SetStoredText(node, text, length);
     }
     default: return;
