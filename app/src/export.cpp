@@ -91,10 +91,6 @@ class BlockWriter {
 
 std::u16string_view TextOf(const char16_t* text) { return text ? text : u""; }
 
-std::u16string QuantityOf(std::int64_t records) {
-  return DecimalText(records) + (records == 1 ? u" match" : u" matches");
-}
-
 // The match section, the section break, then the group section; every text is followed by
 // the separator and nothing is quoted.
 void WriteDelimited(const RecordList& results, std::u16string_view separator, ReplacingFile& file) {
@@ -154,11 +150,11 @@ void WriteCsvTable(const RecordList& results, const std::vector<std::u16string>&
 
 // What an export took from the result list: its records, and whether an evaluation was
 // still adding to them, which makes the file a part of the result.
-// The note is what the success box should add about the file written ("" when nothing).
+// replacedCharacters counts the characters the file could not hold as they were.
 struct Taken {
   std::int64_t records = 0;
   bool evaluationRunning = false;
-  std::u16string note;
+  std::size_t replacedCharacters = 0;
 };
 
 // The worker appends under the list's lock and puts its cursor back at the end itself, so
@@ -190,15 +186,6 @@ Taken WriteJson(ReplacingFile& file) {
   return taken;
 }
 
-// What the success box adds for an XML file that could not hold every character.
-std::u16string ReplacedCharactersNote(std::size_t replaced) {
-  if (replaced == 0) return {};
-  const std::u16string count = DecimalText(static_cast<std::int64_t>(replaced));
-  return u" " + count + (replaced == 1 ? u" character" : u" characters") +
-         u" that XML can't hold (control characters, U+FFFE, U+FFFF or a lone surrogate) " +
-         (replaced == 1 ? u"was" : u"were") + u" written as U+FFFD.";
-}
-
 Taken WriteXml(ReplacingFile& file) {
   XmlExport document;
   Taken taken = WithResults([&](const RecordList* results) { document.Insert(results); });
@@ -206,7 +193,7 @@ Taken WriteXml(ReplacingFile& file) {
   if (!document.Compose([&](std::u16string_view piece) { writer.Append(piece); })) {
     file.Abandon(ENOMEM);
   }
-  taken.note = ReplacedCharactersNote(document.ReplacedCharacters());
+  taken.replacedCharacters = document.ReplacedCharacters();
   return taken;
 }
 
@@ -222,13 +209,6 @@ Taken WriteBody(std::int64_t gadget, ReplacingFile& file) {
     });
   }
   return gadget == ExportJsonButton ? WriteJson(file) : WriteXml(file);
-}
-
-// The program's sentence, then the reason when there is one.
-std::u16string WithReason(std::u16string_view message, const std::u16string& reason) {
-  std::u16string text(message);
-  if (!reason.empty()) text += u"\n\n" + reason;
-  return text;
 }
 
 // The file is written on a thread of its own, so that the window keeps painting and taking
@@ -280,8 +260,7 @@ void Export(std::int64_t gadget) {
   if (path.empty()) return;
   const auto job = std::make_shared<ExportJob>(gadget);
   if (!job->File().Open(path, AnyHandle)) {
-    UiMessageBox(u"error", WithReason(u"Can't write to the file.", job->File().Reason()).c_str(),
-                 IconError);
+    ShowUserMessage(ExportNotOpenedMessage(job->File().Reason()));
     return;
   }
   if (ThreadRunShared<&ExportJob::Run>(job) == 0) job->Run();
@@ -289,17 +268,9 @@ void Export(std::int64_t gadget) {
   // and is handled once the box below has been answered.
   UiKeepAnsweringUntil([&job] { return job->Done(); });
   const Taken& taken = job->TakenFromResults();
-  if (!job->Committed()) {
-    UiMessageBox(u"Error", WithReason(u"Error writing to the file.", job->File().Reason()).c_str(),
-                 IconError);
-  } else if (taken.evaluationRunning) {
-    const std::u16string partial =
-        u"Export successful.\n\nThe evaluation is still running: the file holds the " +
-        QuantityOf(taken.records) + u" found so far, not the whole result.";
-    UiMessageBox(u"done", (partial + taken.note).c_str(), IconWarning);
-  } else {
-    UiMessageBox(u"done", (u"Export successful." + taken.note).c_str(), IconInformation);
-  }
+  ShowUserMessage(job->Committed() ? ExportDoneMessage(taken.records, taken.evaluationRunning,
+                                                       taken.replacedCharacters)
+                                    : ExportFailedMessage(job->File().Reason()));
 }
 
 }  // namespace evaluator

@@ -133,6 +133,47 @@ UserMessage InputNotAllTextMessage(std::u16string_view path, const WholeText& re
   return {u"input", text, IconWarning};
 }
 
+namespace {
+
+// The program's sentence, then the reason when there is one.
+std::u16string WithReason(std::u16string_view sentence, std::u16string_view reason) {
+  std::u16string text(sentence);
+  if (!reason.empty()) text += u"\n\n" + std::u16string(reason);
+  return text;
+}
+
+// What the success box adds for a file that could not hold every character (XML).
+std::u16string ReplacedCharactersNote(std::size_t replaced) {
+  if (replaced == 0) return {};
+  return u" " + Counted(static_cast<std::int64_t>(replaced), u"character", u"characters") +
+         u" that XML can't hold (control characters, U+FFFE, U+FFFF or a lone surrogate) " +
+         (replaced == 1 ? u"was" : u"were") + u" written as U+FFFD.";
+}
+
+}  // namespace
+
+UserMessage ExportNotOpenedMessage(std::u16string_view reason) {
+  return {u"error", WithReason(u"Can't write to the file.", reason), IconError};
+}
+
+UserMessage ExportFailedMessage(std::u16string_view reason) {
+  return {u"Error", WithReason(u"Error writing to the file.", reason), IconError};
+}
+
+UserMessage ExportDoneMessage(std::int64_t records, bool evaluationRunning,
+                              std::size_t replacedCharacters) {
+  const std::u16string note = ReplacedCharactersNote(replacedCharacters);
+  if (!evaluationRunning) return {u"done", u"Export successful." + note, IconInformation};
+  return {u"done",
+          u"Export successful.\n\nThe evaluation is still running: the file holds the " +
+              MatchCountText(records) + u" found so far, not the whole result." + note,
+          IconWarning};
+}
+
+std::u16string MatchCountText(std::int64_t matches) {
+  return Counted(matches, u"match", u"matches");
+}
+
 UserMessage EvaluationInProgressMessage() {
   return {u"In progress", u"Evaluating is already in progress.", IconWarning};
 }

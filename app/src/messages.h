@@ -3,6 +3,7 @@
 // the worker never waits for the user and opens no box itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,6 +47,17 @@ UserMessage InputNotReadMessage(std::u16string_view path, const WholeText& read,
                                 std::int64_t engineBytes);
 // A read that completed, of a file that is not all text.
 UserMessage InputNotAllTextMessage(std::u16string_view path, const WholeText& read);
+
+// The export's messages; reason (possibly empty) says why, after the program's sentence.
+UserMessage ExportNotOpenedMessage(std::u16string_view reason);
+UserMessage ExportFailedMessage(std::u16string_view reason);
+// A file written: records taken while the evaluation was still running, if it was, and
+// the characters that were written as U+FFFD because the format can't hold them.
+UserMessage ExportDoneMessage(std::int64_t records, bool evaluationRunning,
+                              std::size_t replacedCharacters);
+
+// "1 match", "2 matches".
+std::u16string MatchCountText(std::int64_t matches);
 
 // The commands' messages.
 UserMessage EvaluationInProgressMessage();

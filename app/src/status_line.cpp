@@ -35,10 +35,6 @@ std::u16string SecondsText(Clock::duration elapsed) {
   return Widened(text);
 }
 
-std::u16string MatchesText(std::int64_t matches) {
-  return DecimalText(matches) + (matches == 1 ? u" match" : u" matches");
-}
-
 std::int64_t MatchesInResults() {
   ApplicationState& state = State();
   std::lock_guard guard(state.resultListLock);
@@ -62,7 +58,7 @@ std::u16string PhaseText(const EvaluationProgress& progress) {
     case EvaluationPhase::Converting:
       return u"converting";
     case EvaluationPhase::Matching:
-      return u"matching: " + MatchesText(progress.matches.load(std::memory_order_relaxed)) +
+      return u"matching: " + MatchCountText(progress.matches.load(std::memory_order_relaxed)) +
              u" so far";
   }
   return {};
@@ -112,7 +108,7 @@ void StatusLineTick() {
 }
 
 void StatusLineDone() {
-  const std::u16string matches = MatchesText(MatchesInResults());
+  const std::u16string matches = MatchCountText(MatchesInResults());
   // A done event without a start (a test posting one) has no time to tell.
   if (startedAt == Clock::time_point()) return Finish(matches);
   Finish(matches + u" in " + SecondsText(Clock::now() - startedAt));
@@ -120,6 +116,6 @@ void StatusLineDone() {
 
 void StatusLineCleared() { Finish(u""); }
 
-void StatusLineStopped() { Finish(u"stopped after " + MatchesText(MatchesInResults())); }
+void StatusLineStopped() { Finish(u"stopped after " + MatchCountText(MatchesInResults())); }
 
 }  // namespace evaluator
