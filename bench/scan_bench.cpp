@@ -1,6 +1,6 @@
 // Scans a UTF-8 file with one pattern through the regex operations, the way the evaluator's
-// worker does: examine the whole text, take every match, and read the text of the match
-// and of each of its groups.
+// worker does: examine the whole text, then take the matches with the texts of the match
+// and of each of its groups, as UTF-8, in batches.
 //
 //   scan_bench FILE PATTERN
 //
@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include "regex/regex.h"
@@ -28,25 +29,30 @@ struct ScanCount {
   long long units = 0;  // UTF-16 units of every text read
 };
 
-// Reads a text result at the current position, counts it and drops it again.
-template <class Read>
-long long ReadAndDrop(Read read) {
-  std::int64_t at = TempPosition();
-  long long units = StringLength(read(at));
-  SetTempPosition(at);
+// UTF-16 units of valid UTF-8: one for each character, two for one beyond U+FFFF.
+long long Utf16Units(const char* bytes, std::int64_t length) {
+  long long units = 0;
+  for (std::int64_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    units += ((byte & 0xC0) != 0x80) + (byte >= 0xF0);
+  }
   return units;
 }
 
 ScanCount ScanAll(ObjectNumber regex) {
   ScanCount count;
   const std::int64_t groups = RegexGroupCount(regex);
-  while (RegexNextMatch(regex)) {
-    ++count.matches;
-    count.units += ReadAndDrop([&](std::int64_t at) { return RegexMatchText(regex, at); });
-    for (std::int64_t n = 1; n <= groups; ++n) {
-      count.units += ReadAndDrop([&](std::int64_t at) { return RegexGroupText(regex, n, at); });
-      ++count.groups;
-    }
+  const auto take = [](void* context, const char* bytes, std::int64_t length) {
+    static_cast<ScanCount*>(context)->units += Utf16Units(bytes, length);
+  };
+  for (std::int64_t more = RegexNextMatch(regex); more != 0;) {
+    std::int64_t taken = 0;
+    more = RegexTakeMatches(regex, true, groups, take, &count, 4096,
+                            std::numeric_limits<std::int64_t>::max(), taken);
+    count.matches += taken;
+    count.groups += taken * groups;
+    // A search given up at the engine's own limit is made again as the evaluator does.
+    if (more == -1) more = RegexNextMatch(regex);
   }
   return count;
 }

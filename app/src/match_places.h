@@ -27,7 +27,7 @@ class MatchPlaces {
   // On the UI thread, before an evaluation: forgets the input and the places.
   void Clear();
   // Appends the places of whole matches, 2 x (groupsKept + 1) offsets each as
-  // RegexTakeCurrentTexts gives them; false when memory ran out. Nothing is kept for a
+  // RegexTakeMatches gives them; false when memory ran out. Nothing is kept for a
   // result without rows.
   [[nodiscard]] bool Append(std::span<const std::int64_t> places);
 

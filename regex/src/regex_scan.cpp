@@ -90,18 +90,6 @@ std::string_view GroupBytes(const RegexObject* object, std::int64_t n) {
   return BytesBetween(object, GroupEntries(object, n));
 }
 
-char16_t* MatchText(const RegexObject* object, std::int64_t at) {
-  if (!object) return ReturnEmptyTemp(at);
-  return Utf8RangeToString(object->subject, object->offsetVector[0], object->offsetVector[1],
-                           at);
-}
-
-char16_t* GroupText(const RegexObject* object, std::int64_t n, std::int64_t at) {
-  const std::int32_t* entries = GroupEntries(object, n);
-  if (!entries) return ReturnEmptyTemp(at);
-  return Utf8RangeToString(object->subject, entries[0], entries[1], at);
-}
-
 // Makes subject the object's subject and starts a scan over it; 0 when there is no subject
 // (memory ran out) or it is too long for the engine.
 std::int64_t StartScan(ObjectNumber number, SharedUtf8 subject) {
@@ -220,31 +208,6 @@ void ReleaseSubject(RegexObject& object) {
   object.subject = nullptr;
 }
 
-std::int64_t RegexMatches(ObjectNumber number, const char16_t* text) {
-  if (!text) return 0;
-  Utf8Text subject = ConvertToUtf8(text);
-  SharedChangeScope scope;
-  RegexObject* object = FindRegex(number);
-  if (!object) return 0;
-  std::int32_t vectorSize = OffsetVectorSize(object->groupCount);
-  std::unique_ptr<std::int32_t[]> offsetVector(
-      new (std::nothrow) std::int32_t[static_cast<std::size_t>(vectorSize)]);
-  if (!subject.bytes || !offsetVector) {
-    object->lastError = PCRE_ERROR_NOMEMORY;
-    return 0;
-  }
-  if (subject.length > LongestSubject) {
-    object->lastError = PCRE_ERROR_BADLENGTH;
-    return 0;
-  }
-  int result = ExecuteMatch(
-      object->compiledPattern, object->studyData, subject.bytes.get(),
-      static_cast<std::int32_t>(subject.length), 0,
-      std::span<std::int32_t>(offsetVector.get(), static_cast<std::size_t>(vectorSize)));
-  object->lastError = result >= 0 ? 0 : FailureReason(result);
-  return result >= 0 ? 1 : 0;
-}
-
 std::int64_t RegexExamine(ObjectNumber number, const char16_t* text) {
   return StartScan(number, ShareConverted(ConvertToUtf8(text)));
 }
@@ -255,43 +218,16 @@ std::int64_t RegexExamineUtf8(ObjectNumber number, const SharedUtf8& text) {
 
 std::int64_t RegexNextMatch(ObjectNumber number) { return SearchOn(number, 0); }
 
-std::int64_t RegexTryNextMatch(ObjectNumber number, std::int64_t steps) {
-  return SearchOn(number, StepsLimit(steps));
-}
-
 std::int64_t RegexLastError(ObjectNumber number) {
   SharedChangeScope scope;
   RegexObject* object = FindRegex(number);
   return object ? object->lastError : 0;
 }
 
-char16_t* RegexMatchText(ObjectNumber number, std::int64_t at) {
-  SharedChangeScope scope;
-  return MatchText(CurrentMatch(number), at);
-}
-
 std::int64_t RegexMatchPosition(ObjectNumber number) {
   SharedChangeScope scope;
   RegexObject* object = CurrentMatch(number);
   return object ? CharactersBefore(*object, object->offsetVector[0]) + 1 : 0;
-}
-
-std::int64_t RegexMatchLength(ObjectNumber number) {
-  SharedChangeScope scope;
-  RegexObject* object = CurrentMatch(number);
-  if (!object) return 0;
-  return Utf8CharCount(object->subject, object->offsetVector[0], object->offsetVector[1]);
-}
-
-char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at) {
-  SharedChangeScope scope;
-  return GroupText(CurrentMatch(number), n, at);
-}
-
-std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                                   RegexTextTaker take, void* context, std::int64_t* places) {
-  SharedChangeScope scope;
-  return TakeTexts(CurrentMatch(number), withMatch, lastGroup, take, context, places);
 }
 
 std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,

@@ -120,12 +120,6 @@ std::int64_t Utf8CharCount(const char* text, std::int64_t start, std::int64_t en
   return count;
 }
 
-char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t end,
-                            std::int64_t at) {
-  if (!text || end <= start || start < 0) return ReturnEmptyTemp(at);
-  return Utf8ToTempString(text + start, end - start, at);
-}
-
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at) {
   if (!bytes) return ReturnEmptyTemp(at);
   return AnsiToTempString(bytes, static_cast<std::int64_t>(std::strlen(bytes)), at);

@@ -28,12 +28,6 @@ Utf8Text ConvertToUtf8(const char16_t* text);
 // count nothing.
 std::int64_t Utf8CharCount(const char* text, std::int64_t start, std::int64_t end);
 
-// The bytes [start, end) of text as a UTF-16 string at result position at: characters
-// beyond U+FFFF as surrogate pairs, anything invalid or incomplete as U+FFFD. An empty or
-// reversed range gives the empty string.
-char16_t* Utf8RangeToString(const char* text, std::int64_t start, std::int64_t end,
-                            std::int64_t at);
-
 // Zero-terminated 8-bit text at position at, each byte one UTF-16 unit.
 char16_t* BytesToStringResult(const char* bytes, std::int64_t at);
 

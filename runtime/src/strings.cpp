@@ -199,14 +199,6 @@ void SetTempPosition(std::int64_t position) {
   area.position = EvenClamped(position, area.capacity);
 }
 
-char16_t* TakeTemp(std::int64_t position) {
-  SetTempPosition(position);
-  StringBuffer& area = CurrentArea();
-  return TextAt(area, area.position);
-}
-
-std::byte* TempAreaBase() { return CurrentArea().base; }
-
 char16_t* TempAt(std::int64_t position) {
   StringBuffer& area = CurrentArea();
   return TextAt(area, EvenClamped(position, area.capacity));
@@ -233,11 +225,6 @@ void AppendTemp(const char16_t* text) { WriteResult(text, StringLength(text), -1
 
 void AppendTemp(std::u16string_view text) {
   WriteResult(text.data(), static_cast<std::int64_t>(text.size()), -1);
-}
-
-void CloseTemp() {
-  // The terminator is already there; the reservation only makes sure it fits.
-  ReserveTemp(1, -1);
 }
 
 void GiveBackTemp(std::int64_t units) {
@@ -287,10 +274,6 @@ std::int64_t AssignFromTemp(StringVar& variable, std::int64_t position) {
 
 void FreeString(char16_t* block) {
   if (!ReleasePooledText(block)) std::free(block);
-}
-
-int StringEquals(const char16_t* a, const char16_t* b) {
-  return std::u16string_view(a ? a : u"") == std::u16string_view(b ? b : u"") ? 1 : 0;
 }
 
 std::int64_t StringLength(const char16_t* s) {

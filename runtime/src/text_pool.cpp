@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -159,15 +158,6 @@ void TextPool::HandOut(StringVar& variable, char16_t* text, std::int64_t length)
   ++handedOut_;
   if (variable) FreeString(variable);
   variable = text;
-}
-
-void TextPool::Assign(StringVar& variable, const char16_t* text, std::int64_t length) {
-  if (!text) length = 0;
-  length = std::max<std::int64_t>(length, 0);
-  char16_t* copy = Room(length);
-  if (!copy) return AssignStringRange(variable, text, length);
-  if (length > 0) std::memcpy(copy, text, static_cast<std::size_t>(length) * 2);
-  HandOut(variable, copy, length);
 }
 
 std::int64_t TextPool::AssignUtf8(StringVar& variable, const char* bytes, std::int64_t length) {

@@ -36,12 +36,12 @@ DeepOutcome ScanAlternation(std::size_t length) {
   std::u16string subject = Alternating(length);
   ObjectNumber regex = RegexCreate(AnyHandle, u"(a|b)*", 0);
   EXPECT_NE(regex, 0);
-  outcome.matches = RegexMatches(regex, subject.c_str());
+  outcome.matches = Matches(regex, subject.c_str());
   outcome.matchesError = RegexLastError(regex);
   EXPECT_EQ(RegexExamine(regex, subject.c_str()), 1);
   outcome.nextMatch = RegexNextMatch(regex);
   outcome.nextMatchError = RegexLastError(regex);
-  outcome.matchLength = RegexMatchLength(regex);
+  outcome.matchLength = TakeMatch(regex).length;
   RegexFree(regex);
   return outcome;
 }
@@ -92,9 +92,9 @@ TEST(RegexLastError, TellsTheMatchLimitFromNoMatch) {
   ASSERT_NE(regex, 0);
   // The b after the ! keeps PCRE from rejecting the subject before it starts matching.
   std::u16string subject = std::u16string(40, u'a') + u"!b";
-  EXPECT_EQ(RegexMatches(regex, subject.c_str()), 0);
+  EXPECT_EQ(Matches(regex, subject.c_str()), 0);
   EXPECT_EQ(RegexLastError(regex), PCRE_ERROR_MATCHLIMIT);
-  EXPECT_EQ(RegexMatches(regex, u"aac"), 0);
+  EXPECT_EQ(Matches(regex, u"aac"), 0);
   EXPECT_EQ(RegexLastError(regex), 0);
   ASSERT_EQ(RegexExamine(regex, subject.c_str()), 1);
   EXPECT_EQ(RegexNextMatch(regex), 0);
@@ -119,11 +119,13 @@ TEST(RegexRecursivePatterns, ManyGroupsMatchThroughTheArena) {
   ASSERT_NE(regex, 0);
   ASSERT_EQ(RegexExamine(regex, u"x(a(b)((c)d))y(e)"), 1);
   ASSERT_EQ(RegexNextMatch(regex), 1);
-  EXPECT_EQ(MatchText(regex), u"(a(b)((c)d))");
-  EXPECT_EQ(GroupText(regex, 11), u"(a(b)((c)d))");
-  ASSERT_EQ(RegexNextMatch(regex), 1);
-  EXPECT_EQ(GroupText(regex, 11), u"(e)");
-  EXPECT_EQ(RegexNextMatch(regex), 0);
+  const TakenMatch first = TakeMatch(regex, 11);
+  EXPECT_EQ(first.text, u"(a(b)((c)d))");
+  EXPECT_EQ(first.groups[10], u"(a(b)((c)d))");
+  ASSERT_EQ(first.next, 1);
+  const TakenMatch second = TakeMatch(regex, 11);
+  EXPECT_EQ(second.groups[10], u"(e)");
+  EXPECT_EQ(second.next, 0);
   EXPECT_EQ(RegexLastError(regex), 0);
   RegexFree(regex);
 }
@@ -139,11 +141,11 @@ TEST(RegexRecursivePatterns, ArenaTakesBackWhatEachRecursionGaveUp) {
   RunOnThread(
       [&] {
         ObjectNumber regex = RegexCreate(AnyHandle, NestedPattern, 0);
-        found = RegexMatches(regex, subject.c_str());
+        found = Matches(regex, subject.c_str());
         error = RegexLastError(regex);
         RegexExamine(regex, subject.c_str());
         RegexNextMatch(regex);
-        length = RegexMatchLength(regex);
+        length = TakeMatch(regex).length;
         RegexFree(regex);
       },
       WorkerStackSize);

@@ -33,13 +33,12 @@ Scan ScanAll(const std::u16string& pattern, const std::u16string& subject, std::
   EXPECT_NE(regex, 0) << std::string(pattern.begin(), pattern.end());
   scan.machineCode = RegexRunsMachineCode(regex) == 1;
   EXPECT_EQ(RegexExamine(regex, subject.c_str()), 1);
-  while (RegexNextMatch(regex) == 1 && scan.found.size() < 200) {
-    Found found{RegexMatchPosition(regex), RegexMatchLength(regex), {}};
-    for (std::int64_t n = 0; n <= RegexGroupCount(regex); ++n) {
-      found.texts += (n == 0 ? MatchText(regex) : GroupText(regex, n)).view();
-      found.texts += u'|';
-    }
+  for (std::int64_t more = RegexNextMatch(regex); more == 1 && scan.found.size() < 200;) {
+    const TakenMatch match = TakeMatch(regex, RegexGroupCount(regex));
+    Found found{match.position, match.length, match.text + u'|'};
+    for (const std::u16string& group : match.groups) found.texts += group + u'|';
     scan.found.push_back(found);
+    more = match.next;
   }
   scan.error = RegexLastError(regex);
   RegexFree(regex);

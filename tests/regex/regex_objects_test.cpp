@@ -48,7 +48,7 @@ TEST(RegexCompile, FailedRecreateLeavesTheNumberDead) {
   EXPECT_EQ(RegexCreate(0, u"(", 0), 0);
   EXPECT_EQ(RegexIsValid(0), 0);
   EXPECT_EQ(RegexNextMatch(0), 0);
-  EXPECT_EQ(MatchText(0), u"");
+  EXPECT_EQ(TakeMatch(0).text, u"");
   EXPECT_EQ(RegexGroupCount(0), 0);
 }
 
@@ -100,13 +100,13 @@ TEST(RegexCompile, HandlesLiveUntilFreedWithEveryOtherObject) {
   ASSERT_NE(second, 0);
   ASSERT_NE(RegexCreate(2, u"c", 0), 0);
   EXPECT_EQ(RegexIsValid(first), 1);
-  EXPECT_EQ(RegexMatches(second, u"abc"), 1);
-  EXPECT_EQ(RegexMatches(second, u"xyz"), 0);
+  EXPECT_EQ(Matches(second, u"abc"), 1);
+  EXPECT_EQ(Matches(second, u"xyz"), 0);
   RegexFree(AnyHandle);
   EXPECT_EQ(RegexIsValid(first), 0);
   EXPECT_EQ(RegexIsValid(second), 0);
   EXPECT_EQ(RegexIsValid(2), 0);
-  EXPECT_EQ(RegexMatches(first, u"a"), 0);
+  EXPECT_EQ(Matches(first, u"a"), 0);
 }
 
 TEST(RegexCompile, UnknownNumbersAreHarmless) {
@@ -115,40 +115,40 @@ TEST(RegexCompile, UnknownNumbersAreHarmless) {
   EXPECT_EQ(RegexIsValid(9), 0);
   EXPECT_EQ(RegexExamine(9, u"a"), 0);
   EXPECT_EQ(RegexNextMatch(9), 0);
-  EXPECT_EQ(RegexMatches(9, u"a"), 0);
+  EXPECT_EQ(Matches(9, u"a"), 0);
   EXPECT_EQ(RegexLastError(9), 0);
   EXPECT_EQ(RegexMatchPosition(9), 0);
 }
 
 TEST(RegexOptions, CaseAndWordCharacters) {
   ASSERT_NE(RegexCreate(0, u"é", RegexCaseless), 0);
-  EXPECT_EQ(RegexMatches(0, u"É"), 1);
+  EXPECT_EQ(Matches(0, u"É"), 1);
   ASSERT_NE(RegexCreate(0, u"é", 0), 0);
-  EXPECT_EQ(RegexMatches(0, u"É"), 0);
+  EXPECT_EQ(Matches(0, u"É"), 0);
   ASSERT_NE(RegexCreate(0, u"\\w", 0), 0);
-  EXPECT_EQ(RegexMatches(0, u"é"), 0) << "\\w must keep its ASCII meaning";
+  EXPECT_EQ(Matches(0, u"é"), 0) << "\\w must keep its ASCII meaning";
   RegexFree(0);
 }
 
 TEST(RegexOptions, WhichLineEndsADotCrosses) {
   ASSERT_NE(RegexCreate(0, u"a.", 0), 0);
-  EXPECT_EQ(RegexMatches(0, u"a\r\n"), 1) << "only LF is a newline by default";
-  EXPECT_EQ(RegexMatches(0, u"a\n"), 0);
+  EXPECT_EQ(Matches(0, u"a\r\n"), 1) << "only LF is a newline by default";
+  EXPECT_EQ(Matches(0, u"a\n"), 0);
   ASSERT_NE(RegexCreate(0, u"a.", RegexNewlineAnyCrLf), 0);
-  EXPECT_EQ(RegexMatches(0, u"a\r\n"), 0);
-  EXPECT_EQ(RegexMatches(0, u"a\n"), 0);
+  EXPECT_EQ(Matches(0, u"a\r\n"), 0);
+  EXPECT_EQ(Matches(0, u"a\n"), 0);
   ASSERT_NE(RegexCreate(0, u"a.", RegexDotAll), 0);
-  EXPECT_EQ(RegexMatches(0, u"a\r"), 1);
-  EXPECT_EQ(RegexMatches(0, u"a\n"), 1);
+  EXPECT_EQ(Matches(0, u"a\r"), 1);
+  EXPECT_EQ(Matches(0, u"a\n"), 1);
   RegexFree(0);
 }
 
 TEST(RegexOptions, UnpairedSurrogateInPatternIsReplacementCharacter) {
   const char16_t pattern[] = {u'x', 0xD800, u'y', 0};
   ASSERT_NE(RegexCreate(0, pattern, 0), 0);
-  EXPECT_EQ(RegexMatches(0, u"x\uFFFDy"), 1);
+  EXPECT_EQ(Matches(0, u"x\uFFFDy"), 1);
   const char16_t subject[] = {u'x', 0xDC00, u'y', 0};
-  EXPECT_EQ(RegexMatches(0, subject), 1) << "an unpaired surrogate in the subject too";
+  EXPECT_EQ(Matches(0, subject), 1) << "an unpaired surrogate in the subject too";
   RegexFree(0);
 }
 

@@ -24,9 +24,10 @@ std::vector<Found> ScanAll(const char16_t* pattern, const char16_t* subject,
   std::vector<Found> found;
   EXPECT_NE(RegexCreate(0, pattern, flags), 0);
   EXPECT_EQ(RegexExamine(0, subject), 1);
-  while (RegexNextMatch(0) && found.size() < 100) {
-    found.push_back({std::u16string(MatchText(0).view()), RegexMatchPosition(0),
-                     RegexMatchLength(0)});
+  for (std::int64_t more = RegexNextMatch(0); more == 1 && found.size() < 100;) {
+    TakenMatch match = TakeMatch(0);
+    found.push_back({match.text, match.position, match.length});
+    more = match.next;
   }
   return found;
 }
@@ -52,8 +53,6 @@ TEST(RegexScan, EmptyMatchAdvancesByAWholeCharacter) {
 
 TEST(RegexScan, EmptySubjectIsNeverSearched) {
   ASSERT_NE(RegexCreate(0, u"x*", 0), 0);
-  EXPECT_EQ(RegexMatches(0, u""), 1);
-  EXPECT_EQ(RegexMatches(0, nullptr), 0);
   ASSERT_EQ(RegexExamine(0, u""), 1);
   EXPECT_EQ(RegexNextMatch(0), 0);
   ASSERT_EQ(RegexExamine(0, nullptr), 1);
@@ -86,25 +85,15 @@ TEST(RegexScan, AfterTheLastMatchNothingIsCurrentAndExamineRestarts) {
   ASSERT_EQ(RegexExamine(0, u"xa"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(RegexNextMatch(0), 0);
-  EXPECT_EQ(MatchText(0), u"");
-  EXPECT_EQ(RegexMatchPosition(0), 0);
-  EXPECT_EQ(RegexMatchLength(0), 0);
+  const TakenMatch none = TakeMatch(0);
+  EXPECT_EQ(none.text, u"");
+  EXPECT_EQ(none.position, 0);
+  EXPECT_EQ(none.length, 0);
   EXPECT_EQ(RegexNextMatch(0), 0);
   ASSERT_EQ(RegexExamine(0, u"xa"), 1);
-  EXPECT_EQ(MatchText(0), u"") << "examined, but no match yet";
+  EXPECT_EQ(TakeMatch(0).text, u"") << "examined, but no match yet";
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(RegexMatchPosition(0), 2);
-}
-
-TEST(RegexScan, MatchesLeavesTheScanAlone) {
-  ASSERT_NE(RegexCreate(0, u"(\\d+)", 0), 0);
-  ASSERT_EQ(RegexExamine(0, u"a12b345"), 1);
-  ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(RegexMatches(0, u"999"), 1);
-  EXPECT_EQ(MatchText(0), u"12");
-  EXPECT_EQ(GroupText(0, 1), u"12");
-  ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(MatchText(0), u"345");
 }
 
 TEST(RegexScan, AssertionsThatEndBeforeTheScanPositionDoNotStallTheScan) {
@@ -121,69 +110,68 @@ TEST(RegexGroups, MatchPositionsCountFromOne) {
   ASSERT_EQ(RegexExamine(0, u"axy"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
   EXPECT_EQ(RegexMatchPosition(0), 2);
-  EXPECT_EQ(GroupText(0, 1), u"y");
+  EXPECT_EQ(TakeMatch(0, 1).groups[0], u"y");
 }
 
 TEST(RegexGroups, UnsetAndOutOfRangeGroups) {
   ASSERT_NE(RegexCreate(0, u"(a)|(b)", 0), 0);
   ASSERT_EQ(RegexExamine(0, u"b"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(GroupText(0, 1), u"");
-  EXPECT_EQ(GroupText(0, 2), u"b");
-  for (std::int64_t outside : {0, 3, -1}) EXPECT_EQ(GroupText(0, outside), u"");
+  const TakenMatch match = TakeMatch(0, 3);
+  EXPECT_EQ(match.groups, (std::vector<std::u16string>{u"", u"b", u""}))
+      << "group 1 took no part, group 3 does not exist";
 }
 
 TEST(RegexGroups, GroupTextsWithWideCharacters) {
   ASSERT_NE(RegexCreate(0, u"(\\S+) (\\S+)", 0), 0);
   ASSERT_EQ(RegexExamine(0, u"€ é\U0001F600ü x"), 1);
   ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(GroupText(0, 2), u"é\U0001F600ü");
-  EXPECT_EQ(RegexMatchLength(0), 5);
+  const TakenMatch match = TakeMatch(0, 2);
+  EXPECT_EQ(match.groups[1], u"é\U0001F600ü");
+  EXPECT_EQ(match.length, 5);
 }
 
-// The texts of a match handed over in one call are those read one by one, also with unset,
-// trailing unset and nonexistent groups, or no current match at all.
-TEST(RegexGroups, AllTextsInOneCallEqualThemReadOneByOne) {
-  const auto oneByOne = [](bool withMatch, std::int64_t lastGroup) {
+// The texts of a match are handed over in order, without the match's own when it is not
+// wanted, also with unset, trailing unset and nonexistent groups; nothing without a current
+// match.
+TEST(RegexGroups, TextsOfAMatchInOrder) {
+  const auto take = [](bool withMatch, std::int64_t lastGroup) {
     std::vector<std::u16string> texts;
-    if (withMatch) texts.emplace_back(MatchText(0).view());
-    for (std::int64_t n = 1; n <= lastGroup; ++n) texts.emplace_back(GroupText(0, n).view());
-    return texts;
-  };
-  const auto inOneCall = [](bool withMatch, std::int64_t lastGroup) {
-    std::vector<std::u16string> texts;
-    const auto take = [](void* context, const char* bytes, std::int64_t length) {
+    const auto keep = [](void* context, const char* bytes, std::int64_t length) {
       static_cast<std::vector<std::u16string>*>(context)->push_back(
           Utf8ToUtf16(std::string_view(bytes ? bytes : "", static_cast<std::size_t>(length))));
     };
-    const std::int64_t count = RegexTakeCurrentTexts(0, withMatch, lastGroup, take, &texts);
-    EXPECT_EQ(count, static_cast<std::int64_t>(texts.size()));
+    std::int64_t taken = 0;
+    RegexTakeMatches(0, withMatch, lastGroup, keep, &texts, 1, 1 << 20, taken);
     return texts;
   };
+  using Texts = std::vector<std::u16string>;
   const struct {
     const char16_t* pattern;
     const char16_t* subject;
+    Texts texts;  // the match's, then those of its groups and two more
   } cases[] = {
-      {u"(a)|(b)", u"b"},
-      {u"(x)(y)?(z)?", u"x"},
-      {u"(\\S+) (\\S+)", u"€ é\U0001F600ü x"},
-      {u"", u"q"}};
+      {u"(a)|(b)", u"b", {u"b", u"", u"b", u"", u""}},
+      {u"(x)(y)?(z)?", u"x", {u"x", u"x", u"", u"", u"", u""}},
+      {u"(\\S+) (\\S+)", u"€ é\U0001F600ü x", {u"€ é\U0001F600ü", u"€", u"é\U0001F600ü", u"", u""}},
+      {u"", u"q", {u"", u"", u""}}};
   for (const auto& test : cases) {
     SCOPED_TRACE(&test - cases);
     ASSERT_NE(RegexCreate(0, test.pattern, 0), 0);
-    ASSERT_EQ(RegexExamine(0, test.subject), 1);
-    ASSERT_EQ(RegexNextMatch(0), 1);
     const std::int64_t groups = RegexGroupCount(0);
     for (bool withMatch : {true, false}) {
       for (std::int64_t lastGroup : {groups, groups + 2}) {
-        EXPECT_EQ(inOneCall(withMatch, lastGroup), oneByOne(withMatch, lastGroup))
+        ASSERT_EQ(RegexExamine(0, test.subject), 1);
+        ASSERT_EQ(RegexNextMatch(0), 1);
+        const auto first = test.texts.begin() + (withMatch ? 0 : 1);
+        EXPECT_EQ(take(withMatch, lastGroup), Texts(first, test.texts.begin() + lastGroup + 1))
             << withMatch << " " << lastGroup;
       }
     }
   }
   while (RegexNextMatch(0) == 1) {
   }
-  EXPECT_EQ(inOneCall(true, 1), oneByOne(true, 1));
+  EXPECT_EQ(take(true, 1), Texts{});
 }
 
 TEST(RegexLineEnds, MultilineEndsWithAnyNewline) {
@@ -206,20 +194,22 @@ TEST(RegexScan, ASearchGivenUpLeavesTheScanWhereItWas) {
   const std::u16string subject = u"c" + std::u16string(18, u'a') + u"c";
   ASSERT_NE(RegexCreate(0, u"(a+)+b|c", 0), 0);
   ASSERT_EQ(RegexExamine(0, subject.c_str()), 1);
-  ASSERT_EQ(RegexTryNextMatch(0, 1000), 1);  // the first c takes a few steps
-  EXPECT_EQ(MatchText(0).view(), u"c");
-  EXPECT_EQ(RegexTryNextMatch(0, 1000), -1);  // the a's take 2^18
-  EXPECT_EQ(MatchText(0).view(), u"");
+  ASSERT_EQ(RegexNextMatch(0), 1);
+  const TakenMatch first = TakeMatch(0, 0, 1000);
+  EXPECT_EQ(first.text, u"c");
+  EXPECT_EQ(first.next, -1);  // the a's take 2^18
+  EXPECT_EQ(TakeMatch(0).text, u"") << "no match is current";
   EXPECT_EQ(RegexLastError(0), 0);
   ASSERT_EQ(RegexNextMatch(0), 1);
-  EXPECT_EQ(MatchText(0).view(), u"c");
-  EXPECT_EQ(RegexMatchPosition(0), 20);
-  EXPECT_EQ(RegexTryNextMatch(0, 1000), 0);
+  const TakenMatch last = TakeMatch(0, 0, 1000);
+  EXPECT_EQ(last.text, u"c");
+  EXPECT_EQ(last.position, 20);
+  EXPECT_EQ(last.next, 0);
 }
 
 // Matches taken in one call are handed over as they would be taken one by one, and the
-// call stops where a scan calling RegexTryNextMatch would: at a search given up, after the
-// most asked for (with the next match current), at the scan's end.
+// call stops where a scan searching with the same steps one match at a time would: at a
+// search given up, after the most asked for (with the next match current), at the scan's end.
 TEST(RegexScan, MatchesTakenInOneCallStopWhereTheScanWould) {
   const std::u16string subject = u"c1 c2 " + std::u16string(18, u'a') + u" c3 c4 c5";
   ASSERT_NE(RegexCreate(0, u"(a+)+b|(c)(\\d)", 0), 0);
@@ -240,7 +230,7 @@ TEST(RegexScan, MatchesTakenInOneCallStopWhereTheScanWould) {
   texts.clear();
   EXPECT_EQ(RegexTakeMatches(0, false, 3, keep, &texts, 2, 1000, taken), 1);
   EXPECT_EQ(taken, 2);
-  EXPECT_EQ(MatchText(0).view(), u"c5");
+  EXPECT_EQ(RegexMatchPosition(0), 32) << "c5 is current";
   EXPECT_EQ(RegexTakeMatches(0, false, 3, keep, &texts, 10, 1000, taken), 0);
   EXPECT_EQ(taken, 1);
   EXPECT_EQ(texts, (std::vector<std::string>{"", "c", "3", "", "c", "4", "", "c", "5"}));
@@ -271,9 +261,10 @@ ScanEnd ScanWhole(const char16_t* pattern, const std::u16string& subject, double
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  while (RegexNextMatch(0) == 1) {
-    end.found.push_back({std::u16string(MatchText(0).view()), RegexMatchPosition(0),
-                         RegexMatchLength(0)});
+  for (std::int64_t more = RegexNextMatch(0); more == 1;) {
+    TakenMatch match = TakeMatch(0);
+    end.found.push_back({match.text, match.position, match.length});
+    more = match.next;
   }
   end.error = RegexLastError(0);
   return end;
@@ -355,7 +346,6 @@ TEST(RegexScan, SearchingAheadFindsWhatTheScanFindsAlone) {
 TEST(RegexStudy, PatternsWithControlVerbsStayUnstudiedWithTheSameResults) {
   ASSERT_NE(RegexCreate(0, u"(*COMMIT)(?:A|B)C", 0), 0);
   EXPECT_EQ(FindRegex(0)->studyData, nullptr);
-  EXPECT_EQ(RegexMatches(0, u"xyzAC"), 0);
   ASSERT_EQ(RegexExamine(0, u"xyzAC"), 1);
   EXPECT_EQ(RegexNextMatch(0), 0);
 

@@ -50,9 +50,6 @@ std::int64_t RegexIsValid(ObjectNumber number);
 // search too deep for the machine code's own stack is made by the interpreter either way.
 std::int64_t RegexRunsMachineCode(ObjectNumber number);
 
-// 1 if the pattern matches somewhere in text; leaves the object's scan alone.
-std::int64_t RegexMatches(ObjectNumber number, const char16_t* text);
-
 // Starts a scan over text (null: the empty text). 1 when the scan is ready.
 std::int64_t RegexExamine(ObjectNumber number, const char16_t* text);
 // The same over UTF-8 text, without a copy: the object takes a share of the bytes. Invalid
@@ -74,15 +71,10 @@ std::int64_t RegexSearchAhead(ObjectNumber number, double fraction,
 
 // 1 when a further match was found and is now current; 0 ends the scan.
 std::int64_t RegexNextMatch(ObjectNumber number);
-// The same search, given up once it has taken more than steps of the engine's match work
-// (PCRE's match limit, at most the one RegexNextMatch has): -1 then, with no current match
-// and the scan where it was, so that the caller can deal with what it has before it
-// searches on; the search that follows finds what this one would have found.
-std::int64_t RegexTryNextMatch(ObjectNumber number, std::int64_t steps);
 
-// Why the object's last RegexMatches or RegexNextMatch found nothing: 0 when there simply
-// was no (further) match, otherwise PCRE's error code (PCRE_ERROR_MATCHLIMIT -8,
-// PCRE_ERROR_NOMEMORY -6, PCRE_ERROR_RECURSIONLIMIT -21, ...). 0 for an unknown number
+// Why the object's last search (RegexNextMatch, RegexTakeMatches) found nothing: 0 when
+// there simply was no (further) match, otherwise PCRE's error code (PCRE_ERROR_MATCHLIMIT
+// -8, PCRE_ERROR_NOMEMORY -6, PCRE_ERROR_RECURSIONLIMIT -21, ...). 0 for an unknown number
 // and after a successful search.
 std::int64_t RegexLastError(ObjectNumber number);
 
@@ -99,11 +91,8 @@ char16_t* RegexFailureReason(std::int64_t error, std::int64_t at);
 // UTF-8 (a reader may stop below the engine's own bound).
 std::u16string RegexTooLongReason(std::int64_t longestBytes);
 
-// The current match: its text, 1-based character position in the subject, length in
-// characters. "" or 0 without a current match.
-char16_t* RegexMatchText(ObjectNumber number, std::int64_t at);
+// The current match's 1-based character position in the subject; 0 without a current match.
 std::int64_t RegexMatchPosition(ObjectNumber number);
-std::int64_t RegexMatchLength(ObjectNumber number);
 
 // Number of capturing groups of the pattern; needs no match.
 std::int64_t RegexGroupCount(ObjectNumber number);
@@ -111,32 +100,29 @@ std::int64_t RegexGroupCount(ObjectNumber number);
 // an unnamed group, an n outside 1 .. group count, or an unknown number. Needs no match.
 char16_t* RegexGroupName(ObjectNumber number, std::int64_t n, std::int64_t at);
 
-// Group n (1 .. group count) of the current match. A group that took no part reads as "".
-char16_t* RegexGroupText(ObjectNumber number, std::int64_t n, std::int64_t at);
-
-// What RegexMatchText (when withMatch) and RegexGroupText for groups 1 to lastGroup give,
-// in that order, handed to take as the subject's UTF-8 bytes without being converted:
-// null and 0 for an empty one. The bytes stay valid until the regex
-// changes, which take must not do. The number of texts.
-// With places, where the match and groups 1 to lastGroup lie in the subject goes there too,
-// whatever withMatch says: 2 x (lastGroup + 1) byte offsets, start and end of the match,
-// then of each group, -1 and -1 for a group that took no part (nothing without a current
-// match).
+// Hands take a text of the current match, as the subject's UTF-8 bytes without being
+// converted: null and 0 for an empty one. The bytes stay valid until the regex changes,
+// which take must not do.
 using RegexTextTaker = void (*)(void* context, const char* bytes, std::int64_t length);
-std::int64_t RegexTakeCurrentTexts(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
-                                   RegexTextTaker take, void* context,
-                                   std::int64_t* places = nullptr);
 
 // A share of the text the current scan searches, which the byte offsets of its matches
 // count in: the examined UTF-8 itself, or its repaired copy when it held invalid sequences.
 // Null bytes when there is no scan.
 SharedUtf8 RegexSubject(ObjectNumber number);
 
-// What RegexTakeCurrentTexts and then RegexTryNextMatch with steps do, match after match,
-// in one call: from the current match on, until most matches were taken or a search gave
-// 0 or -1. Returns the last search's result (1: a further match is current); taken gets the
-// number of matches taken, 0 without a current match. With places, each match's places follow
-// the one before's, as RegexTakeCurrentTexts writes them.
+// Takes the current match and those after it, one after another, until most were taken or
+// a search gave 0 or -1, and returns that last search's result (1: a further match is now
+// current). For each match, take gets the match's text (when withMatch), then those of
+// groups 1 to lastGroup; a group that took no part or does not exist gives the empty text.
+// taken gets the number of matches taken, 0 without a current match (then nothing happens).
+// Each search is given up once it has taken more than steps of the engine's match work
+// (PCRE's match limit, at most the one RegexNextMatch has): -1 then, with no current match
+// and the scan where it was, so that the caller can deal with what it has before it searches
+// on; the search that follows finds what this one would have found.
+// With places, where each match and its groups 1 to lastGroup lie in the subject goes there
+// too, whatever withMatch says: 2 x (lastGroup + 1) byte offsets a match, start and end of the
+// match, then of each group, -1 and -1 for a group that took no part; each match's places
+// follow the one before's.
 std::int64_t RegexTakeMatches(ObjectNumber number, bool withMatch, std::int64_t lastGroup,
                               RegexTextTaker take, void* context, std::int64_t most,
                               std::int64_t steps, std::int64_t& taken,

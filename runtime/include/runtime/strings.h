@@ -30,13 +30,10 @@ void StringManagerEnd();   // shut-down, on the thread that called StringManager
 void EnsureStringBuffer();
 std::int64_t TempPosition();
 void SetTempPosition(std::int64_t position);
-char16_t* TakeTemp(std::int64_t position);
-std::byte* TempAreaBase();                  // positions are byte offsets from here
-char16_t* TempAt(std::int64_t position);    // TempAreaBase() + position, as text
+char16_t* TempAt(std::int64_t position);  // the area's start + position (bytes), as text
 char16_t* ReserveTemp(std::int64_t length, std::int64_t at);
 void AppendTemp(const char16_t* text);
 void AppendTemp(std::u16string_view text);
-void CloseTemp();
 void GiveBackTemp(std::int64_t units);
 char16_t* ReturnEmptyTemp(std::int64_t at);
 std::int64_t TempAreaCapacity();  // usable bytes of the calling thread's area
@@ -46,7 +43,6 @@ void AssignString(StringVar& variable, const char16_t* text);
 void AssignStringRange(StringVar& variable, const char16_t* text, std::int64_t length);
 std::int64_t AssignFromTemp(StringVar& variable, std::int64_t position);
 void FreeString(char16_t* block);
-int StringEquals(const char16_t* a, const char16_t* b);
 
 // String functions.
 std::int64_t StringLength(const char16_t* s);

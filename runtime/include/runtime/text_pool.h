@@ -23,11 +23,9 @@ class TextPool {
   TextPool(const TextPool&) = delete;
   TextPool& operator=(const TextPool&) = delete;
 
-  // As AssignStringRange: variable gets a copy of the length units at text, pooled. A text
-  // too long for a block, or any text when no block can be had, goes to the string heap.
-  void Assign(StringVar& variable, const char16_t* text, std::int64_t length);
-  // The same for length bytes of UTF-8, decoded as Utf8ToUtf16 does straight into the pool.
-  // The text's length in units.
+  // As AssignStringRange, for length bytes of UTF-8: variable gets the text decoded as
+  // Utf8ToUtf16 does, straight into the pool. A text too long for a block, or any text when
+  // no block can be had, goes to the string heap. The text's length in units.
   std::int64_t AssignUtf8(StringVar& variable, const char* bytes, std::int64_t length);
 
  private:
