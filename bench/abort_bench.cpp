@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     return std::int64_t{1};
   };
   SetModalSeam(seam);
-  const std::u16string reference = u"<file://" + QString::fromLocal8Bit(file.c_str()).toStdU16String() + u">";
+  const std::u16string reference =
+      u"<file://" + QString::fromLocal8Bit(file.c_str()).toStdU16String() + u">";
   UiSetText(evaluator::PatternField, QString::fromLocal8Bit(argv[3]).toStdU16String().c_str());
   UiSetText(evaluator::InputField, reference.c_str());
   UiSetItemState(evaluator::OptionsList, 1, 0);
@@ -160,11 +161,11 @@ int main(int argc, char** argv) {
   }
   const double cpuAfter = CpuMilliseconds() - cpuBefore;
 
-  std::printf("%s_handled %.1f ms\nworker_gone_after %.1f ms%s\ncpu_in_next_second %.0f ms\n"
-              "longest_stall %.1f ms\npeak_rss %ld KiB\nwatchdog_released_fifo %s\n",
-              mode.c_str(), handledMs, workerGoneMs,
-              workerStarted ? "" : " (no worker was running)", cpuAfter,
-              longestStall / 1000.0, StatusKiB("VmHWM:"), released.load() ? "yes" : "no");
+  std::printf(
+      "%s_handled %.1f ms\nworker_gone_after %.1f ms%s\ncpu_in_next_second %.0f ms\n"
+      "longest_stall %.1f ms\npeak_rss %ld KiB\nwatchdog_released_fifo %s\n",
+      mode.c_str(), handledMs, workerGoneMs, workerStarted ? "" : " (no worker was running)",
+      cpuAfter, longestStall / 1000.0, StatusKiB("VmHWM:"), released.load() ? "yes" : "no");
   watchdog.request_stop();
   pinger.request_stop();
   std::fflush(stdout);

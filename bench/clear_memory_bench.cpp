@@ -60,9 +60,10 @@ int main(int argc, char** argv) {
            u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">");
   const long evaluated = ResidentKiB();
   const double clearing = Evaluate(u"a", u"a");
-  std::printf("fresh_rss %ld KiB\nevaluated_rss %ld KiB\ncleared_rss %ld KiB\n"
-              "clearing_wall %.3f s\n",
-              fresh, evaluated, ResidentKiB(), clearing);
+  std::printf(
+      "fresh_rss %ld KiB\nevaluated_rss %ld KiB\ncleared_rss %ld KiB\n"
+      "clearing_wall %.3f s\n",
+      fresh, evaluated, ResidentKiB(), clearing);
   evaluator::ShutDown();
   return 0;
 }

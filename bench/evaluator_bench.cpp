@@ -154,7 +154,8 @@ Run EvaluateOnce(MeasuredLoop& loop) {
     const int code = loop.Step();
     if (code == evaluator::DoneEvent) break;
     messageSeen = messageSeen || code == evaluator::MessageEvent;
-    if (messageSeen && !ThreadIsRunning(evaluator::State().workerThread) && HasQueuedEvent() == 0) break;
+    if (messageSeen && !ThreadIsRunning(evaluator::State().workerThread) && HasQueuedEvent() == 0)
+      break;
   }
   run.doneSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   const Clock::time_point idle = loop.RunUntilIdle();
@@ -260,7 +261,8 @@ int main(int argc, char** argv) {
     return std::int64_t{1};
   };
   SetModalSeam(seam);
-  const std::u16string reference = u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
+  const std::u16string reference =
+      u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
   UiSetText(evaluator::PatternField, QString::fromLocal8Bit(argv[2]).toStdU16String().c_str());
   UiSetText(evaluator::InputField, reference.c_str());
   UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
@@ -305,11 +307,13 @@ int main(int argc, char** argv) {
   // Where the CPU time of the run went: the UI thread's share, and the process's in all.
   std::printf("ui_thread_cpu %.3f s\nprocess_cpu %.3f s\n", ThreadCpuSeconds() - uiCpuAtStart,
               ProcessCpuSeconds() - processCpuAtStart);
-  std::printf("wall %.3f s\ndone_event %.3f s\nmatches %lld\nrows %lld\npeak_rss %ld KiB\nadded_rss %ld KiB\n"
-              "longest_stall %.1f ms\n",
-              run.seconds, run.doneSeconds, static_cast<long long>(matches),
-              static_cast<long long>(UiCountItems(evaluator::ResultsTree)), peakKiB,
-              peakKiB - baselineKiB, Milliseconds(run.longestStallMicroseconds));
+  std::printf(
+      "wall %.3f s\ndone_event %.3f s\nmatches %lld\nrows %lld\npeak_rss %ld KiB\nadded_rss %ld "
+      "KiB\n"
+      "longest_stall %.1f ms\n",
+      run.seconds, run.doneSeconds, static_cast<long long>(matches),
+      static_cast<long long>(UiCountItems(evaluator::ResultsTree)), peakKiB, peakKiB - baselineKiB,
+      Milliseconds(run.longestStallMicroseconds));
   std::fflush(stdout);
   // A request asked just before the report must still find the window answering.
   if (clipboard) loop.RunFor(std::chrono::seconds(2));

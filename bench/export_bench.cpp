@@ -133,12 +133,13 @@ void MeasureExport(const ExportButton& button, const std::filesystem::path& fold
   const HeapKiB heap = HeapFigures();
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(target, error);
-  std::printf("%-8s %7.3f s  longest_stall %7.1f ms  %10llu bytes  peak_added %7ld KiB%s  "
-              "rss_kept %7ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB  box \"%s\"\n",
-              button.name, seconds, stall, error ? 0ull : static_cast<unsigned long long>(size),
-              peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
-              residentAfter - residentBefore, heap.inUse, heap.heldFree,
-              QString::fromStdU16String(Seen().boxText).toUtf8().constData());
+  std::printf(
+      "%-8s %7.3f s  longest_stall %7.1f ms  %10llu bytes  peak_added %7ld KiB%s  "
+      "rss_kept %7ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB  box \"%s\"\n",
+      button.name, seconds, stall, error ? 0ull : static_cast<unsigned long long>(size),
+      peak - residentBefore, peakReset ? "" : " (peak not reset: since start)",
+      residentAfter - residentBefore, heap.inUse, heap.heldFree,
+      QString::fromStdU16String(Seen().boxText).toUtf8().constData());
   std::fflush(stdout);
 }
 
@@ -162,7 +163,8 @@ int main(int argc, char** argv) {
     }
   }
   if (chosen.empty()) chosen.assign(std::begin(Buttons), std::end(Buttons));
-  std::string folderTemplate = (std::filesystem::temp_directory_path() / "export_bench.XXXXXX").string();
+  std::string folderTemplate =
+      (std::filesystem::temp_directory_path() / "export_bench.XXXXXX").string();
   if (!mkdtemp(folderTemplate.data())) {
     std::perror("mkdtemp");
     return 1;
@@ -171,7 +173,8 @@ int main(int argc, char** argv) {
 
   evaluator::StartUp();
   InstallSeam();
-  const std::u16string reference = u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
+  const std::u16string reference =
+      u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">";
   UiSetText(evaluator::PatternField, QString::fromLocal8Bit(argv[2]).toStdU16String().c_str());
   UiSetText(evaluator::InputField, reference.c_str());
   UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
@@ -191,9 +194,10 @@ int main(int argc, char** argv) {
   UiSetText(evaluator::InputField, u"a");
   EvaluateByEnter();
   const HeapKiB heap = HeapFigures();
-  std::printf("cleared  rss %ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB (after a tiny "
-              "evaluation replaced the results)\n",
-              StatusKiB("VmRSS:"), heap.inUse, heap.heldFree);
+  std::printf(
+      "cleared  rss %ld KiB  heap_in_use %ld KiB  heap_held_free %ld KiB (after a tiny "
+      "evaluation replaced the results)\n",
+      StatusKiB("VmRSS:"), heap.inUse, heap.heldFree);
   evaluator::ShutDown();
   if (!keep) std::filesystem::remove_all(folder);
   return 0;

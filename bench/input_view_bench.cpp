@@ -101,18 +101,20 @@ int main(int argc, char** argv) {
   }
   const Spread jump = SpreadOf(jumps);
   const Spread paging = SpreadOf(pages);
-  std::printf("scroll to 200 places: median %.2f ms, slowest %.2f ms; 200 page downs: median "
-              "%.2f ms, slowest %.2f ms (frame 16.7 ms)\n",
-              jump.median, jump.slowest, paging.median, paging.slowest);
+  std::printf(
+      "scroll to 200 places: median %.2f ms, slowest %.2f ms; 200 page downs: median "
+      "%.2f ms, slowest %.2f ms (frame 16.7 ms)\n",
+      jump.median, jump.slowest, paging.median, paging.slowest);
 
   // Measured before the far row: selecting it makes the tree lay out every row before it.
   const long viewAdded = StatusKiB("VmRSS:") - residentBeforeView;
   const std::int64_t placeBytes = places.Bytes();
-  std::printf("rss added by the view %ld KiB (%.4f bytes per match); match places %lld KiB "
-              "(%.2f bytes per match)\n",
-              viewAdded, 1024.0 * static_cast<double>(viewAdded) / static_cast<double>(matches),
-              static_cast<long long>(placeBytes / 1024),
-              static_cast<double>(placeBytes) / static_cast<double>(matches));
+  std::printf(
+      "rss added by the view %ld KiB (%.4f bytes per match); match places %lld KiB "
+      "(%.2f bytes per match)\n",
+      viewAdded, 1024.0 * static_cast<double>(viewAdded) / static_cast<double>(matches),
+      static_cast<long long>(placeBytes / 1024),
+      static_cast<double>(placeBytes) / static_cast<double>(matches));
 
   // The tree's part (it selects the row at once) apart from the view's (the queued event).
   start = Clock::now();
@@ -121,10 +123,11 @@ int main(int argc, char** argv) {
   start = Clock::now();
   HandleQueued();
   viewport->repaint();
-  std::printf("last row: tree selection %.1f ms, then the view shown and painted %.1f ms  "
-              "position \"%s\"\n",
-              treePart, MillisecondsSince(start),
-              QString::fromStdU16String(UiGetText(evaluator::InputView)).toUtf8().constData());
+  std::printf(
+      "last row: tree selection %.1f ms, then the view shown and painted %.1f ms  "
+      "position \"%s\"\n",
+      treePart, MillisecondsSince(start),
+      QString::fromStdU16String(UiGetText(evaluator::InputView)).toUtf8().constData());
   evaluator::ShutDown();
   return 0;
 }

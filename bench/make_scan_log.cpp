@@ -35,27 +35,33 @@ const char* Pick(Random& random, const char* const (&choices)[N]) {
 constexpr const char* Methods[] = {"GET", "GET", "GET", "POST", "PUT", "DELETE", "HEAD"};
 constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr const char* Paths[] = {"index.html", "catalogue", "api/v2/items", "static/app.js",
-                                 "images/logo.png", "search", "account/settings",
-                                 "blog/2023/11/release-notes", "download/archive.tar.gz"};
-constexpr const char* Words[] = {"café", "naïve", "Straße", "Zoë", "Kraków", "Ærøskøbing",
-                                 "東京", "Привет", "crème brûlée", "São Paulo", "señor",
-                                 "😀", "Ελλάδα", "日本語", "smörgåsbord", "façade"};
-constexpr const char* Agents[] = {"Mozilla/5.0 (X11; Linux x86_64)", "curl/7.88.1",
-                                  "Wget/1.21.3", "Mozilla/5.0 (Windows NT 10.0; Win64; x64)",
+constexpr const char* Paths[] = {"index.html",
+                                 "catalogue",
+                                 "api/v2/items",
+                                 "static/app.js",
+                                 "images/logo.png",
+                                 "search",
+                                 "account/settings",
+                                 "blog/2023/11/release-notes",
+                                 "download/archive.tar.gz"};
+constexpr const char* Words[] = {
+    "café",         "naïve",     "Straße", "Zoë", "Kraków", "Ærøskøbing", "東京",        "Привет",
+    "crème brûlée", "São Paulo", "señor",  "😀",   "Ελλάδα", "日本語",     "smörgåsbord", "façade"};
+constexpr const char* Agents[] = {"Mozilla/5.0 (X11; Linux x86_64)", "curl/7.88.1", "Wget/1.21.3",
+                                  "Mozilla/5.0 (Windows NT 10.0; Win64; x64)",
                                   "python-requests/2.28.1"};
 constexpr const char* Statuses[] = {"200", "200", "200", "301", "304", "404", "500"};
 
 std::string Address(Random& random) {
-  return std::to_string(random.Below(223) + 1) + "." + std::to_string(random.Below(256)) +
-         "." + std::to_string(random.Below(256)) + "." + std::to_string(random.Below(256));
+  return std::to_string(random.Below(223) + 1) + "." + std::to_string(random.Below(256)) + "." +
+         std::to_string(random.Below(256)) + "." + std::to_string(random.Below(256));
 }
 
 std::string Date(Random& random) {
   char text[64];
   std::snprintf(text, sizeof text, "%02u/%s/%u:%02u:%02u:%02u +0000", random.Below(28) + 1,
-                Pick(random, Months), 2019 + random.Below(6), random.Below(24),
-                random.Below(60), random.Below(60));
+                Pick(random, Months), 2019 + random.Below(6), random.Below(24), random.Below(60),
+                random.Below(60));
   return text;
 }
 
@@ -63,14 +69,15 @@ std::string Request(Random& random) {
   std::string request = std::string(Pick(random, Methods)) + " /" + Pick(random, Paths);
   bool query = random.Below(3) == 0;
   if (query) request += "?q=" + std::string(Pick(random, Words));
-  if (random.Below(2) == 0) request += (query ? "&id=" : "?id=") + std::to_string(random.Below(100000));
+  if (random.Below(2) == 0)
+    request += (query ? "&id=" : "?id=") + std::to_string(random.Below(100000));
   return request + " HTTP/1.1";
 }
 
 std::string Line(Random& random) {
-  std::string line = Address(random) + " - - [" + Date(random) + "] \"" + Request(random) +
-                     "\" " + Pick(random, Statuses) + " " +
-                     std::to_string(random.Below(50000)) + " \"" + Pick(random, Agents) + "\"";
+  std::string line = Address(random) + " - - [" + Date(random) + "] \"" + Request(random) + "\" " +
+                     Pick(random, Statuses) + " " + std::to_string(random.Below(50000)) + " \"" +
+                     Pick(random, Agents) + "\"";
   if (random.Below(4) == 0) {
     line += " note=\"" + std::string(Pick(random, Words)) + " from " + Address(random) + "\"";
   }

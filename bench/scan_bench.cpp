@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
 
   std::printf("matches %lld groups %lld units %lld end %lld\n", count.matches, count.groups,
               count.units, reason);
-  std::printf("read %.3f decode %.3f examine %.3f scan %.3f total %.3f\n", readTime,
-              decodeTime, examineTime, scanTime, SecondsSince(start));
+  std::printf("read %.3f decode %.3f examine %.3f scan %.3f total %.3f\n", readTime, decodeTime,
+              examineTime, scanTime, SecondsSince(start));
   return reason == 0 ? 0 : 1;
 }

@@ -106,9 +106,8 @@ int main(int argc, char** argv) {
   XmlFormat(document, XmlIndentTree, 2);
   const Stopwatch::Lap format = watch.Next();
   std::int64_t length = 0;
-  XmlCompose(document, [&](std::u16string_view piece) {
-    length += static_cast<std::int64_t>(piece.size());
-  });
+  XmlCompose(document,
+             [&](std::u16string_view piece) { length += static_cast<std::int64_t>(piece.size()); });
   const Stopwatch::Lap compose = watch.Next();
   XmlFree(document);
   const Stopwatch::Lap free = watch.Next();

@@ -60,7 +60,7 @@ void OpenInputFile() {
   if (path.empty()) return;
   const std::u16string document = FullPath(path);
   if (document.empty() || (UiRunProgram(u"xdg-open", document.c_str(), u"") == 0 &&
-                            UiRunProgram(u"open", document.c_str(), u"") == 0)) {
+                           UiRunProgram(u"open", document.c_str(), u"") == 0)) {
     ShowUserMessage(NoFileOpenerMessage(path));
   }
 }

@@ -18,9 +18,7 @@
 namespace evaluator {
 namespace {
 
-bool Ticked(std::int64_t item) {
-  return (UiGetItemState(OptionsList, item) & UiItemChecked) != 0;
-}
+bool Ticked(std::int64_t item) { return (UiGetItemState(OptionsList, item) & UiItemChecked) != 0; }
 
 EvaluationMode ModeFromOptions() {
   const bool matches = Ticked(ProcessMatchesItem);
@@ -50,10 +48,10 @@ Evaluation GatherEvaluation() {
   if (evaluation.input.starts_with(prefix)) {
     // The reference ends with ">", whatever the last character really is.
     const std::size_t end = std::u16string_view(FileReferenceEnd).size();
-    evaluation.input = evaluation.input.size() > prefix.size() + end
-                           ? evaluation.input.substr(prefix.size(),
-                                                     evaluation.input.size() - prefix.size() - end)
-                           : std::u16string();
+    evaluation.input =
+        evaluation.input.size() > prefix.size() + end
+            ? evaluation.input.substr(prefix.size(), evaluation.input.size() - prefix.size() - end)
+            : std::u16string();
     evaluation.fromFile = true;
   }
   return evaluation;

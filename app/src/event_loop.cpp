@@ -67,14 +67,29 @@ void HandleMenuEvent(std::int64_t command) {
     return;
   }
   switch (command) {
-    case HelpCommand: OpenHelpPage(); break;
-    case AbortCommand: AbortEvaluation(); break;
-    case EnterCommand: HandleEnter(); break;
-    case ChooseFileCommand: ChooseInputFile(); break;
-    case OpenInputFileCommand: OpenInputFile(); break;
-    case CopyAllCommand: CopyAllRows(); break;
-    case SaveCommand: ShowAndFocus(ExportCommaButton); break;  // the save buttons
-    default: break;
+    case HelpCommand:
+      OpenHelpPage();
+      break;
+    case AbortCommand:
+      AbortEvaluation();
+      break;
+    case EnterCommand:
+      HandleEnter();
+      break;
+    case ChooseFileCommand:
+      ChooseInputFile();
+      break;
+    case OpenInputFileCommand:
+      OpenInputFile();
+      break;
+    case CopyAllCommand:
+      CopyAllRows();
+      break;
+    case SaveCommand:
+      ShowAndFocus(ExportCommaButton);
+      break;  // the save buttons
+    default:
+      break;
   }
 }
 

@@ -3,8 +3,8 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -33,12 +33,18 @@ struct ExportFormat {
 
 ExportFormat FormatOf(std::int64_t gadget) {
   switch (gadget) {
-    case ExportCommaButton: return {u"txt", u","};
-    case ExportNewlineButton: return {u"txt", u"\r\n"};
-    case ExportTabButton: return {u"txt", u"\t"};
-    case ExportJsonButton: return {u"json", nullptr};
-    case ExportCsvTableButton: return {u"csv", nullptr};
-    default: return {u"xml", nullptr};
+    case ExportCommaButton:
+      return {u"txt", u","};
+    case ExportNewlineButton:
+      return {u"txt", u"\r\n"};
+    case ExportTabButton:
+      return {u"txt", u"\t"};
+    case ExportJsonButton:
+      return {u"json", nullptr};
+    case ExportCsvTableButton:
+      return {u"csv", nullptr};
+    default:
+      return {u"xml", nullptr};
   }
 }
 
@@ -114,7 +120,8 @@ void WriteDelimited(const RecordList& results, std::u16string_view separator, Re
 void AppendCsvField(std::u16string_view text, BlockWriter& writer) {
   if (text.find_first_of(u",\"\r\n") == std::u16string_view::npos) return writer.Append(text);
   writer.Append(u"\"");
-  for (std::size_t quote = text.find(u'"'); quote != std::u16string_view::npos; quote = text.find(u'"')) {
+  for (std::size_t quote = text.find(u'"'); quote != std::u16string_view::npos;
+       quote = text.find(u'"')) {
     writer.Append(text.substr(0, quote + 1));
     writer.Append(u"\"");
     text.remove_prefix(quote + 1);
@@ -139,7 +146,8 @@ void WriteCsvTable(const RecordList& results, const std::vector<std::u16string>&
     AppendCsvField(TextOf(record->m), writer);
     std::size_t fields = 1;
     const RecordList* groups = record->g.list;
-    for (ListElement* group = groups ? groups->first : nullptr; group; group = group->next, ++fields) {
+    for (ListElement* group = groups ? groups->first : nullptr; group;
+         group = group->next, ++fields) {
       writer.Append(u",");
       AppendCsvField(TextOf(*static_cast<StringVar*>(RecordOf(group))), writer);
     }
@@ -204,9 +212,8 @@ Taken WriteBody(std::int64_t gadget, ReplacingFile& file) {
         [&](const RecordList* results) { WriteDelimited(*results, format.separator, file); });
   }
   if (gadget == ExportCsvTableButton) {
-    return WithResults([&](const RecordList* results) {
-      WriteCsvTable(*results, State().resultColumns, file);
-    });
+    return WithResults(
+        [&](const RecordList* results) { WriteCsvTable(*results, State().resultColumns, file); });
   }
   return gadget == ExportJsonButton ? WriteJson(file) : WriteXml(file);
 }
@@ -250,7 +257,8 @@ bool HasResults() {
 
 std::u16string ProposedExportName(std::int64_t gadget) {
   const std::u16string inputPath = InputFilePath();
-  const String name = TakeResult([&](std::int64_t at) { FilePartOfPath(inputPath.c_str(), 1, at); });
+  const String name =
+      TakeResult([&](std::int64_t at) { FilePartOfPath(inputPath.c_str(), 1, at); });
   return std::u16string(name.data()) + u"_export." + FormatOf(gadget).extension;
 }
 
@@ -270,7 +278,7 @@ void Export(std::int64_t gadget) {
   const Taken& taken = job->TakenFromResults();
   ShowUserMessage(job->Committed() ? ExportDoneMessage(taken.records, taken.evaluationRunning,
                                                        taken.replacedCharacters)
-                                    : ExportFailedMessage(job->File().Reason()));
+                                   : ExportFailedMessage(job->File().Reason()));
 }
 
 }  // namespace evaluator

@@ -48,8 +48,8 @@ std::int64_t FoundBatch::AddMatches(ObjectNumber regex, std::int64_t most, std::
   std::int64_t taken = 0;
   // Within the room reserved for a full batch.
   const std::int64_t next =
-      RegexTakeMatches(regex, keepsMatches_, groupsKept_, KeepText, this, most - matches_,
-                       steps, taken, places_.data() + matches_ * PlacesPerMatch());
+      RegexTakeMatches(regex, keepsMatches_, groupsKept_, KeepText, this, most - matches_, steps,
+                       taken, places_.data() + matches_ * PlacesPerMatch());
   matches_ += taken;
   return next;
 }

@@ -75,8 +75,8 @@ constexpr std::int64_t TextFieldStyle = 0x2000C7;
 
 // The next gadget of the current tab goes into column `column` of `columnCount`.
 ColumnArea NextColumn(int columnCount, int column) {
-  return ColumnRect(UiWindowClientWidth(MainWindow), UiWindowClientHeight(MainWindow),
-                    columnCount, column);
+  return ColumnRect(UiWindowClientWidth(MainWindow), UiWindowClientHeight(MainWindow), columnCount,
+                    column);
 }
 
 void LayOutMainTab() {
@@ -109,9 +109,12 @@ void LayOutResultTab() {
 
 void LayOutExportTab() {
   constexpr int columns = 11;
-  constexpr std::array<const char16_t*, 6> titles{
-      u"comma delimited txt", u"new line delimited txt", u"tab delimited txt", u"json",
-      u"xml", u"csv table"};
+  constexpr std::array<const char16_t*, 6> titles{u"comma delimited txt",
+                                                  u"new line delimited txt",
+                                                  u"tab delimited txt",
+                                                  u"json",
+                                                  u"xml",
+                                                  u"csv table"};
   for (int column = 0; column < static_cast<int>(titles.size()); ++column) {
     ColumnArea r = NextColumn(columns, column);
     UiCreateButton(ExportCommaButton + column, r.x, r.y, r.width, r.height, titles[column]);
@@ -119,8 +122,8 @@ void LayOutExportTab() {
 }
 
 void OpenMainWindow() {
-  UiOpenWindow(MainWindow, UiIgnore, UiIgnore, UiIgnore, UiIgnore,
-               u"regular expression evaluator", WindowCentred | WindowMaximised);
+  UiOpenWindow(MainWindow, UiIgnore, UiIgnore, UiIgnore, UiIgnore, u"regular expression evaluator",
+               WindowCentred | WindowMaximised);
   // Below the tabs, which share the window above it.
   UiAddStatusLine(MainWindow, PositionPart + 1);
   ApplicationState& state = State();
@@ -162,18 +165,22 @@ struct GadgetTip {
 // Where a newcomer looks for the keys: every gadget names those that act on it.
 constexpr std::array GadgetTips{
     GadgetTip{PatternLabel, u"the regular expression: Alt+P"},
-    GadgetTip{PatternField, u"the regular expression (Alt+P). Enter evaluates it over the "
-                            u"string; Esc stops a running evaluation; F1 opens a help page"},
+    GadgetTip{PatternField,
+              u"the regular expression (Alt+P). Enter evaluates it over the "
+              u"string; Esc stops a running evaluation; F1 opens a help page"},
     GadgetTip{InputLabel, u"the string to search: Alt+S"},
-    GadgetTip{InputField, u"the string to search (Alt+S), or <file://path> for a file: Ctrl+O "
-                          u"chooses one (or drop it here), Ctrl+B opens it. Enter evaluates"},
+    GadgetTip{InputField,
+              u"the string to search (Alt+S), or <file://path> for a file: Ctrl+O "
+              u"chooses one (or drop it here), Ctrl+B opens it. Enter evaluates"},
     GadgetTip{OptionsLabel, u"matching options: Alt+O"},
     GadgetTip{OptionsList, u"matching options (Alt+O): Space ticks the current one"},
     GadgetTip{ResultsLabel, u"the matches and their groups: Alt+R"},
-    GadgetTip{ResultsTree, u"the matches and their groups (Alt+R): Enter copies the selected "
-                           u"row, Shift+Enter copies all rows"},
-    GadgetTip{ExportCommaButton, u"writes the results to a file (Ctrl+S comes here; Enter or "
-                                 u"Space presses the focused button)"},
+    GadgetTip{ResultsTree,
+              u"the matches and their groups (Alt+R): Enter copies the selected "
+              u"row, Shift+Enter copies all rows"},
+    GadgetTip{ExportCommaButton,
+              u"writes the results to a file (Ctrl+S comes here; Enter or "
+              u"Space presses the focused button)"},
 };
 
 void ShowKeysInTooltips() {

@@ -12,7 +12,8 @@ namespace {
 // memchr's vector search: std::count of a char is some ten times slower on a 40 MB input.
 std::int64_t LineBreaks(const char* from, const char* to) {
   std::int64_t count = 0;
-  while ((from = static_cast<const char*>(std::memchr(from, '\n', static_cast<std::size_t>(to - from))))) {
+  while ((from = static_cast<const char*>(
+              std::memchr(from, '\n', static_cast<std::size_t>(to - from))))) {
     ++count;
     ++from;
   }
@@ -40,8 +41,8 @@ bool MatchPlaces::Put(std::uint64_t number) {
   do {
     if (size_ == static_cast<std::int64_t>(blocks_.size()) * BlockBytes) {
       // Touched only as it fills: a small result takes a few pages of the block.
-      std::unique_ptr<std::uint8_t[]> block(
-          new (std::nothrow) std::uint8_t[static_cast<std::size_t>(BlockBytes)]);
+      std::unique_ptr<std::uint8_t[]> block(new (std::nothrow)
+                                                std::uint8_t[static_cast<std::size_t>(BlockBytes)]);
       if (!block) return false;
       try {
         blocks_.push_back(std::move(block));
@@ -84,7 +85,8 @@ bool MatchPlaces::Append(std::span<const std::int64_t> places) {
       } else {
         const std::int64_t fromStart = groupStart - start;
         stored = Put(((static_cast<std::uint64_t>(fromStart) << 1) ^
-                      static_cast<std::uint64_t>(fromStart >> 63)) + 1) &&
+                      static_cast<std::uint64_t>(fromStart >> 63)) +
+                     1) &&
                  PutSigned(offsets[2 * group + 1] - groupStart);
       }
     }
@@ -134,8 +136,8 @@ void MatchPlaces::Reader::Next(std::int64_t* places) {
       continue;
     }
     const std::uint64_t fromStart = code - 1;
-    const std::int64_t groupStart =
-        start + (static_cast<std::int64_t>(fromStart >> 1) ^ -static_cast<std::int64_t>(fromStart & 1));
+    const std::int64_t groupStart = start + (static_cast<std::int64_t>(fromStart >> 1) ^
+                                             -static_cast<std::int64_t>(fromStart & 1));
     places[2 * group] = groupStart;
     places[2 * group + 1] = groupStart + SignedNumber();
   }
@@ -197,7 +199,8 @@ std::vector<UiTextRange> MatchPlaces::Ranges(std::int64_t match) const {
   std::lock_guard guard(lock_);
   const std::vector<std::int64_t> places = PlacesOf(match);
   std::vector<UiTextRange> ranges;
-  for (std::size_t at = 0; at < places.size(); at += 2) ranges.push_back({places[at], places[at + 1]});
+  for (std::size_t at = 0; at < places.size(); at += 2)
+    ranges.push_back({places[at], places[at + 1]});
   return ranges;
 }
 
@@ -241,14 +244,14 @@ std::u16string PositionCounter::PositionText(const SharedUtf8& input, std::int64
   }
   at_ = at;
   const std::int64_t line = line_;
-  const char* lineStart = std::find(std::make_reverse_iterator(end),
-                                    std::make_reverse_iterator(bytes), '\n')
-                              .base();
+  const char* lineStart =
+      std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(bytes), '\n').base();
   // Characters are counted as the engine counts them: every byte that starts a sequence.
   const std::int64_t column =
-      std::count_if(lineStart, end, [](char byte) {
-        return !IsUtf8Continuation(static_cast<unsigned char>(byte));
-      }) + 1;
+      std::count_if(
+          lineStart, end,
+          [](char byte) { return !IsUtf8Continuation(static_cast<unsigned char>(byte)); }) +
+      1;
   return u"line " + DecimalText(line) + u", column " + DecimalText(column) + u", byte " +
          DecimalText(at);
 }

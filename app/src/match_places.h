@@ -74,7 +74,8 @@ class MatchPlaces {
 
   bool Put(std::uint64_t number);
   bool PutSigned(std::int64_t number) {
-    return Put((static_cast<std::uint64_t>(number) << 1) ^ static_cast<std::uint64_t>(number >> 63));
+    return Put((static_cast<std::uint64_t>(number) << 1) ^
+               static_cast<std::uint64_t>(number >> 63));
   }
   std::uint8_t ByteAt(std::int64_t at) const {
     return blocks_[static_cast<std::size_t>(at / BlockBytes)][at % BlockBytes];

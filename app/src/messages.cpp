@@ -25,9 +25,9 @@ std::u16string Counted(std::int64_t count, std::u16string_view one, std::u16stri
 
 std::u16string MemoryText(const WholeText& read) {
   const std::u16string input =
-      read.fileSize >= 0 ? u"the file has " + SizeText(read.fileSize) + u", and evaluating it"
-                         : u"more than " + SizeText(read.bytesRead) +
-                               u" came from it, and evaluating that much";
+      read.fileSize >= 0
+          ? u"the file has " + SizeText(read.fileSize) + u", and evaluating it"
+          : u"more than " + SizeText(read.bytesRead) + u" came from it, and evaluating that much";
   return input + u" needs about " + SizeText(read.memoryNeeded) + u" of memory, but only " +
          SizeText(read.memoryAvailable) + u" are available.";
 }
@@ -86,8 +86,8 @@ UserMessage NotEvaluatedMessage(std::u16string_view reason) {
 
 UserMessage IncompleteResultsMessage(std::u16string_view reason) {
   return {u"incomplete",
-          u"The results are incomplete: the scan stopped early because " +
-              std::u16string(reason) + u".",
+          u"The results are incomplete: the scan stopped early because " + std::u16string(reason) +
+              u".",
           IconWarning};
 }
 
@@ -102,8 +102,7 @@ UserMessage InputNotReadMessage(std::u16string_view path, const WholeText& read,
     case WholeReadEnd::OutOfMemory:
       return {u"error", u"can't read " + file + u": " + MemoryText(read), IconError};
     case WholeReadEnd::TooLong:
-      return {u"error",
-              u"can't evaluate " + file + u": " + RegexTooLongReason(engineBytes) + u".",
+      return {u"error", u"can't evaluate " + file + u": " + RegexTooLongReason(engineBytes) + u".",
               IconError};
     case WholeReadEnd::ReadError:
       return {u"error", u"can't read " + file + u": " + Widened(std::strerror(read.error)),

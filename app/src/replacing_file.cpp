@@ -113,8 +113,9 @@ bool ReplacingFile::Open(const std::u16string& targetPath, ObjectNumber stream) 
   descriptor_ = ::mkstemp(pattern.data());
   if (descriptor_ < 0) return false;
   temporaryPath_ = pattern;
-  open_ = ::fchmod(descriptor_, PermissionsFor(targetPath_)) == 0 &&
-          (stream_ = CreateFileStream(stream, Utf8ToUtf16(ReopeningPath()).c_str(), FormatUtf8)) != 0;
+  open_ =
+      ::fchmod(descriptor_, PermissionsFor(targetPath_)) == 0 &&
+      (stream_ = CreateFileStream(stream, Utf8ToUtf16(ReopeningPath()).c_str(), FormatUtf8)) != 0;
   if (!open_) Discard();
   return open_;
 }
@@ -163,8 +164,10 @@ void ReplacingFile::SyncFolder() {
   }
   if (error == 0) return;
   failed_ = true;
-  reason_ = u"The file was written, but its folder could not be saved to disk, so a crash may "
-            u"still lose it: " + SentenceFor(error);
+  reason_ =
+      u"The file was written, but its folder could not be saved to disk, so a crash may "
+      u"still lose it: " +
+      SentenceFor(error);
 }
 
 std::string ReplacingFile::ReopeningPath() const {

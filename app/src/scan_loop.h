@@ -10,9 +10,9 @@
 
 namespace evaluator {
 
-// Adds the current match of regex and the ones after it, in the process mode given. The rows found so far stay when memory runs short; the result is why the
-// scan ended early (a RegexLastError code, RegexErrorNoMemory for memory) or 0 when it ran
-// to the end.
+// Adds the current match of regex and the ones after it, in the process mode given. The rows found
+// so far stay when memory runs short; the result is why the scan ended early (a RegexLastError
+// code, RegexErrorNoMemory for memory) or 0 when it ran to the end.
 [[nodiscard]] std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode);
 
 }  // namespace evaluator

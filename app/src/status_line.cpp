@@ -51,8 +51,8 @@ std::u16string PhaseText(const EvaluationProgress& progress) {
       return u"starting";
     case EvaluationPhase::Reading: {
       const std::int64_t total = progress.read.bytesTotal.load(std::memory_order_relaxed);
-      std::u16string text = u"reading: " +
-                            SizeText(progress.read.bytesRead.load(std::memory_order_relaxed));
+      std::u16string text =
+          u"reading: " + SizeText(progress.read.bytesRead.load(std::memory_order_relaxed));
       return total >= 0 ? text + u" of " + SizeText(total) : text;
     }
     case EvaluationPhase::Converting:
@@ -84,8 +84,9 @@ void ReportPhase(EvaluationPhase phase) {
 void SetStatusRefresh(std::int64_t milliseconds) { refreshMilliseconds = milliseconds; }
 
 void ShowKeyHints() {
-  SetProgressText(u"Enter evaluates, Esc stops, Ctrl+O chooses an input file, Ctrl+S goes to "
-                  u"the export buttons, F1 opens the help page");
+  SetProgressText(
+      u"Enter evaluates, Esc stops, Ctrl+O chooses an input file, Ctrl+S goes to "
+      u"the export buttons, F1 opens the help page");
 }
 
 void StatusLineStarted() {

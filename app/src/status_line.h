@@ -14,8 +14,8 @@ enum class EvaluationPhase : int { Starting, Reading, Converting, Matching };
 
 struct EvaluationProgress {
   std::atomic<int> phase{static_cast<int>(EvaluationPhase::Starting)};
-  ReadProgress read;                       // filled while the input file is read
-  std::atomic<std::int64_t> matches{0};    // found so far
+  ReadProgress read;                     // filled while the input file is read
+  std::atomic<std::int64_t> matches{0};  // found so far
 };
 
 // The one evaluation's progress: reset by StatusLineStarted before the worker starts.

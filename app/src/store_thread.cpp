@@ -53,8 +53,8 @@ bool StoreBatch(FoundBatch& batch, std::vector<UiTreeItem>& rows) {
   rows.clear();
   // The batch's records come from the pool at once, so that its lock is taken once per
   // batch; a batch that finds no memory for them stores nothing.
-  void* first = batch.Matches() > 0 ? ListInsertSeveral(state.resultList, batch.Matches())
-                                    : nullptr;
+  void* first =
+      batch.Matches() > 0 ? ListInsertSeveral(state.resultList, batch.Matches()) : nullptr;
   bool stored = first || batch.Matches() == 0;
   std::int64_t match = 0;
   for (ListElement* element = ElementOf(first); stored && element; element = element->next) {

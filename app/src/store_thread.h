@@ -23,7 +23,8 @@ class ResultStore {
   // On the worker: starts the store thread for batches made by mode and groupCount, with
   // its id in the state so that StopWorker stops it with the worker; null when the thread
   // or the memory for the batches could not be had.
-  [[nodiscard]] static std::shared_ptr<ResultStore> Start(EvaluationMode mode, std::int64_t groupCount);
+  [[nodiscard]] static std::shared_ptr<ResultStore> Start(EvaluationMode mode,
+                                                          std::int64_t groupCount);
 
   ResultStore(EvaluationMode mode, std::int64_t groupCount);
   ResultStore(const ResultStore&) = delete;
@@ -60,7 +61,7 @@ class ResultStore {
   // Nothing more is stored: memory ran out while storing, or the worker went without
   // Finish.
   bool stopped_ = false;
-  bool done_ = false;      // the store thread has stored all it will store
+  bool done_ = false;  // the store thread has stored all it will store
 };
 
 }  // namespace evaluator

@@ -100,9 +100,8 @@ void Evaluate(const Evaluation& evaluation) {
   if (!input.bytes) return;
   ReportPhase(EvaluationPhase::Converting);
   OwnedObject<RegexFree>& regex = State().evaluationRegex;
-  if (!regex.Create([&] {
-        return RegexCreate(AnyHandle, evaluation.pattern.c_str(), evaluation.flags);
-      })) {
+  if (!regex.Create(
+          [&] { return RegexCreate(AnyHandle, evaluation.pattern.c_str(), evaluation.flags); })) {
     PostUserMessage(PatternErrorMessage(CompileErrorText()));
     return;
   }

@@ -78,13 +78,20 @@ class TextSink {
 void PutEscaped(TextSink& sink, char16_t unit) {
   static constexpr char kHex[] = "0123456789abcdef";
   switch (unit) {
-    case 8: return sink.Put("\\b");
-    case 9: return sink.Put("\\t");
-    case 10: return sink.Put("\\n");
-    case 12: return sink.Put("\\f");
-    case 13: return sink.Put("\\r");
-    case u'"': return sink.Put("\\\"");
-    case u'\\': return sink.Put("\\\\");
+    case 8:
+      return sink.Put("\\b");
+    case 9:
+      return sink.Put("\\t");
+    case 10:
+      return sink.Put("\\n");
+    case 12:
+      return sink.Put("\\f");
+    case 13:
+      return sink.Put("\\r");
+    case u'"':
+      return sink.Put("\\\"");
+    case u'\\':
+      return sink.Put("\\\\");
     default:
       sink.Put("\\u00");
       sink.Put(static_cast<char16_t>(kHex[unit >> 4]));
@@ -122,8 +129,8 @@ void PutNumber(TextSink& sink, JsonValue& value) {
     return sink.Put("null");
   } else {
     if (value.real == 0) value.real = 0.0;  // -0 is stored back as +0
-    result = std::to_chars(buffer, buffer + kNumberBuffer, value.real,
-                           std::chars_format::general, 10);
+    result =
+        std::to_chars(buffer, buffer + kNumberBuffer, value.real, std::chars_format::general, 10);
   }
   PutNumberText(sink, buffer, result.ptr);
 }

@@ -20,8 +20,8 @@ bool IsIntCode(std::int32_t typeCode) {
 }
 
 // Records by descriptor, unless there is none or the elements are Int.
-void InsertElement(JsonValue* element, std::int32_t typeCode, std::int64_t size,
-                   const void* record, RecordDescriptor descriptor) {
+void InsertElement(JsonValue* element, std::int32_t typeCode, std::int64_t size, const void* record,
+                   RecordDescriptor descriptor) {
   if (descriptor && !IsIntCode(typeCode)) {
     JsonInsertRecord(element, record, descriptor);
   } else {

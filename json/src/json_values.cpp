@@ -132,8 +132,8 @@ JsonValue* FirstChild(const JsonValue& container) {
 
 JsonValue* NextSibling(JsonValue* child, bool parentIsArray) {
   if (parentIsArray) {
-    auto* element = reinterpret_cast<ListElement*>(reinterpret_cast<std::byte*>(child) -
-                                                   sizeof(ListElement));
+    auto* element =
+        reinterpret_cast<ListElement*>(reinterpret_cast<std::byte*>(child) - sizeof(ListElement));
     return static_cast<JsonValue*>(RecordOf(element->next));
   }
   MapMember* next = MemberOf(child)->next;

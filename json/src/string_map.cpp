@@ -23,8 +23,7 @@ std::uint32_t HashOf(const char16_t* key, std::int64_t length, bool noCase) {
 
 std::uint32_t BucketOf(std::uint32_t hash) { return hash % StringMap::kBuckets; }
 
-bool KeyMatches(const MapMember& member, const char16_t* key, std::int64_t length,
-                bool noCase) {
+bool KeyMatches(const MapMember& member, const char16_t* key, std::int64_t length, bool noCase) {
   if (member.keyLength != static_cast<std::uint64_t>(length)) return false;
   const char16_t* own = member.Key();
   for (std::int64_t i = 0; i < length; ++i) {

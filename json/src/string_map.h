@@ -31,7 +31,7 @@ struct StringMap {
 
   MapMember* first = nullptr;
   std::unique_ptr<MapMember*[]> bucketFirst;  // null until the map has grown
-  std::uint32_t count = 0;  // members never near 2^32: each holds a heap block
+  std::uint32_t count = 0;                    // members never near 2^32: each holds a heap block
   bool noCase = false;
 };
 
@@ -42,8 +42,7 @@ StringMap* NewStringMap(bool noCase);
 
 // The member with this key, or a new zero-filled (Null) member linked at the head of its
 // bucket; null when a new member can't be had. *existed tells which.
-MapMember* FindOrAddMember(StringMap& map, const char16_t* key, std::int64_t length,
-                           bool* existed);
+MapMember* FindOrAddMember(StringMap& map, const char16_t* key, std::int64_t length, bool* existed);
 
 // Frees the members and the map; their values must own nothing any more. Null is ignored.
 void DeleteStringMap(StringMap* map);

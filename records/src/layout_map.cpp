@@ -22,13 +22,20 @@ const std::int64_t* SubMap(std::int64_t word) {
 std::int64_t EntryLength(const std::int64_t* entry) {
   if (entry[0] >= 0) return 1;
   switch (entry[0]) {
-    case kFixedArray: return 5;
-    case kNestedRecord: return 4;
-    case kDynamicArray: return 6;
-    case kList: return 5;
-    case kMap: return 6;
-    case kMultiDimensionArray: return entry[2] >= 0 ? 6 + entry[2] : 0;
-    default: return 0;
+    case kFixedArray:
+      return 5;
+    case kNestedRecord:
+      return 4;
+    case kDynamicArray:
+      return 6;
+    case kList:
+      return 5;
+    case kMap:
+      return 6;
+    case kMultiDimensionArray:
+      return entry[2] >= 0 ? 6 + entry[2] : 0;
+    default:
+      return 0;
   }
 }
 
@@ -51,14 +58,19 @@ void StoreDimensions(void* record, const std::int64_t* entry) {
 
 bool InitialiseEntry(void* record, const std::int64_t* entry) {
   switch (entry[0]) {
-    case kFixedArray: return InitialiseFixedArray(record, entry);
-    case kNestedRecord: return InitialiseRecord(AtOffset(record, entry[1]), SubMap(entry[3]));
+    case kFixedArray:
+      return InitialiseFixedArray(record, entry);
+    case kNestedRecord:
+      return InitialiseRecord(AtOffset(record, entry[1]), SubMap(entry[3]));
     case kList: {
       auto* slot = reinterpret_cast<ListSlot*>(AtOffset(record, entry[1]));
       return CreateList(entry[2], slot, SubMap(entry[3]), static_cast<std::int32_t>(entry[4]));
     }
-    case kMultiDimensionArray: StoreDimensions(record, entry); return true;
-    default: return true;  // a zeroed string reference is already the empty string
+    case kMultiDimensionArray:
+      StoreDimensions(record, entry);
+      return true;
+    default:
+      return true;  // a zeroed string reference is already the empty string
   }
 }
 
@@ -90,9 +102,14 @@ void ReleaseEntry(void* record, const std::int64_t* entry) {
         ReleaseRecord(AtOffset(record, entry[2] + i * entry[3]), SubMap(entry[4]));
       }
       break;
-    case kNestedRecord: ReleaseRecord(AtOffset(record, entry[1]), SubMap(entry[3])); break;
-    case kList: DestroyList(reinterpret_cast<ListSlot*>(AtOffset(record, entry[1]))->list); break;
-    default: break;  // maps and dynamic arrays have no library of their own here
+    case kNestedRecord:
+      ReleaseRecord(AtOffset(record, entry[1]), SubMap(entry[3]));
+      break;
+    case kList:
+      DestroyList(reinterpret_cast<ListSlot*>(AtOffset(record, entry[1]))->list);
+      break;
+    default:
+      break;  // maps and dynamic arrays have no library of their own here
   }
 }
 
@@ -116,7 +133,8 @@ bool LayoutNeedsInitialise(const std::int64_t* layoutMap) {
   if (!layoutMap) return false;
   for (const std::int64_t* entry = layoutMap;; entry += EntryLength(entry)) {
     switch (EntryLength(entry) == 0 ? kEnd : entry[0]) {
-      case kEnd: return false;
+      case kEnd:
+        return false;
       case kFixedArray:
         if (LayoutNeedsInitialise(SubMap(entry[4]))) return true;
         break;
@@ -126,8 +144,10 @@ bool LayoutNeedsInitialise(const std::int64_t* layoutMap) {
       case kDynamicArray:
       case kList:
       case kMap:
-      case kMultiDimensionArray: return true;
-      default: break;
+      case kMultiDimensionArray:
+        return true;
+      default:
+        break;
     }
   }
 }

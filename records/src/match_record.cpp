@@ -29,9 +29,7 @@ std::array<std::uint8_t, 37> BuildMatchStructDescriptor() {
 const std::array<std::int64_t, 2> GroupListLayoutMap = {0, layout::kEnd};
 
 const std::array<std::int64_t, 7> MatchRecordLayoutMap = {
-    0,
-    layout::kList, 8, 8, layout::Address(GroupListLayoutMap.data()), kStringCode,
-    layout::kEnd,
+    0, layout::kList, 8, 8, layout::Address(GroupListLayoutMap.data()), kStringCode, layout::kEnd,
 };
 
 const std::array<std::uint8_t, 37> MatchStructDescriptor = BuildMatchStructDescriptor();
@@ -50,5 +48,6 @@ RecordList* CreateLazyMatchRecordList(ListSlot* slot) {
 
 RecordList* MatchGroupList(MatchRecord& record) {
   if (record.g.list) return record.g.list;
-  return ListCreate(8, &record.g, GroupListLayoutMap.data(), static_cast<std::int32_t>(kStringCode));
+  return ListCreate(8, &record.g, GroupListLayoutMap.data(),
+                    static_cast<std::int32_t>(kStringCode));
 }

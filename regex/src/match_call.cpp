@@ -205,9 +205,8 @@ void RunFollowingSearches(MatchCall& call) {
   std::int32_t made = 0;
   while (made < run.room && from < call.length) {
     std::int32_t* offsets = finding + 2;
-    const int result = pcre_jit_exec(call.pattern, &call.extra, call.subject, call.length,
-                                     from, PCRE_NO_UTF8_CHECK, offsets, call.vectorSize,
-                                     call.jitStack);
+    const int result = pcre_jit_exec(call.pattern, &call.extra, call.subject, call.length, from,
+                                     PCRE_NO_UTF8_CHECK, offsets, call.vectorSize, call.jitStack);
     // An error, the lowered limit's included, is for the scan to meet in its own search.
     if (result <= 0 && result != PCRE_ERROR_NOMATCH) break;
     finding[0] = from;
@@ -223,15 +222,14 @@ void RunFollowingSearches(MatchCall& call) {
 void RunMatchCall(void* context) {
   auto* call = static_cast<MatchCall*>(context);
   if (call->jitStack) {
-    call->result = pcre_jit_exec(call->pattern, &call->extra, call->subject, call->length,
-                                 call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
-                                 call->vectorSize, call->jitStack);
+    call->result =
+        pcre_jit_exec(call->pattern, &call->extra, call->subject, call->length, call->start,
+                      PCRE_NO_UTF8_CHECK, call->offsetVector, call->vectorSize, call->jitStack);
     if (call->run && call->result > 0) RunFollowingSearches(*call);
     return;
   }
-  call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length,
-                           call->start, PCRE_NO_UTF8_CHECK, call->offsetVector,
-                           call->vectorSize);
+  call->result = pcre_exec(call->pattern, &call->extra, call->subject, call->length, call->start,
+                           PCRE_NO_UTF8_CHECK, call->offsetVector, call->vectorSize);
 }
 
 // What only the interpreter tells apart: the machine code's own stack ran out (the

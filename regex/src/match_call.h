@@ -30,14 +30,14 @@ struct SearchRun {
 std::unique_ptr<SearchRun> NewSearchRun(std::int32_t groupCount);
 
 // Searches subject[0, length) from start with PCRE_NO_UTF8_CHECK into offsets, which must
-// have OffsetVectorSize(group count) entries so that PCRE needs no vector of its own; with the pattern's study data when it has any (null: none). matchLimit, when
-// non-zero, lowers the library's match limit for this call. Returns pcre_exec's result.
-// A pattern studied into machine code runs that code on the thread's own JIT stack; a
-// search too deep for that stack is made again by the interpreter, whose recursion limit
-// follows the thread's machine stack, so both give the same results. With a run, a match
-// found by machine code is followed by the searches a scan makes after it (see SearchRun):
-// the run then holds them, each a match or the final no-match found within a small share
-// of match work; the first that needs more is left to the scan to make itself.
+// have OffsetVectorSize(group count) entries so that PCRE needs no vector of its own; with the
+// pattern's study data when it has any (null: none). matchLimit, when non-zero, lowers the
+// library's match limit for this call. Returns pcre_exec's result. A pattern studied into machine
+// code runs that code on the thread's own JIT stack; a search too deep for that stack is made again
+// by the interpreter, whose recursion limit follows the thread's machine stack, so both give the
+// same results. With a run, a match found by machine code is followed by the searches a scan makes
+// after it (see SearchRun): the run then holds them, each a match or the final no-match found
+// within a small share of match work; the first that needs more is left to the scan to make itself.
 int ExecuteMatch(const pcre* pattern, const pcre_extra* study, const char* subject,
                  std::int32_t length, std::int32_t start, std::span<std::int32_t> offsets,
                  unsigned long matchLimit = 0, SearchRun* run = nullptr);

@@ -50,8 +50,7 @@ void ReleaseSearchAhead(RegexObject& object);
 std::int32_t NextScanPosition(const char* subject, const std::int32_t* offsets,
                               std::int32_t scanPosition);
 
-static_assert(std::is_trivially_copyable_v<RegexObject> &&
-              std::is_standard_layout_v<RegexObject>);
+static_assert(std::is_trivially_copyable_v<RegexObject> && std::is_standard_layout_v<RegexObject>);
 static_assert(offsetof(RegexObject, compiledPattern) == 0);
 static_assert(offsetof(RegexObject, groupCount) == 8);
 static_assert(offsetof(RegexObject, subject) == 16);

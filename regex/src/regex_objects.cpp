@@ -91,8 +91,8 @@ pcre_extra* StudyData(const pcre* compiled, const char* pattern) {
 bool CompileInto(RegexObject* object, const char* pattern, std::int32_t flags) {
   const char* message = nullptr;
   int errorOffset = 0;
-  pcre* compiled = pcre_compile(pattern, flags | AddedCompileOptions, &message, &errorOffset,
-                                nullptr);
+  pcre* compiled =
+      pcre_compile(pattern, flags | AddedCompileOptions, &message, &errorOffset, nullptr);
   if (!compiled) {
     RecordError(message);
     return false;
@@ -188,7 +188,8 @@ char16_t* RegexGroupName(ObjectNumber number, std::int64_t n, std::int64_t at) {
   int count = 0;
   int entrySize = 0;
   const unsigned char* table = nullptr;
-  if (!object || pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMECOUNT, &count) != 0 ||
+  if (!object ||
+      pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMECOUNT, &count) != 0 ||
       pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMEENTRYSIZE, &entrySize) != 0 ||
       pcre_fullinfo(object->compiledPattern, nullptr, PCRE_INFO_NAMETABLE, &table) != 0) {
     return ReturnEmptyTemp(at);

@@ -29,8 +29,8 @@ std::unique_ptr<unsigned char[]> CopyOf(const void* source, std::size_t size) {
 // from the scan's position to the subject's end.
 std::int32_t LineStartFrom(const char* subject, std::int32_t position, std::int32_t length,
                            double fraction) {
-  const auto from = position + static_cast<std::int32_t>(std::clamp(fraction, 0.0, 1.0) *
-                                                         (length - position));
+  const auto from =
+      position + static_cast<std::int32_t>(std::clamp(fraction, 0.0, 1.0) * (length - position));
   const void* newline = std::memchr(subject + from, '\n', static_cast<std::size_t>(length - from));
   return newline ? static_cast<std::int32_t>(static_cast<const char*>(newline) - subject) + 1
                  : length;
@@ -264,8 +264,7 @@ void ReleaseSearchAhead(RegexObject& object) {
   if (ahead) (*ahead)->Abandon();
 }
 
-std::int64_t RegexSearchAhead(ObjectNumber number, double fraction,
-                              std::int64_t leastTakenOver) {
+std::int64_t RegexSearchAhead(ObjectNumber number, double fraction, std::int64_t leastTakenOver) {
   SharedChangeScope scope;
   RegexObject* object = FindRegex(number);
   if (!object) return 0;

@@ -41,7 +41,7 @@ class FindingQueue {
 
   std::deque<Block> blocks_;
   std::size_t stride_ = 1;
-  std::size_t perBlock_ = 1;   // findings a block holds
+  std::size_t perBlock_ = 1;    // findings a block holds
   std::size_t frontIndex_ = 0;  // of the oldest finding in blocks_.front()
   std::size_t backCount_ = 0;   // findings in blocks_.back()
   std::size_t count_ = 0;
@@ -107,7 +107,7 @@ class SearchAhead {
     void operator()(pcre_extra* study) const;
   };
 
-  std::unique_ptr<unsigned char[]> pattern_;     // a copy of the compiled pattern
+  std::unique_ptr<unsigned char[]> pattern_;      // a copy of the compiled pattern
   std::unique_ptr<pcre_extra, FreeStudy> study_;  // its own study of the copy, if any
   std::shared_ptr<const char> subject_;
   std::int32_t length_ = 0;

@@ -15,7 +15,6 @@ namespace {
 // well under a millisecond, large enough that the check costs nothing.
 constexpr std::size_t SliceUnits = std::size_t{1} << 18;
 
-
 // The end of the slice that starts at start, never between the units of a pair.
 std::size_t SliceEnd(const char16_t* text, std::size_t start, std::size_t units) {
   std::size_t end = std::min(units, start + SliceUnits);

@@ -30,8 +30,9 @@ void CreateFileTable() {
   fileTable = CreateObjectTable(sizeof(FileStream), FileTableGrowth, CloseFileStream);
 }
 
-// The loop goes on after a short transfer, which a signal or a pipe may cause. A write that falls short (a full disk, a file-size limit) leaves the file with a hole in
-// what the caller meant to write: the first reason is kept for whoever checks the file.
+// The loop goes on after a short transfer, which a signal or a pipe may cause. A write that falls
+// short (a full disk, a file-size limit) leaves the file with a hole in what the caller meant to
+// write: the first reason is kept for whoever checks the file.
 std::int64_t WriteFully(FileStream& stream, const void* source, std::int64_t n) {
   const auto* in = static_cast<const std::byte*>(source);
   std::int64_t total = 0;
@@ -137,8 +138,8 @@ bool IsDirectory(int descriptor) {
 
 int OpenFile(const char16_t* path, OpenMode mode) {
   if (!path || !*path) return -1;
-  const int descriptor = Blocking(AwayFromStandardStreams(
-      OpenDescriptor(Utf16ToUtf8(std::u16string_view(path)), mode)));
+  const int descriptor = Blocking(
+      AwayFromStandardStreams(OpenDescriptor(Utf16ToUtf8(std::u16string_view(path)), mode)));
   if (descriptor >= 0 && IsDirectory(descriptor)) {
     ::close(descriptor);
     return -1;

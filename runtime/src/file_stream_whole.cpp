@@ -187,7 +187,8 @@ bool FitsInMemory(std::int64_t total, std::int64_t held, const WholeReadLimits& 
     if (system < 0) return true;  // nothing to go by
     available = system + held;
   }
-  const std::int64_t needed = SaturatingProduct(total, std::max<std::int64_t>(1, limits.memoryPerByte));
+  const std::int64_t needed =
+      SaturatingProduct(total, std::max<std::int64_t>(1, limits.memoryPerByte));
   if (needed <= available) return true;
   result.memoryNeeded = needed;
   result.memoryAvailable = available;

@@ -179,6 +179,4 @@ void FreeAllObjects(ObjectTable* table) {
   }
 }
 
-void RunOnce(std::once_flag& state, void (*initialiser)()) {
-  std::call_once(state, initialiser);
-}
+void RunOnce(std::once_flag& state, void (*initialiser)()) { std::call_once(state, initialiser); }

@@ -1,6 +1,5 @@
 #include "runtime/strings.h"
 
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -72,9 +71,7 @@ void ReleaseArea(void* argument) {
   if (currentArea == area.get()) currentArea = nullptr;
 }
 
-void StartManager() {
-  managerStarted.store(true, std::memory_order_release);
-}
+void StartManager() { managerStarted.store(true, std::memory_order_release); }
 
 // Creation path of every primitive; keeps errno as the caller left it.
 StringBuffer& CreateCurrentArea() {
@@ -89,7 +86,8 @@ StringBuffer& CreateCurrentArea() {
 }
 
 inline StringBuffer& CurrentArea() {
-  if (currentArea) [[likely]] return *currentArea;
+  if (currentArea) [[likely]]
+    return *currentArea;
   return CreateCurrentArea();
 }
 
@@ -133,8 +131,7 @@ void CopyText(char16_t* destination, const char16_t* source, std::int64_t length
 bool PointsIntoText(const char16_t* text, const char16_t* pointer) {
   const auto address = reinterpret_cast<std::uintptr_t>(pointer);
   const auto start = reinterpret_cast<std::uintptr_t>(text);
-  return address >= start &&
-         address <= start + static_cast<std::uintptr_t>(StringLength(text)) * 2;
+  return address >= start && address <= start + static_cast<std::uintptr_t>(StringLength(text)) * 2;
 }
 
 char16_t* ResizeBlock(char16_t* block, std::int64_t textBytes) {

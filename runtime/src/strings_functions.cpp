@@ -29,8 +29,8 @@ using RealText = std::array<char, 1100>;
 // Fixed notation without locale: the C library's "%f" would follow LC_NUMERIC, which a
 // desktop session may set to a decimal comma.
 std::size_t FixedText(double x, int decimals, RealText& text) {
-  auto result = std::to_chars(text.data(), text.data() + text.size(), x,
-                              std::chars_format::fixed, decimals);
+  auto result =
+      std::to_chars(text.data(), text.data() + text.size(), x, std::chars_format::fixed, decimals);
   return static_cast<std::size_t>(result.ptr - text.data());
 }
 

@@ -14,8 +14,7 @@ constexpr std::uint64_t Utf16AsciiMask = 0xFF80FF80FF80FF80ull;
 constexpr std::uint64_t Utf8AsciiMask = 0x8080808080808080ull;
 
 // The code point at text[i] (a pair counts as one), and how many units it took.
-char32_t CodePointAt(const char16_t* text, std::size_t length, std::size_t i,
-                     std::size_t& units) {
+char32_t CodePointAt(const char16_t* text, std::size_t length, std::size_t i, std::size_t& units) {
   const char16_t unit = text[i];
   units = 1;
   if (!IsSurrogate(unit)) return unit;
@@ -87,8 +86,7 @@ char16_t* PutUtf16(char32_t code, char16_t* out) {
 }
 
 template <class Convert>
-char16_t* DecodeToTemp(const char* bytes, std::int64_t length, std::int64_t at,
-                       Convert convert) {
+char16_t* DecodeToTemp(const char* bytes, std::int64_t length, std::int64_t at, Convert convert) {
   if (!bytes || length < 0) length = 0;
   char16_t* result = ReserveTemp(length, at);
   const std::size_t units =

@@ -73,8 +73,8 @@ std::atomic<bool>* EntryFor(std::uintptr_t index, bool make) {
 
 // A block-aligned block from the system, marked as pooled; null when none can be had.
 std::byte* MapBlock() {
-  void* mapped = ::mmap(nullptr, 2 * BlockBytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped =
+      ::mmap(nullptr, 2 * BlockBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   auto* start = static_cast<std::byte*>(mapped);
   std::byte* block = BlockOf(start + BlockBytes - 1);
@@ -97,8 +97,7 @@ void UnmapBlock(std::byte* block) {
 
 void Release(std::byte* block, std::int64_t references) {
   if (references <= 0) return;
-  if (HeaderOf(block).references.fetch_sub(references, std::memory_order_acq_rel) ==
-      references) {
+  if (HeaderOf(block).references.fetch_sub(references, std::memory_order_acq_rel) == references) {
     UnmapBlock(block);
   }
 }

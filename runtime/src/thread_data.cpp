@@ -63,8 +63,8 @@ void ReleaseBlock(void* argument) {
 }
 
 std::vector<std::uint64_t>* CreateBlock() {
-  auto block = std::unique_ptr<std::vector<std::uint64_t>>(
-      new (std::nothrow) std::vector<std::uint64_t>());
+  auto block =
+      std::unique_ptr<std::vector<std::uint64_t>>(new (std::nothrow) std::vector<std::uint64_t>());
   if (!block) return nullptr;
   try {
     block->resize(static_cast<std::size_t>(blockSize / 8) + 1);

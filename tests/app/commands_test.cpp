@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
+#include <QAbstractItemView>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QAbstractItemView>
 #include <QPlainTextEdit>
 #include <QUrl>
 
@@ -31,7 +31,8 @@ class CommandTest : public ::testing::Test {
   // backtracks exponentially at every start position of a long run of "a".
   static void StartEndlessEvaluation(const std::u16string& prefix = u"") {
     std::u16string input = prefix;
-    for (int repetition = 0; repetition < 1000; ++repetition) input += std::u16string(18, u'a') + u"!";
+    for (int repetition = 0; repetition < 1000; ++repetition)
+      input += std::u16string(18, u'a') + u"!";
     UiSetText(evaluator::PatternField, u"(a+)+b");
     UiSetText(evaluator::InputField, input.c_str());
     UiSetItemState(evaluator::OptionsList, 1, 0);
@@ -159,7 +160,8 @@ TEST_F(CommandTest, CtrlBWithoutAnOpenerSaysSoAndLaunchesNothing) {
   ASSERT_EQ(Modal().boxes.size(), 1u);
   EXPECT_EQ(Modal().boxes[0].title, u"error");
   EXPECT_NE(Modal().boxes[0].text.find(u"/some/input.txt"), std::u16string::npos);
-  EXPECT_NE(Modal().boxes[0].text.find(u"no program to open files was found"), std::u16string::npos);
+  EXPECT_NE(Modal().boxes[0].text.find(u"no program to open files was found"),
+            std::u16string::npos);
 }
 
 TEST_F(CommandTest, ChoosingAFolderIsRefused) {
@@ -175,8 +177,8 @@ TEST_F(CommandTest, ChoosingAFolderIsRefused) {
 // is made the working folder; F1 must hand the address to the desktop and start nothing.
 TEST_F(CommandTest, F1OpensTheHelpAddressAndNeverStartsAFileOfThatNameInTheWorkingFolder) {
   TemporaryFolder folder;
-  const std::filesystem::path planted =
-      std::filesystem::path(Narrow(folder.PathOf("https:"))) / "www.rexegg.com" / "regex-disambiguation.html";
+  const std::filesystem::path planted = std::filesystem::path(Narrow(folder.PathOf("https:"))) /
+                                        "www.rexegg.com" / "regex-disambiguation.html";
   std::filesystem::create_directories(planted.parent_path());
   const std::filesystem::path marker = std::filesystem::path(Narrow(folder.PathOf("ran")));
   std::ofstream(planted) << "#!/bin/sh\ntouch '" << marker.string() << "'\n";
@@ -223,7 +225,9 @@ TEST_F(CommandTest, CtrlBHandsTheOpenerTheFullPathOfARelativeInputFile) {
   Press(Qt::Key_B, Qt::ControlModifier);
   RunLoopUntil([] { return HasQueuedEvent() == 0; });
   ASSERT_EQ(Modal().launches.size(), 1u);
-  const std::u16string expected = QString::fromStdString((std::filesystem::current_path() / "--help").string()).toStdU16String();
+  const std::u16string expected =
+      QString::fromStdString((std::filesystem::current_path() / "--help").string())
+          .toStdU16String();
   EXPECT_EQ(Modal().launches[0].arguments, std::vector<std::u16string>{expected});
 }
 
@@ -322,7 +326,9 @@ TEST_F(CommandTest, ScrollingThroughABigResultAndEvaluatingAgainFeedsTheFreshVie
   TemporaryFolder folder;
   const std::u16string input = u"<file://" + folder.Write("addresses.txt", lines) + u">";
   const auto shownMatches = [] {
-    return qobject_cast<QAbstractItemView*>(WidgetOf(evaluator::ResultsTree))->model()->rowCount({});
+    return qobject_cast<QAbstractItemView*>(WidgetOf(evaluator::ResultsTree))
+        ->model()
+        ->rowCount({});
   };
   const auto pressCtrlEndUntilAllShown = [&] {
     for (int presses = 0; presses < 100 && shownMatches() < Lines; ++presses) {

@@ -11,13 +11,13 @@
 #include <stop_token>
 #include <thread>
 
+#include "evaluation_request.h"
 #include "records/match_record.h"
 #include "runtime/file_stream.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/widget_seam.h"
-#include "evaluation_request.h"
 
 namespace evaluator_test {
 namespace {
@@ -49,7 +49,6 @@ void InstallRecordingSeam() {
   };
   SetModalSeam(seam);
 }
-
 
 }  // namespace
 
@@ -175,7 +174,9 @@ std::vector<RecordTexts> ResultRecords() {
   return records;
 }
 
-std::string Narrow(const std::u16string& text) { return QString::fromStdU16String(text).toStdString(); }
+std::string Narrow(const std::u16string& text) {
+  return QString::fromStdU16String(text).toStdString();
+}
 
 TemporaryFolder::TemporaryFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "evaluator-test-XXXXXX").string();
@@ -216,7 +217,8 @@ ProgramsOnPath::ProgramsOnPath(const std::vector<std::string>& programs) {
   hadPath_ = path != nullptr;
   savedPath_ = path ? path : "";
   for (const std::string& program : programs) {
-    const std::string file = QString::fromStdU16String(folder_.Write(program, "#!/bin/sh\n")).toStdString();
+    const std::string file =
+        QString::fromStdU16String(folder_.Write(program, "#!/bin/sh\n")).toStdString();
     std::filesystem::permissions(file, std::filesystem::perms::owner_all);
   }
   setenv("PATH", QString::fromStdU16String(folder_.PathOf("")).toStdString().c_str(), 1);

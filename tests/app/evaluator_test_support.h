@@ -17,7 +17,6 @@
 
 namespace evaluator_test {
 
-
 struct Launch {
   std::u16string program;
   std::vector<std::u16string> arguments;

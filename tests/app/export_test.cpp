@@ -12,8 +12,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QXmlStreamReader>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -324,13 +324,16 @@ TEST_F(ExportTest, AnExportDuringAnEvaluationWritesWholeRecordsAndKeepsMatchOrde
                   QString::number(matches.size() / 3).toStdU16String() +
                   u" matches found so far, not the whole result.");
   }
-  EXPECT_EQ(matches, [&] { std::string all; for (std::size_t i = 0; i < matches.size() / 3; ++i) all += "xy,"; return all; }());
+  EXPECT_EQ(matches, [&] {
+    std::string all;
+    for (std::size_t i = 0; i < matches.size() / 3; ++i) all += "xy,";
+    return all;
+  }());
   EXPECT_EQ(groups.size() * 3, matches.size() * 2);  // one group "y," for each "xy,"
   const std::vector<RecordTexts> records = ResultRecords();
   ASSERT_EQ(records.size(), 300000u);
   for (const RecordTexts& record : records) ASSERT_EQ(record, (RecordTexts{u"xy", {u"y"}}));
 }
-
 
 // The window keeps taking input while the file is written; what the user asks for
 // meanwhile (here closing the window) waits in the queue until the export has said how it
@@ -370,17 +373,18 @@ TEST_F(ExportTest, JsonAndXmlFilesHoldTheDocumentsLayout) {
   ClickExport(evaluator::ExportXmlButton, folder.PathOf("out.xml"));
   ASSERT_EQ(Modal().boxes.size(), 2u);
   EXPECT_EQ(Modal().boxes[1].text, u"Export successful.");
-  std::string json = Joined({"[", "  {", "    \"g\": [", "        \"a\",", "        \"b\"", "      ],",
-                             "    \"m\": \"ab\"", "  },", "  {", "    \"g\": [", "        \"c\",",
-                             "        \"d\"", "      ],", "    \"m\": \"cd\"", "  }", "]"});
+  std::string json =
+      Joined({"[", "  {", "    \"g\": [", "        \"a\",", "        \"b\"", "      ],",
+              "    \"m\": \"ab\"", "  },", "  {", "    \"g\": [", "        \"c\",", "        \"d\"",
+              "      ],", "    \"m\": \"cd\"", "  }", "]"});
   json.resize(json.size() - 2);  // the lines are joined, not ended
   EXPECT_EQ(ReadBytes(folder.PathOf("out.json")), json);
   EXPECT_EQ(ReadBytes(folder.PathOf("out.xml")),
             Joined({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "", "<list>", "  <element>",
-                    "    <m>ab</m>", "    <g>", "      <element>a</element>", "      <element>b</element>",
-                    "    </g>", "  </element>", "  <element>", "    <m>cd</m>", "    <g>",
-                    "      <element>c</element>", "      <element>d</element>", "    </g>",
-                    "  </element>", "</list>"}));
+                    "    <m>ab</m>", "    <g>", "      <element>a</element>",
+                    "      <element>b</element>", "    </g>", "  </element>", "  <element>",
+                    "    <m>cd</m>", "    <g>", "      <element>c</element>",
+                    "      <element>d</element>", "    </g>", "  </element>", "</list>"}));
 }
 
 // Texts a parser must get back unchanged: blanks, tabs, line breaks of every kind, markup
@@ -388,7 +392,9 @@ TEST_F(ExportTest, JsonAndXmlFilesHoldTheDocumentsLayout) {
 // field itself would turn a CR into a line feed.
 void EvaluateAwkwardTexts(const TemporaryFolder& folder, const std::string& extra = "") {
   const std::u16string input = folder.Write(
-      "input.txt", "[  two  blanks\t\ttabs  ][x\r\ny\nz\r][a<b & c>\"'][\xF0\x9F\x98\x80 \\ / \xC3\xA9]" + extra);
+      "input.txt",
+      "[  two  blanks\t\ttabs  ][x\r\ny\nz\r][a<b & c>\"'][\xF0\x9F\x98\x80 \\ / \xC3\xA9]" +
+          extra);
   Evaluate(u"\\[([^]]*)\\]", u"<file://" + input + u">");
 }
 
@@ -406,12 +412,14 @@ TEST_F(ExportTest, TheJsonFileReadsBackAsTheRecords) {
   EvaluateAwkwardTexts(folder);
   ClickExport(evaluator::ExportJsonButton, folder.PathOf("out.json"));
   QJsonParseError error{};
-  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("out.json"))), &error);
+  const QJsonDocument document = QJsonDocument::fromJson(
+      QByteArray::fromStdString(ReadBytes(folder.PathOf("out.json"))), &error);
   ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
   std::vector<std::u16string> texts;
   for (const QJsonValue record : document.array()) {
     texts.push_back(record.toObject()["m"].toString().toStdU16String());
-    for (const QJsonValue group : record.toObject()["g"].toArray()) texts.push_back(group.toString().toStdU16String());
+    for (const QJsonValue group : record.toObject()["g"].toArray())
+      texts.push_back(group.toString().toStdU16String());
   }
   EXPECT_EQ(texts.size(), 8u);
   EXPECT_EQ(texts, RecordTextsInOrder());
@@ -454,14 +462,17 @@ TEST_F(ExportTest, TheXmlFileCarriesEveryTextExactly) {
 
 // The csv table as Python's csv module reads it, one list of fields per row, or nothing
 // when there is no python3 to ask.
-std::optional<QJsonArray> CsvRowsByPython(const TemporaryFolder& folder, const std::u16string& csv) {
+std::optional<QJsonArray> CsvRowsByPython(const TemporaryFolder& folder,
+                                          const std::u16string& csv) {
   const std::string rows = Narrow(folder.PathOf("rows.json"));
-  const std::string command = "python3 -c 'import csv, json, sys\n"
-                              "with open(sys.argv[1], newline=\"\", encoding=\"utf-8\") as f:\n"
-                              "    json.dump(list(csv.reader(f, strict=True)), open(sys.argv[2], \"w\"))' '" +
-                              Narrow(csv) + "' '" + rows + "' 2>/dev/null";
+  const std::string command =
+      "python3 -c 'import csv, json, sys\n"
+      "with open(sys.argv[1], newline=\"\", encoding=\"utf-8\") as f:\n"
+      "    json.dump(list(csv.reader(f, strict=True)), open(sys.argv[2], \"w\"))' '" +
+      Narrow(csv) + "' '" + rows + "' 2>/dev/null";
   if (std::system(command.c_str()) != 0) return std::nullopt;
-  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("rows.json")))).array();
+  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadBytes(folder.PathOf("rows.json"))))
+      .array();
 }
 
 TEST_F(ExportTest, TheCsvTableHasAHeaderAndOneQuotedRowPerMatch) {
@@ -474,7 +485,8 @@ TEST_F(ExportTest, TheCsvTableHasAHeaderAndOneQuotedRowPerMatch) {
   // A named group, a numbered one and alternation: a row has a column for every group
   // of the pattern, also where the group took no part.
   const std::u16string input = folder.Write(
-      "input.txt", "[  two, blanks\t\ttabs  ][x\r\ny\nz\r][a<b & \"c\">'][\xF0\x9F\x98\x80 \xC3\xA9]<7>");
+      "input.txt",
+      "[  two, blanks\t\ttabs  ][x\r\ny\nz\r][a<b & \"c\">'][\xF0\x9F\x98\x80 \xC3\xA9]<7>");
   Evaluate(u"\\[(?<inner>[^]]*)\\]|<(\\d)>", u"<file://" + input + u">");
   Modal() = ModalRecord{};
   ClickExport(evaluator::ExportCsvTableButton, folder.PathOf("out.csv"));
@@ -493,7 +505,8 @@ TEST_F(ExportTest, TheCsvTableHasAHeaderAndOneQuotedRowPerMatch) {
   std::vector<std::vector<std::u16string>> read;
   for (const QJsonValue row : *rows) {
     read.emplace_back();
-    for (const QJsonValue field : row.toArray()) read.back().push_back(field.toString().toStdU16String());
+    for (const QJsonValue field : row.toArray())
+      read.back().push_back(field.toString().toStdU16String());
   }
   EXPECT_EQ(read, expected);
 }

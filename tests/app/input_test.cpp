@@ -15,12 +15,12 @@
 #include <string>
 #include <thread>
 
+#include "evaluation_request.h"
 #include "evaluator_test_support.h"
 #include "state.h"
 #include "threads/posted_events.h"
 #include "threads/threads.h"
 #include "ui/ui.h"
-#include "evaluation_request.h"
 #include "worker_input.h"
 
 namespace evaluator_test {
@@ -76,7 +76,9 @@ class InputTest : public ::testing::Test {
     ASSERT_TRUE(RunLoopUntil([&] { return evaluator::InputFilePath() == path; }));
   }
 
-  static bool WorkerGone() { return RunLoopUntil([] { return ThreadsStillEnding() == 0; }); }
+  static bool WorkerGone() {
+    return RunLoopUntil([] { return ThreadsStillEnding() == 0; });
+  }
 
   // The loop still takes events: one posted now is handled.
   static bool LoopAnswers() {
@@ -88,7 +90,8 @@ class InputTest : public ::testing::Test {
     ASSERT_EQ(Modal().boxes.size(), 1u);
     EXPECT_EQ(Modal().boxes[0].title, u"error");
     EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Error);
-    EXPECT_NE(Modal().boxes[0].text.find(part), std::u16string::npos) << Narrow(Modal().boxes[0].text);
+    EXPECT_NE(Modal().boxes[0].text.find(part), std::u16string::npos)
+        << Narrow(Modal().boxes[0].text);
     EXPECT_NE(Modal().boxes[0].text.find(otherPart), std::u16string::npos)
         << Narrow(Modal().boxes[0].text);
   }
@@ -200,7 +203,8 @@ TEST_F(InputTest, ReadErrorsAndInputsTooLargeForTheEngineAreSaidAsSuch) {
   TemporaryFolder folder;
   const std::u16string tooLong = folder.Write("too-long.txt", std::string(1001, 'a'));
   Evaluate(u"a", u"<file://" + tooLong + u">");
-  ExpectOneError(u"can't evaluate " + tooLong, u"larger than the pattern engine can take (at most 1000 bytes");
+  ExpectOneError(u"can't evaluate " + tooLong,
+                 u"larger than the pattern engine can take (at most 1000 bytes");
   ResetEvaluator();
   const std::u16string fits = folder.Write("fits.txt", std::string(1000, 'a'));
   Evaluate(u"a+", u"<file://" + fits + u">");
@@ -217,13 +221,16 @@ TEST_F(InputTest, AZeroByteIsMatchedAsACharacterAndUnreadableBytesAreToldByOffse
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"def", {}}}));
   ASSERT_EQ(Modal().boxes.size(), 1u);
   EXPECT_EQ(Modal().boxes[0].title, u"input");
-  EXPECT_NE(Modal().boxes[0].text.find(u"It holds 1 zero byte, the first at byte offset 3: they are matched"),
+  EXPECT_NE(Modal().boxes[0].text.find(
+                u"It holds 1 zero byte, the first at byte offset 3: they are matched"),
             std::u16string::npos);
   // A text is kept up to its zero character, which the box said.
   Evaluate(u"c[^a-z]d", u"<file://" + zero + u">");
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"c", {}}}));
 
-  const std::u16string broken = folder.Write("broken.txt", std::string("ok\x80" "ab\xE2\x82" "zz\xC3"));
+  const std::u16string broken = folder.Write("broken.txt", std::string("ok\x80"
+                                                                       "ab\xE2\x82"
+                                                                       "zz\xC3"));
   Modal() = ModalRecord{};
   Evaluate(u"z+", u"<file://" + broken + u">");
   ASSERT_EQ(Modal().boxes.size(), 1u);
@@ -231,7 +238,8 @@ TEST_F(InputTest, AZeroByteIsMatchedAsACharacterAndUnreadableBytesAreToldByOffse
   EXPECT_EQ(Modal().boxes[0].icon, MessageIcon::Warning);
   EXPECT_EQ(Modal().boxes[0].text.substr(0, broken.size()), broken);
   EXPECT_EQ(Modal().boxes[0].text.find(u"zero"), std::u16string::npos);
-  EXPECT_NE(Modal().boxes[0].text.find(u"3 places could not be read as characters, the first at byte offset 2:"),
+  EXPECT_NE(Modal().boxes[0].text.find(
+                u"3 places could not be read as characters, the first at byte offset 2:"),
             std::u16string::npos);
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"zz", {}}}));
 }

@@ -21,7 +21,9 @@ class MatchViewTest : public ::testing::Test {
   void SetUp() override { ResetEvaluator(); }
 
   // Handles what the last change queued (the selection events).
-  static void Settle() { RunLoopUntil([] { return true; }); }
+  static void Settle() {
+    RunLoopUntil([] { return true; });
+  }
 
   static std::vector<UiTextRange> Highlights() {
     std::vector<UiTextRange> ranges(16);
@@ -83,8 +85,9 @@ TEST_F(MatchViewTest, SelectingTextInTheInputSelectsTheRowOfItsMatch) {
 TEST_F(MatchViewTest, AFileWithMultibyteCharactersGivesLineColumnAndByte) {
   TemporaryFolder folder;
   // é is 2 bytes, ñ and ü 2, € 3, the emoji 4 and one character.
-  const std::u16string path = folder.Write(
-      "input.txt", "\xC3\xA9\r\na\xC3\xB1" "b \xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80x\nx");
+  const std::u16string path = folder.Write("input.txt",
+                                           "\xC3\xA9\r\na\xC3\xB1"
+                                           "b \xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80x\nx");
   Evaluate(u"x", u"<file://" + path + u">");
   Settle();
   EXPECT_EQ(Highlights(), (std::vector<UiTextRange>{{18, 19}}));
@@ -126,8 +129,8 @@ TEST(MatchPlaces, EveryMatchComesBackAsAppendedAndIsFoundByItsPlace) {
   for (std::int64_t match = 0; match < 300; ++match) {
     const std::int64_t* offsets = appended.data() + 6 * match;
     EXPECT_EQ(places.Ranges(match),
-              (std::vector<UiTextRange>{{offsets[0], offsets[1]}, {offsets[2], offsets[3]},
-                                        {offsets[4], offsets[5]}}))
+              (std::vector<UiTextRange>{
+                  {offsets[0], offsets[1]}, {offsets[2], offsets[3]}, {offsets[4], offsets[5]}}))
         << "match " << match;
   }
   EXPECT_TRUE(places.Ranges(300).empty());

@@ -4,16 +4,16 @@
 #include <QIcon>
 
 #include "evaluator_test_support.h"
-#include "state.h"
 #include "startup_snapshot.h"
+#include "state.h"
 #include "threads/posted_events.h"
 #include "ui/ui.h"
 
 namespace evaluator_test {
 namespace {
 
-using evaluator::ColumnRect;
 using evaluator::ColumnArea;
+using evaluator::ColumnRect;
 
 TEST(StartUpLayout, ColumnRuleOnAFullHdClientArea) {
   const std::vector<std::int64_t> mainX{0, 320, 640, 960, 1280, 1600};

@@ -43,12 +43,12 @@ TEST(FittedColumns, EqualColumnsWhileEveryGadgetFitsItsShare) {
 TEST(FittedColumns, AColumnTooNarrowTakesWhatItNeedsAndTheRestShareWhatIsLeft) {
   // 250 each at first; the second column needs 400, the other three share 595.
   EXPECT_EQ(FittedColumns(1000, 700, 4, {0, 400, 0, 0}),
-            (std::vector<ColumnArea>{{0, 0, 193, 700}, {198, 0, 400, 700}, {603, 0, 193, 700},
-                                     {801, 0, 193, 700}}));
+            (std::vector<ColumnArea>{
+                {0, 0, 193, 700}, {198, 0, 400, 700}, {603, 0, 193, 700}, {801, 0, 193, 700}}));
   // Fixing the first column (300) leaves the others 231 each, too little for the third (250).
   EXPECT_EQ(FittedColumns(1000, 700, 4, {300, 0, 250, 0}),
-            (std::vector<ColumnArea>{{0, 0, 300, 700}, {305, 0, 215, 700}, {525, 0, 250, 700},
-                                     {780, 0, 215, 700}}));
+            (std::vector<ColumnArea>{
+                {0, 0, 300, 700}, {305, 0, 215, 700}, {525, 0, 250, 700}, {780, 0, 215, 700}}));
   // Empty columns after the gadgets give up their room first; only the gadgets get areas.
   const std::vector<ColumnArea> buttons = FittedColumns(1000, 700, 11, {140, 150, 120, 80, 80});
   ASSERT_EQ(buttons.size(), 5u);

@@ -33,7 +33,8 @@ TEST_F(WorkerTest, MatchesAndGroupsFillTheTreeAndTheResultList) {
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"ab", u"a", u"b", u"a", u"a", u""}));
   // ab with its two groups, a with its group, then the unset group's empty root row.
   EXPECT_EQ(RootChildCounts(), (std::vector<int>{2, 1, 0}));
-  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"ab", {u"a", u"b"}}, {u"a", {u"a", u""}}}));
+  EXPECT_EQ(ResultRecords(),
+            (std::vector<RecordTexts>{{u"ab", {u"a", u"b"}}, {u"a", {u"a", u""}}}));
   // The done event brought the result tab to the front with the first row selected.
   EXPECT_EQ(UiGetState(evaluator::State().mainPanel), 1);
   EXPECT_EQ(UiFocusedGadget(), evaluator::ResultsTree);
@@ -47,17 +48,17 @@ TEST_F(WorkerTest, MixedCorpusGivesTheSameRowsAndRecordsInEveryMode) {
   const std::u16string input = u"\u00e9x \U0001F600\r\n\u00e9";
   const std::u16string pattern = u"(\u00e9|\U0001F600)(x)?";
   Evaluate(pattern, input);
-  EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"\u00e9x", u"\u00e9", u"x",
-                                                      u"\U0001F600", u"\U0001F600", u"",
-                                                      u"\u00e9", u"\u00e9", u""}));
+  EXPECT_EQ(TreeRows(),
+            (std::vector<std::u16string>{u"\u00e9x", u"\u00e9", u"x", u"\U0001F600", u"\U0001F600",
+                                         u"", u"\u00e9", u"\u00e9", u""}));
   EXPECT_EQ(RootChildCounts(), (std::vector<int>{2, 1, 0, 1, 0}));
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"\u00e9x", {u"\u00e9", u"x"}},
                                                        {u"\U0001F600", {u"\U0001F600", u""}},
                                                        {u"\u00e9", {u"\u00e9", u""}}}));
   Evaluate(pattern, input, {.matches = true, .groups = false});
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"\u00e9x", u"\U0001F600", u"\u00e9"}));
-  EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"\u00e9x", {}}, {u"\U0001F600", {}},
-                                                       {u"\u00e9", {}}}));
+  EXPECT_EQ(ResultRecords(),
+            (std::vector<RecordTexts>{{u"\u00e9x", {}}, {u"\U0001F600", {}}, {u"\u00e9", {}}}));
   Evaluate(u"\\d+", u"a1\r\n22", {.matches = true, .groups = true});
   EXPECT_EQ(TreeRows(), (std::vector<std::u16string>{u"1", u"22"}));
   EXPECT_EQ(ResultRecords(), (std::vector<RecordTexts>{{u"1", {}}, {u"22", {}}}));
@@ -148,8 +149,9 @@ TEST_F(WorkerTest, AFileGivesTheRowsOfItsDecodedTextBrokenSequencesIncluded) {
   TemporaryFolder folder;
   Evaluate(u"x(\\d*)(\\S*)", u"<file://" + folder.Write("broken.txt", bytes) + u">");
   ASSERT_EQ(Modal().boxes.size(), 1u);  // the user learns what was replaced, and where
-  EXPECT_NE(Modal().boxes[0].text.find(u"28 places could not be read as characters, the first at byte offset " +
-                                       Utf8ToUtf16(std::to_string(bytes.find('\xED')))),
+  EXPECT_NE(Modal().boxes[0].text.find(
+                u"28 places could not be read as characters, the first at byte offset " +
+                Utf8ToUtf16(std::to_string(bytes.find('\xED')))),
             std::u16string::npos);
   EXPECT_EQ(ResultRecords(), expected);
   EXPECT_EQ(TreeRows(), rows);
@@ -254,7 +256,8 @@ TEST_F(WorkerTest, ResultsThatWouldOutgrowTheControlGroupStopTheScanAndKeepTheir
 // so it is still running, whatever the machine, when the second Enter comes.
 TEST_F(WorkerTest, ASecondEnterWhileEvaluatingIsRefused) {
   std::u16string input;
-  for (int repetition = 0; repetition < 1000; ++repetition) input += std::u16string(18, u'a') + u"!";
+  for (int repetition = 0; repetition < 1000; ++repetition)
+    input += std::u16string(18, u'a') + u"!";
   UiSetText(evaluator::PatternField, u"(a+)+b");
   UiSetText(evaluator::InputField, input.c_str());
   Press(Qt::Key_Return);

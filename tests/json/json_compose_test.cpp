@@ -34,14 +34,15 @@ TEST_F(JsonDocumentTest, PrettyKeysArePaddedPerObject) {
   JsonSetInteger(JsonAddMember(inner, u"deep"), 2);
   JsonSetInteger(JsonAddMember(inner, u"z"), 3);
   JsonSetArray(JsonAddMember(inner, u"k"));
-  EXPECT_EQ(Compose(JsonPrettyPrint), u"{\r\n"
-                                      u"  \"ab\"  : 1,\r\n"
-                                      u"  \"abcd\": {\r\n"
-                                      u"      \"deep\": 2,\r\n"
-                                      u"      \"k\"   : [],\r\n"
-                                      u"      \"z\"   : 3\r\n"
-                                      u"    }\r\n"
-                                      u"}");
+  EXPECT_EQ(Compose(JsonPrettyPrint),
+            u"{\r\n"
+            u"  \"ab\"  : 1,\r\n"
+            u"  \"abcd\": {\r\n"
+            u"      \"deep\": 2,\r\n"
+            u"      \"k\"   : [],\r\n"
+            u"      \"z\"   : 3\r\n"
+            u"    }\r\n"
+            u"}");
 }
 
 // Qt puts the user's locale in place, whose decimal separator may be a comma.

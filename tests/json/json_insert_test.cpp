@@ -46,11 +46,11 @@ TEST_F(ResultListExport, TwoMatchesComposeAsTheEvaluatorWritesThem) {
   AddMatch(u"ab", {u"a", u"b"});
   AddMatch(u"cd", {u"c", u"d"});
   JsonInsertList(root, list, MatchStructDescriptor.data());
-  EXPECT_EQ(Compose(JsonPrettyPrint),
-            CrLfJoined({u"[", u"  {", u"    \"g\": [", u"        \"a\",", u"        \"b\"",
-                        u"      ],", u"    \"m\": \"ab\"", u"  },", u"  {", u"    \"g\": [",
-                        u"        \"c\",", u"        \"d\"", u"      ],", u"    \"m\": \"cd\"",
-                        u"  }", u"]"}));
+  EXPECT_EQ(
+      Compose(JsonPrettyPrint),
+      CrLfJoined({u"[", u"  {", u"    \"g\": [", u"        \"a\",", u"        \"b\"", u"      ],",
+                  u"    \"m\": \"ab\"", u"  },", u"  {", u"    \"g\": [", u"        \"c\",",
+                  u"        \"d\"", u"      ],", u"    \"m\": \"cd\"", u"  }", u"]"}));
   EXPECT_EQ(Compose(), u"[{\"g\":[\"a\",\"b\"],\"m\":\"ab\"},{\"g\":[\"c\",\"d\"],\"m\":\"cd\"}]");
 }
 
@@ -63,8 +63,8 @@ TEST_F(ResultListExport, ReinsertionReplacesTheTreeWithNewRecords) {
   JsonInsertList(root, list, MatchStructDescriptor.data());
   EXPECT_EQ(Compose(JsonPrettyPrint),
             CrLfJoined({u"[", u"  {", u"    \"g\": [],", u"    \"m\": \"x\"", u"  },", u"  {",
-                        u"    \"g\": [", u"        \"\"", u"      ],", u"    \"m\": \"y\"",
-                        u"  }", u"]"}));
+                        u"    \"g\": [", u"        \"\"", u"      ],", u"    \"m\": \"y\"", u"  }",
+                        u"]"}));
 
   ListClear(list);
   JsonInsertList(root, list, MatchStructDescriptor.data());
@@ -93,7 +93,8 @@ std::uint32_t BucketOf(const std::u16string& key) {
 TEST_F(JsonDocumentTest, MembersComeByBucketThenNewestFirst) {
   JsonSetObject(root);
   std::int64_t n = 0;
-  for (const char16_t* key : {u"b", u"a", u"!", u" "}) JsonSetInteger(JsonAddMember(root, key), ++n);
+  for (const char16_t* key : {u"b", u"a", u"!", u" "})
+    JsonSetInteger(JsonAddMember(root, key), ++n);
   JsonValue* again = JsonAddMember(root, u"a");
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->kind, JsonKindNull);
@@ -144,9 +145,12 @@ TEST_F(JsonDocumentTest, RecordFieldsBecomeMembersOfEveryKind) {
 
   Descriptor holderType("holder");
   RecordDescriptor type =
-      holderType.Simple(static_cast<std::uint8_t>(TypeCode::String), offsetof(Holder, name), "name$")
-          .Simple(0x80 | static_cast<std::uint8_t>(TypeCode::Int64), offsetof(Holder, reference), "*ref")
-          .Simple(static_cast<std::uint8_t>(TypeCode::FixedString), offsetof(Holder, fixed), "fixed")
+      holderType
+          .Simple(static_cast<std::uint8_t>(TypeCode::String), offsetof(Holder, name), "name$")
+          .Simple(0x80 | static_cast<std::uint8_t>(TypeCode::Int64), offsetof(Holder, reference),
+                  "*ref")
+          .Simple(static_cast<std::uint8_t>(TypeCode::FixedString), offsetof(Holder, fixed),
+                  "fixed")
           .Int32(sizeof holder.fixed)
           .FixedArray(static_cast<std::uint8_t>(TypeCode::Int16), offsetof(Holder, triple), 3, 2,
                       "triple")
@@ -157,8 +161,9 @@ TEST_F(JsonDocumentTest, RecordFieldsBecomeMembersOfEveryKind) {
           .Finish();
 
   JsonInsertRecord(root, &holder, type);
-  EXPECT_EQ(Compose(), u"{\"grid\":null,\"name\":\"n\u00e9\",\"ref\":42,"
-                       u"\"fixed\":\"abcd\",\"map\":null,\"triple\":[-1,0,1]}");
+  EXPECT_EQ(Compose(),
+            u"{\"grid\":null,\"name\":\"n\u00e9\",\"ref\":42,"
+            u"\"fixed\":\"abcd\",\"map\":null,\"triple\":[-1,0,1]}");
 }
 
 TEST_F(JsonDocumentTest, NoCaseDocumentKeepsOneMemberPerKey) {

@@ -58,7 +58,8 @@ class Descriptor {
     return Text(name);
   }
   Descriptor& Int32(std::int32_t value) {
-    for (int i = 0; i < 4; ++i) Byte(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      Byte(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i)));
     return *this;
   }
   RecordDescriptor Finish() {

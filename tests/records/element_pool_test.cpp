@@ -24,9 +24,9 @@ TEST(ElementPoolGrowth, BlocksHoldASixteenthOfWhatIsAllocated) {
   std::vector<void*> taken;
   EXPECT_EQ(GrowthAfter(pool, taken), 16);
   EXPECT_EQ(GrowthAfter(pool, taken), 16);
-  EXPECT_EQ(GrowthPast(pool, taken, 512), 32);   // 512 / 16
+  EXPECT_EQ(GrowthPast(pool, taken, 512), 32);  // 512 / 16
   EXPECT_EQ(pool.SlotsAllocated(), 544);
-  EXPECT_EQ(GrowthPast(pool, taken, 800), 48);   // 800 / 16 = 50, down to 48
+  EXPECT_EQ(GrowthPast(pool, taken, 800), 48);  // 800 / 16 = 50, down to 48
   EXPECT_EQ(pool.SlotsInUse(), static_cast<std::int64_t>(taken.size()));
   for (void* element : taken) pool.Give(element);
   EXPECT_EQ(pool.SlotsInUse(), 0);

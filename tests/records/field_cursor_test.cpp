@@ -22,7 +22,8 @@ class DescriptorBytes {
     return *this;
   }
   DescriptorBytes& Int32(std::int32_t value) {
-    for (int i = 0; i < 4; ++i) Byte(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+      Byte(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i)));
     return *this;
   }
   DescriptorBytes& Text(const std::string& text) {
@@ -47,8 +48,10 @@ class DescriptorBytes {
 };
 
 TEST(MatchStructTables, DescriptorIsTheExactThirtySevenBytes) {
-  std::vector<std::uint8_t> expected = {'m', 'a', 't', 'c', 'h', 's', 't', 'r', 'u', 'c', 't', 0, 0};
-  auto map = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(MatchRecordLayoutMap.data()));
+  std::vector<std::uint8_t> expected = {'m', 'a', 't', 'c', 'h', 's', 't',
+                                        'r', 'u', 'c', 't', 0,   0};
+  auto map =
+      static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(MatchRecordLayoutMap.data()));
   for (int i = 0; i < 8; ++i) expected.push_back(static_cast<std::uint8_t>(map >> (8 * i)));
   for (int b : {0x08, 0, 0, 0, 0, int{'m'}, 0, 0x0E, 0x08, 8, 0, 0, 0, int{'g'}, 0, 0xFF}) {
     expected.push_back(static_cast<std::uint8_t>(b));
@@ -59,7 +62,8 @@ TEST(MatchStructTables, DescriptorIsTheExactThirtySevenBytes) {
 }
 
 TEST(MatchStructTables, LayoutMapsAreTheGivenWordSequences) {
-  const auto group = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(GroupListLayoutMap.data()));
+  const auto group =
+      static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(GroupListLayoutMap.data()));
   EXPECT_EQ(MatchRecordLayoutMap, (std::array<std::int64_t, 7>{0, -5, 8, 8, group, 8, -1}));
   EXPECT_EQ(GroupListLayoutMap, (std::array<std::int64_t, 2>{0, -1}));
 }

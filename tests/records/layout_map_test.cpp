@@ -116,26 +116,22 @@ struct Inner {
   ListSlot items;
 };
 struct Outer {
-  StringVar title;           // 0
-  std::int64_t array[5];     // 8: a dynamic array field
-  Inner nested;              // 48
-  std::int64_t map[4];       // 72
-  Inner pair[2];             // 104, stride 24
-  std::int64_t grid[6];      // 152: a two-dimension array field
-  ListSlot tail;             // 200
+  StringVar title;        // 0
+  std::int64_t array[5];  // 8: a dynamic array field
+  Inner nested;           // 48
+  std::int64_t map[4];    // 72
+  Inner pair[2];          // 104, stride 24
+  std::int64_t grid[6];   // 152: a two-dimension array field
+  ListSlot tail;          // 200
 };
 
 const std::int64_t kItemMap[] = {0, -1};
 const std::int64_t kInnerMap[] = {0, -5, 8, 8, layout::Address(kItemMap), 8, -1};
 const std::int64_t kOuterMap[] = {
-    0,
-    -4, 8, 11, 12, 13, 14,
-    -3, 48, sizeof(Inner), layout::Address(kInnerMap),
-    -6, 72, 16, 7, 0, 64,
-    -2, 2, 104, sizeof(Inner), layout::Address(kInnerMap),
-    -7, 152, 2, 21, 22, 23, 3, 4,
-    -5, 200, 16, 0, 13,
-    -1,
+    0,  -4,  8,  11, 12, 13, 14, -3, 48,  sizeof(Inner), layout::Address(kInnerMap),
+    -6, 72,  16, 7,  0,  64, -2, 2,  104, sizeof(Inner), layout::Address(kInnerMap),
+    -7, 152, 2,  21, 22, 23, 3,  4,  -5,  200,           16,
+    0,  13,  -1,
 };
 
 TEST(LayoutMapWalk, InitialiseCreatesEveryNestedListAndReleaseDestroysThem) {

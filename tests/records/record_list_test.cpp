@@ -239,7 +239,8 @@ TEST(RecordListRelease, ReleasingInStepsFreesTheTextsAndGroupListsOfMatchRecords
     auto* record = static_cast<MatchRecord*>(ListInsert(result));
     ASSERT_NE(record, nullptr);
     AssignString(record->m, u"match");
-    if (match % 3 == 0) AssignString(*static_cast<StringVar*>(ListInsert(MatchGroupList(*record))), u"g");
+    if (match % 3 == 0)
+      AssignString(*static_cast<StringVar*>(ListInsert(MatchGroupList(*record))), u"g");
   }
   RecordList* texts = ListCreate(8, nullptr, nullptr, 0);
   EXPECT_FALSE(ListMoveAll(result, texts));  // another layout

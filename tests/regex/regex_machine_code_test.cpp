@@ -59,12 +59,10 @@ TEST(RegexMachineCode, FindsWhatTheInterpreterFinds) {
   };
   for (const Case& c : {Case{u"", 0}, Case{u"x*", 0}, Case{u"$", RegexMultiline},
                         Case{u"^", RegexMultiline | RegexNewlineAnyCrLf},
-                        Case{u"$", RegexMultiline | RegexNewlineAnyCrLf},
-                        Case{u".", RegexDotAll}, Case{u".?", RegexNewlineAnyCrLf},
-                        Case{u"\u00e9t\u00e9", RegexCaseless}, Case{u"\\w+", 0},
-                        Case{u"a\\K\\d?", 0}, Case{u"(?<=\\r)\\n?", 0},
-                        Case{u"(\\w)(\\d)?|(\\s)", 0}, Case{u"\\b", 0},
-                        Case{u"(a+)+b|c", 0}}) {
+                        Case{u"$", RegexMultiline | RegexNewlineAnyCrLf}, Case{u".", RegexDotAll},
+                        Case{u".?", RegexNewlineAnyCrLf}, Case{u"\u00e9t\u00e9", RegexCaseless},
+                        Case{u"\\w+", 0}, Case{u"a\\K\\d?", 0}, Case{u"(?<=\\r)\\n?", 0},
+                        Case{u"(\\w)(\\d)?|(\\s)", 0}, Case{u"\\b", 0}, Case{u"(a+)+b|c", 0}}) {
     const Scan machine = ScanAll(c.pattern, subject, c.flags);
     const Scan interpreted = ScanAll(std::u16string(u"(*UTF8)") + c.pattern, subject, c.flags);
     EXPECT_TRUE(machine.machineCode);
@@ -99,12 +97,10 @@ TEST(RegexMachineCode, TooDeepForItsOwnStackItEndsAsTheInterpreterDoes) {
 }
 
 TEST(RegexMachineCode, ItsStackLimitReadsAsTheNestingFailure) {
-  const String nesting = TakeResult([](std::int64_t at) {
-    RegexFailureReason(RegexErrorRecursionLimit, at);
-  });
-  const String jitStack = TakeResult([](std::int64_t at) {
-    RegexFailureReason(PCRE_ERROR_JIT_STACKLIMIT, at);
-  });
+  const String nesting =
+      TakeResult([](std::int64_t at) { RegexFailureReason(RegexErrorRecursionLimit, at); });
+  const String jitStack =
+      TakeResult([](std::int64_t at) { RegexFailureReason(PCRE_ERROR_JIT_STACKLIMIT, at); });
   EXPECT_EQ(jitStack.view(), nesting.view());
   EXPECT_EQ(nesting.view(), u"the pattern nests too deeply for this input");
 }

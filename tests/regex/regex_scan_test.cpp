@@ -216,8 +216,8 @@ TEST(RegexScan, MatchesTakenInOneCallStopWhereTheScanWould) {
   ASSERT_EQ(RegexExamine(0, subject.c_str()), 1);
   std::vector<std::string> texts;
   const auto keep = [](void* context, const char* bytes, std::int64_t length) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(
-        bytes, static_cast<std::size_t>(length));
+    static_cast<std::vector<std::string>*>(context)->emplace_back(bytes,
+                                                                  static_cast<std::size_t>(length));
   };
   std::int64_t taken = -1;
   EXPECT_EQ(RegexTakeMatches(0, true, 3, keep, &texts, 10, 1000, taken), 0) << "none current";
@@ -320,8 +320,8 @@ TEST(RegexScan, SearchingAheadFindsWhatTheScanFindsAlone) {
     subject += u"ab x\u00e9y \U0001F600" + std::u16string(line % 4, u'a') + u"b\n\n x" +
                std::u16string(line % 3, u'x') + u"y 12\n";
   }
-  for (const char16_t* pattern : {u"\\w+", u"(?m)^\\w*", u"(?<=a)b*", u"\\Gx|y", u"",
-                                  u"(\\d)(x)?", u"\u00e9|\U0001F600|$"}) {
+  for (const char16_t* pattern :
+       {u"\\w+", u"(?m)^\\w*", u"(?<=a)b*", u"\\Gx|y", u"", u"(\\d)(x)?", u"\u00e9|\U0001F600|$"}) {
     const ScanEnd alone = ScanWhole(pattern, subject);
     ASSERT_FALSE(alone.found.empty());
     for (double fraction : {0.0, 0.3, 0.5, 0.97}) {

@@ -51,9 +51,10 @@ TEST(Utf8Decode, BrokenSequencesBecomeReplacementCharacters) {
 
 TEST(Utf8Encode, SurrogatesPairedAndUnpaired) {
   EXPECT_EQ(Encode(u"aé€\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  EXPECT_EQ(Encode(std::u16string{u'a', char16_t(0xD83D), u'b'}), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(Encode(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}),
-            "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(Encode(std::u16string{u'a', char16_t(0xD83D), u'b'}),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(Encode(std::u16string{char16_t(0xDE00), char16_t(0xD83D)}), "\xEF\xBF\xBD\xEF\xBF\xBD");
   Utf8Text empty = ConvertToUtf8(nullptr);
   ASSERT_TRUE(empty.bytes);
   EXPECT_EQ(empty.length, 0);

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -59,8 +59,8 @@ class FileStreamTest : public testing::Test {
 std::u16string ReadText(ObjectNumber number) {
   const WholeText whole = StreamReadWholeUtf8(number, 0, {});
   if (whole.end != WholeReadEnd::Complete) return u"";
-  return Utf8ToUtf16(std::string_view(whole.utf8.bytes.get(),
-                                      static_cast<std::size_t>(whole.utf8.length)));
+  return Utf8ToUtf16(
+      std::string_view(whole.utf8.bytes.get(), static_cast<std::size_t>(whole.utf8.length)));
 }
 
 TEST_F(FileStreamTest, LineEndsAreKeptWhole) {
@@ -94,10 +94,15 @@ TEST_F(FileStreamTest, Utf8IsTakenAsItComes) {
     std::u16string text;
   };
   const std::vector<Case> cases = {
-      {"\xEF\xBB\xBFx", u"\uFEFFx"},              // a byte-order mark is text
-      {"a\x80" "b", u"a?b"},                       // a stray continuation byte
-      {"ab\xE2\x82", u"ab"},                       // the last sequence cut short
-      {"\xC3" "A", u"\uFFFD" u"A"},                // a broken sequence keeps the A
+      {"\xEF\xBB\xBFx", u"\uFEFFx"},  // a byte-order mark is text
+      {"a\x80"
+       "b",
+       u"a?b"},               // a stray continuation byte
+      {"ab\xE2\x82", u"ab"},  // the last sequence cut short
+      {"\xC3"
+       "A",
+       u"\uFFFD"
+       u"A"},  // a broken sequence keeps the A
       {"\xC3\xA9\xF0\x9F\x98\x80", u"\u00e9\U0001F600"},
       {std::string("\xE2\x82\0zz", 5), u"\uFFFD"},  // a zero inside a sequence ends it
   };
@@ -150,7 +155,9 @@ TEST_F(FileStreamTest, AWholeUtf8ReadTellsWhetherItsBytesAreValid) {
     EXPECT_EQ(whole.end, WholeReadEnd::Complete);
     return whole.utf8;
   };
-  SharedUtf8 text = read("stray.txt", "a\xBF" "b\xFF \xC3\xA9");
+  SharedUtf8 text = read("stray.txt",
+                         "a\xBF"
+                         "b\xFF \xC3\xA9");
   EXPECT_EQ(std::string(text.bytes.get()), "a?b? \xC3\xA9");
   EXPECT_TRUE(text.knownValid);
   for (const std::string bad : {"\xE2\x41\x41", "\xED\xA0\x80", "\xC0\x80", "\xF4\x90\x80\x80"}) {
@@ -158,7 +165,9 @@ TEST_F(FileStreamTest, AWholeUtf8ReadTellsWhetherItsBytesAreValid) {
     EXPECT_EQ(text.length, 2 + static_cast<std::int64_t>(bad.size()));
     EXPECT_FALSE(text.knownValid) << bad.size();
   }
-  text = read("zero.txt", std::string("ab\xE2\x00\x82" "cd", 7));
+  text = read("zero.txt", std::string("ab\xE2\x00\x82"
+                                      "cd",
+                                      7));
   EXPECT_EQ(text.length, 3);
   EXPECT_FALSE(text.knownValid);
 }
@@ -510,7 +519,8 @@ TEST(AvailableSystemMemoryTest, TheTightestControlGroupAboveTheProcessOrTheMachi
   info.Write("proc/self/cgroup", "0::/user.slice/app.scope\n");
   info.Write("cgroup/cgroup.controllers", "cpu memory\n");
   info.Group("cgroup/user.slice", "memory.max", std::to_string(3072 * MiB), "memory.current",
-             1024 * MiB, "anon 1\nactive_file " + std::to_string(56 * MiB) + "\ninactive_file " +
+             1024 * MiB,
+             "anon 1\nactive_file " + std::to_string(56 * MiB) + "\ninactive_file " +
                  std::to_string(200 * MiB) + "\n");
   info.Group("cgroup/user.slice/app.scope", "memory.max", "max", "memory.current", 900 * MiB, "");
   EXPECT_EQ(AvailableSystemMemory(), 2304 * MiB);
@@ -547,7 +557,8 @@ TEST(AvailableSystemMemoryTest, VersionOneAndGroupsOutsideTheViewAreRead) {
   container.Write("proc/meminfo", "MemAvailable:    8388608 kB\n");
   container.Write("proc/self/cgroup", "0::/machine.slice/box.scope\n");
   container.Write("cgroup/cgroup.controllers", "memory\n");
-  container.Group("cgroup", "memory.max", std::to_string(512 * MiB), "memory.current", 12 * MiB, "");
+  container.Group("cgroup", "memory.max", std::to_string(512 * MiB), "memory.current", 12 * MiB,
+                  "");
   EXPECT_EQ(AvailableSystemMemory(), 500 * MiB);
 }
 

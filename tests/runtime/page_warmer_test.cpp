@@ -26,8 +26,7 @@ std::size_t ResidentPages(void* start, std::size_t bytes) {
 TEST(PageWarmer, AWarmedBlockIsFaultedInAndKeepsWhatItHolds) {
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   const std::size_t bytes = std::size_t{8} << 20;
-  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                        -1, 0);
+  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(mapped, MAP_FAILED);
   auto* block = static_cast<char*>(mapped);
   std::memcpy(block + 100, "kept", 5);
@@ -54,8 +53,7 @@ TEST(PageWarmer, AMappingGivenBackIsUnmappedOnTheWarmersThread) {
     return ::mincore(start, 1, &resident) != 0 && errno == ENOMEM &&
            ::mincore(static_cast<char*>(start) + size - 1, 1, &resident) != 0;
   };
-  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                        -1, 0);
+  void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(mapped, MAP_FAILED);
   std::memset(mapped, 1, bytes);
   GiveBackMappingSoon(mapped, bytes);

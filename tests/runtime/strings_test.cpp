@@ -259,7 +259,8 @@ TEST(StringManager, AreasAreIndependentBetweenThreads) {
       const std::int64_t start = TempPosition();
       for (int i = 0; i < 50; ++i) AppendTemp(std::u16string(static_cast<std::size_t>(i), unit));
       String text = String::FromTemp(start);
-      if (text.length() != 49 * 50 / 2 || text.view().find(u'-') != std::u16string_view::npos) return;
+      if (text.length() != 49 * 50 / 2 || text.view().find(u'-') != std::u16string_view::npos)
+        return;
       results[static_cast<std::size_t>(index)] = std::u16string(text.view().substr(0, 3));
     }
   };

@@ -28,8 +28,8 @@ TEST(TextEncoding, AsciiRunsMeetOtherCharactersAtAnyOffset) {
   for (std::size_t offset = 0; offset < 20; ++offset) {
     const std::u16string prefix(offset, u'x');
     const std::u16string text = prefix + u"\u00e9" + prefix + u"\U0001F600";
-    const std::string bytes = std::string(offset, 'x') + "\xC3\xA9" + std::string(offset, 'x') +
-                              "\xF0\x9F\x98\x80";
+    const std::string bytes =
+        std::string(offset, 'x') + "\xC3\xA9" + std::string(offset, 'x') + "\xF0\x9F\x98\x80";
     EXPECT_EQ(Utf16ToUtf8(text), bytes) << offset;
     EXPECT_EQ(Utf8ToUtf16(bytes), text) << offset;
   }
@@ -48,16 +48,20 @@ TEST(TextEncoding, UnpairedSurrogatesBecomeReplacementCharacters) {
 TEST(TextEncoding, InvalidUtf8BecomesOneReplacementPerBrokenSequence) {
   const std::u16string r(1, char16_t(0xFFFD));
   EXPECT_EQ(Decoded("\x80"), r);
-  EXPECT_EQ(Decoded("a\xC3" "A"), u"a" + r + u"A");        // the breaking byte survives
-  EXPECT_EQ(Decoded("\xE2\x82"), r);                        // cut short at the end
+  EXPECT_EQ(Decoded("a\xC3"
+                    "A"),
+            u"a" + r + u"A");         // the breaking byte survives
+  EXPECT_EQ(Decoded("\xE2\x82"), r);  // cut short at the end
   EXPECT_EQ(Decoded("\xF0\x9F\x98"), r);
-  EXPECT_EQ(Decoded("\xC0\xAF"), r + r);                    // overlong
-  EXPECT_EQ(Decoded("\xE0\x80\x80"), r + r + r);            // overlong
-  EXPECT_EQ(Decoded("\xED\xA0\x80"), r + r + r);            // an encoded surrogate
-  EXPECT_EQ(Decoded("\xF4\x90\x80\x80"), r + r + r + r);    // above U+10FFFF
+  EXPECT_EQ(Decoded("\xC0\xAF"), r + r);                  // overlong
+  EXPECT_EQ(Decoded("\xE0\x80\x80"), r + r + r);          // overlong
+  EXPECT_EQ(Decoded("\xED\xA0\x80"), r + r + r);          // an encoded surrogate
+  EXPECT_EQ(Decoded("\xF4\x90\x80\x80"), r + r + r + r);  // above U+10FFFF
   EXPECT_EQ(Decoded("\xF5\xFF"), r + r);
   EXPECT_EQ(Decoded("\xF4\x8F\xBF\xBF"), u"\U0010FFFF");
-  EXPECT_EQ(Decoded("\xEF\xBB\xBF" "x"), u"\uFEFFx");     // a byte-order mark is text
+  EXPECT_EQ(Decoded("\xEF\xBB\xBF"
+                    "x"),
+            u"\uFEFFx");  // a byte-order mark is text
 }
 
 // Each range sits at the very end of its own heap block, so a read past it is caught by
@@ -80,10 +84,22 @@ TEST(TextEncoding, DecodingStopsAtTheEndOfItsRange) {
 // A text checked or repaired in place must read as the one decoded and encoded again, also
 // when it is cut into slices where Utf8SliceEnd says.
 TEST(TextEncoding, RepairingUtf8EqualsDecodingAndEncodingIt) {
-  const std::vector<std::string> texts = {
-      MixedUtf8, "\xEF\xBF\xBD", "plain", "a\xC3" "A", "\xE2\x82", "\xF0\x9F\x98", "\xC0\xAF",
-      "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\xFF", "\x80\x80\x80\x80\x80z",
-      "\xF0\x90\x80" "A", "\xF4\x8F\xBF\xBF"};
+  const std::vector<std::string> texts = {MixedUtf8,
+                                          "\xEF\xBF\xBD",
+                                          "plain",
+                                          "a\xC3"
+                                          "A",
+                                          "\xE2\x82",
+                                          "\xF0\x9F\x98",
+                                          "\xC0\xAF",
+                                          "\xE0\x80\x80",
+                                          "\xED\xA0\x80",
+                                          "\xF4\x90\x80\x80",
+                                          "\xF5\xFF",
+                                          "\x80\x80\x80\x80\x80z",
+                                          "\xF0\x90\x80"
+                                          "A",
+                                          "\xF4\x8F\xBF\xBF"};
   for (const std::string& text : texts) {
     const std::string expected = Utf16ToUtf8(Decoded(text));
     EXPECT_EQ(IsValidUtf8(text.data(), text.size()), expected == text) << text;

@@ -46,7 +46,8 @@ struct TakenEvent {
 std::vector<TakenEvent> TakeAllQueued() {
   std::vector<TakenEvent> taken;
   while (NextQueuedEvent() != 0) {
-    taken.push_back({UiEventCode(), UiEventWindow(), UiEventObject(), UiEventType(), UiEventData()});
+    taken.push_back(
+        {UiEventCode(), UiEventWindow(), UiEventObject(), UiEventType(), UiEventData()});
   }
   return taken;
 }
@@ -55,7 +56,9 @@ std::u16string TextOf(std::int64_t data) {
   return reinterpret_cast<const char16_t*>(static_cast<std::intptr_t>(data));
 }
 
-void WaitForEnd(std::int64_t id) { ASSERT_TRUE(WaitUntil([id] { return !ThreadIsRunning(id); })); }
+void WaitForEnd(std::int64_t id) {
+  ASSERT_TRUE(WaitUntil([id] { return !ThreadIsRunning(id); }));
+}
 
 class EventTest : public testing::Test {
  protected:
@@ -245,13 +248,13 @@ TEST_F(EventQueueRules, OnlyARepeatOfTheLastPendingToolkitEventMerges) {
   QueueEvent(GadgetEvent, 3, 0, 0, 11, CountRelease);
   QueueEvent(GadgetEvent, 3, 0, 0, 12, CountRelease);  // merged: its data goes
   EXPECT_EQ(dataReleases.load(), 1);
-  QueueEvent(GadgetEvent, 3, 0, 1, 13, nullptr);     // other type
-  QueueEvent(GadgetEvent, 4, 0, 1, 14, nullptr);     // other object
-  QueueEvent(GadgetEvent, 4, 9, 1, 15, nullptr);     // other window
+  QueueEvent(GadgetEvent, 3, 0, 1, 13, nullptr);      // other type
+  QueueEvent(GadgetEvent, 4, 0, 1, 14, nullptr);      // other object
+  QueueEvent(GadgetEvent, 4, 9, 1, 15, nullptr);      // other window
   QueueEvent(GadgetEvent + 1, 4, 9, 1, 16, nullptr);  // other code
-  QueueEvent(GadgetEvent, 4, 9, 1, 17, nullptr);     // not the last pending one
+  QueueEvent(GadgetEvent, 4, 9, 1, 17, nullptr);      // not the last pending one
   QueueEvent(MessageEvent, 0, 0, 0, 18, nullptr);
-  QueueEvent(MessageEvent, 0, 0, 0, 19, nullptr);    // user events never merge
+  QueueEvent(MessageEvent, 0, 0, 0, 19, nullptr);  // user events never merge
   std::vector<std::int64_t> data;
   for (const TakenEvent& event : TakeAllQueued()) data.push_back(event.data);
   EXPECT_EQ(data, (std::vector<std::int64_t>{11, 13, 14, 15, 16, 17, 18, 19}));

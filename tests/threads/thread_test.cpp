@@ -57,8 +57,7 @@ TEST(ThreadIds, StartAtOneGrowByOneAndAFailedStartUsesNone) {
   if (firstInProcess) {
     EXPECT_EQ(first, 1);
   }
-  const std::int64_t failed =
-      ThreadCreateWithStack(MarkFailedStartRan, 0, std::size_t{1} << 62);
+  const std::int64_t failed = ThreadCreateWithStack(MarkFailedStartRan, 0, std::size_t{1} << 62);
   EXPECT_EQ(failed, 0);
   const std::int64_t next = StartBody(quick);
   EXPECT_EQ(next, first + 1);
@@ -193,7 +192,8 @@ TEST(ThreadKill, AnOwnedValueGoesToTheProcedureOrToItsReleaseOnce) {
           taken.fetch_add(1);
           return 0;
         },
-        value, [](std::int64_t owned) {
+        value,
+        [](std::int64_t owned) {
           std::unique_ptr<int> mine(reinterpret_cast<int*>(owned));
           released.fetch_add(1);
         });

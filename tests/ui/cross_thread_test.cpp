@@ -26,16 +26,13 @@ class CrossThreadTest : public testing::Test {
   ObjectNumber panel_ = 0;
 };
 
-std::u16string RowText(int row) {
-  return u"row " + QString::number(row).toStdU16String();
-}
+std::u16string RowText(int row) { return u"row " + QString::number(row).toStdU16String(); }
 
 // Matches with two groups each, as the evaluator adds them: one root and two children.
 std::int64_t LevelOf(int row) { return row % 3 == 0 ? 0 : 1; }
 
 // Every row of the model in pre-order, as a view would show them all expanded.
-void CollectRows(QAbstractItemModel* model, const QModelIndex& parent,
-                 std::vector<QString>& rows) {
+void CollectRows(QAbstractItemModel* model, const QModelIndex& parent, std::vector<QString>& rows) {
   for (int row = 0; row < model->rowCount(parent); ++row) {
     const QModelIndex index = model->index(row, 0, parent);
     rows.push_back(index.data().toString());

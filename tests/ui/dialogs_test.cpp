@@ -111,7 +111,8 @@ TEST_F(DialogTest, OpenChooserStartsInTheFolderWithTheNameAndTakesANewFile) {
     mode = dialog->acceptMode();
     static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
   });
-  const std::u16string chosen = Text(UiAskOpenFile(u"input file", defaultFile.c_str(), u"all | *.*", 0));
+  const std::u16string chosen =
+      Text(UiAskOpenFile(u"input file", defaultFile.c_str(), u"all | *.*", 0));
   EXPECT_EQ(chosen, defaultFile);  // it need not exist yet
   EXPECT_EQ(shownFolder, QDir(folder.path()).absolutePath());
   EXPECT_EQ(filters, QStringList{"all (*)"});  // Qt folds the description's space
@@ -129,7 +130,8 @@ TEST_F(DialogTest, SaveChooserAsksBeforeTakingAnExistingFile) {
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
     QString question;
     bool chooserBack = false;
-    WhenDialogOpens<QFileDialog>([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    WhenDialogOpens<QFileDialog>(
+        [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
     WhenDialogOpens<QMessageBox>([&, answer](QMessageBox* box) {
       question = box->text();
       box->button(answer)->click();
@@ -158,8 +160,10 @@ TEST_F(DialogTest, ChooserRequestSplitsTheDefaultFileAndDropsUnfitNames) {
   EXPECT_TRUE(request.save);
   EXPECT_EQ(BuildFileChooserRequest(false, u"t", u"/top.txt", u"", 0).startFolder, u"/");
   EXPECT_EQ(BuildFileChooserRequest(false, u"t", u"/home/u/", u"", 0).proposedName, u"");
-  for (const char16_t* unfit : {u"a?.txt", u"a\"b", u"a*", u"a:b", u"a<b", u"a>b", u"a|b", u"a\tb", u""}) {
-    EXPECT_EQ(BuildFileChooserRequest(false, u"t", unfit, u"", 0).proposedName, u"") << QString::fromUtf16(unfit).toStdString();
+  for (const char16_t* unfit :
+       {u"a?.txt", u"a\"b", u"a*", u"a:b", u"a<b", u"a>b", u"a|b", u"a\tb", u""}) {
+    EXPECT_EQ(BuildFileChooserRequest(false, u"t", unfit, u"", 0).proposedName, u"")
+        << QString::fromUtf16(unfit).toStdString();
   }
 }
 
@@ -204,8 +208,9 @@ TEST_F(DialogTest, ProgramStartsDetachedWithItsParametersAsOneArgumentInItsFolde
   const QString script = folder.path() + "/record.sh";
   QFile file(script);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("#!/bin/sh\nprintf '%s|%s|%s' \"$#\" \"$1\" \"$PWD\" > \"$PWD/out.tmp\"\n"
-             "mv \"$PWD/out.tmp\" \"$PWD/out.txt\"\n");
+  file.write(
+      "#!/bin/sh\nprintf '%s|%s|%s' \"$#\" \"$1\" \"$PWD\" > \"$PWD/out.tmp\"\n"
+      "mv \"$PWD/out.tmp\" \"$PWD/out.txt\"\n");
   file.close();
   file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   const std::u16string program = script.toStdU16String();
@@ -235,7 +240,8 @@ TEST_F(DialogTest, DocumentsAndWebAddressesGoToTheDesktopOpener) {
   ASSERT_EQ(opened.size(), 3u);
   EXPECT_EQ(opened[2], u"https:/www.rexegg.com/regex-disambiguation.html");
   EXPECT_EQ(opened[0], u"https://example.org/regex-disambiguation.html");
-  EXPECT_EQ(opened[1], (QUrl::fromLocalFile(folder.path() + "/notes.txt")).toString().toStdU16String());
+  EXPECT_EQ(opened[1],
+            (QUrl::fromLocalFile(folder.path() + "/notes.txt")).toString().toStdU16String());
   EXPECT_EQ(UiRunProgram(u"", u"", u""), 0);
 }
 

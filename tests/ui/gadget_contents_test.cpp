@@ -5,8 +5,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QTreeView>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include "tree_model.h"
@@ -139,7 +139,7 @@ TEST_F(GadgetTest, TreeSelectionCountsRowsInTheOrderAdded) {
   UiAddItem(Results, -1, u"group", 0, 1);
   UiAddItem(Results, -1, u"next", 0, 0);
   EXPECT_EQ(Text(UiGetText(Results)), u"");  // nothing selected yet
-  UiSetState(Results, 1);  // selects at once, published or not
+  UiSetState(Results, 1);                    // selects at once, published or not
   EXPECT_EQ(Text(UiGetText(Results)), u"group");
   EXPECT_EQ(UiGetState(Results), 1);
   EXPECT_TRUE(TreeView()->isExpanded(TreeView()->model()->index(0, 0, {})));
@@ -221,7 +221,8 @@ TEST_F(GadgetTest, KeysNavigateAndExpandATreeThatIsShownInSteps) {
   EXPECT_EQ(UiGetState(Results), 0);
   // A row not shown yet is selected by its number all the same.
   UiClearItems(Results);
-  for (int row = 0; row < 3 * static_cast<int>(TreeModel::FetchStep); ++row) UiAddItem(Results, -1, u"r", 0, 0);
+  for (int row = 0; row < 3 * static_cast<int>(TreeModel::FetchStep); ++row)
+    UiAddItem(Results, -1, u"r", 0, 0);
   UiSetState(Results, 3 * static_cast<int>(TreeModel::FetchStep) - 1);
   EXPECT_EQ(UiGetState(Results), 3 * static_cast<int>(TreeModel::FetchStep) - 1);
   EXPECT_EQ(ModelFailureCounter::failures(), 0);

@@ -13,8 +13,7 @@ namespace {
 
 void AppendLevels(TreeRowStore& store, const std::vector<std::int64_t>& levels) {
   for (std::int64_t level : levels) {
-    ASSERT_NE(store.Append(u"row " + std::u16string(1, static_cast<char16_t>(u'0' + level)),
-                           level),
+    ASSERT_NE(store.Append(u"row " + std::u16string(1, static_cast<char16_t>(u'0' + level)), level),
               NoRow);
   }
 }
@@ -188,14 +187,16 @@ TEST(TreeRowStoreWalks, LinksAndRootsAgreeWithCountingOnARandomTree) {
   std::vector<std::int64_t> rootCount(1, 0);
   for (std::size_t row = 0; row < parents.size(); ++row) {
     const std::int64_t parent = parents[row];
-    std::int64_t& count = parent == NoRow ? rootCount[0] : children[static_cast<std::size_t>(parent)];
+    std::int64_t& count =
+        parent == NoRow ? rootCount[0] : children[static_cast<std::size_t>(parent)];
     ASSERT_EQ(store.Links(static_cast<std::int64_t>(row)).rowInParent, count) << "row " << row;
     const std::int64_t found = parent == NoRow ? store.RootAt(count) : store.ChildAt(parent, count);
     ASSERT_EQ(found, static_cast<std::int64_t>(row));
     ++count;
   }
   for (std::size_t row = 0; row < parents.size(); ++row) {
-    ASSERT_EQ(store.Links(static_cast<std::int64_t>(row)).childCount, children[row]) << "row " << row;
+    ASSERT_EQ(store.Links(static_cast<std::int64_t>(row)).childCount, children[row])
+        << "row " << row;
   }
   // Roots asked for far apart and backwards, then past the last.
   for (int probe = 0; probe < 300; ++probe) {
@@ -246,7 +247,8 @@ void ExpectStepsShowEveryRow(const TreeRowStore& store, std::int64_t batch) {
     EXPECT_EQ(step.firstChild, VisibleChildrenByCount(store, step.parent, published));
     EXPECT_EQ(step.lastChild, VisibleChildrenByCount(store, step.parent, step.bound) - 1);
     for (std::int64_t row = published; row < step.bound; ++row) {
-      EXPECT_TRUE(store.Links(row).parent == step.parent || IsDescendantOfRange(store, row, published))
+      EXPECT_TRUE(store.Links(row).parent == step.parent ||
+                  IsDescendantOfRange(store, row, published))
           << "row " << row;
     }
     published = step.bound;

@@ -33,13 +33,26 @@ TEST(XmlCompose, WorkedExampleFormattedAndNot) {
 
 TEST(XmlFormat, TextsAreKeptAsTheyAreAndEmptyOnesClose) {
   MatchList matches({{u"x\ny", {}}, {u"  a  b\t\t\n   c\n \t\n d ", {u""}}, {u"", {u" "}}});
-  EXPECT_EQ(Exported(matches, true).text,
-            CrLfLines({Declaration, u"", u"<list>", u"  <element>", u"    <m>x\ny</m>",
-                       u"    <g/>", u"  </element>", u"  <element>",
-                       u"    <m>  a  b\t\t\n   c\n \t\n d </m>", u"    <g>",
-                       u"      <element/>", u"    </g>", u"  </element>", u"  <element>",
-                       u"    <m/>", u"    <g>", u"      <element> </element>", u"    </g>",
-                       u"  </element>", u"</list>"}));
+  EXPECT_EQ(Exported(matches, true).text, CrLfLines({Declaration,
+                                                     u"",
+                                                     u"<list>",
+                                                     u"  <element>",
+                                                     u"    <m>x\ny</m>",
+                                                     u"    <g/>",
+                                                     u"  </element>",
+                                                     u"  <element>",
+                                                     u"    <m>  a  b\t\t\n   c\n \t\n d </m>",
+                                                     u"    <g>",
+                                                     u"      <element/>",
+                                                     u"    </g>",
+                                                     u"  </element>",
+                                                     u"  <element>",
+                                                     u"    <m/>",
+                                                     u"    <g>",
+                                                     u"      <element> </element>",
+                                                     u"    </g>",
+                                                     u"  </element>",
+                                                     u"</list>"}));
 }
 
 // Every kind of text the export meets, escaped once: markup characters and CR (of every
@@ -83,9 +96,9 @@ TEST(XmlCompose, LongTextsAndManyRecordsStreamInOrder) {
 TEST(XmlCompose, DeclarationNamesTheDocumentsEncoding) {
   MatchList matches({{u"a", {}}});
   const std::u16string content = u"<list><element><m>a</m><g/></element></list>";
-  for (const auto& [encoding, name] : {std::pair{XmlEncodingUtf8, u"UTF-8"},
-                                       std::pair{XmlEncodingUtf16, u"UTF-16"},
-                                       std::pair{0, u"ISO-8859-1"}}) {
+  for (const auto& [encoding, name] :
+       {std::pair{XmlEncodingUtf8, u"UTF-8"}, std::pair{XmlEncodingUtf16, u"UTF-16"},
+        std::pair{0, u"ISO-8859-1"}}) {
     Document document(AnyHandle, encoding);
     XmlInsertList(document.root(), matches.list(), MatchStruct);
     EXPECT_EQ(Compose(document.number()),

@@ -47,18 +47,25 @@ TEST(XmlInsertList, FieldsByDescriptor) {
       .Field(25, offsetof(Typed, wide), "wide")
       .Field(9, offsetof(Typed, ratio), "ratio")
       .Field(12, offsetof(Typed, real), "real")
-      .Field(10, offsetof(Typed, fixed), "fixed").Int32(8)
+      .Field(10, offsetof(Typed, fixed), "fixed")
+      .Int32(8)
       .Field(0x80 | 8, offsetof(Typed, reference), "*reference")
       .Field(8, offsetof(Typed, name), "name$")
-      .Field(7, offsetof(Typed, inner), "inner").Address(inner)
-      .Byte(descriptor::kFixedArray).Byte(3).Int32(offsetof(Typed, pair)).Int32(2).Int32(2)
+      .Field(7, offsetof(Typed, inner), "inner")
+      .Address(inner)
+      .Byte(descriptor::kFixedArray)
+      .Byte(3)
+      .Int32(offsetof(Typed, pair))
+      .Int32(2)
+      .Int32(2)
       .Text("pair");
   RecordDescriptor typed = typedBytes.End();
 
   RecordList* records = ListCreate(sizeof(Typed), nullptr, nullptr, 7);
   auto* record = static_cast<Typed*>(ListInsert(records));
-  *record = {-5, 65535, 0.25f, -1.5, {u'a', u'b', u'c', u'd'},
-             reinterpret_cast<const void*>(0x1234), nullptr, {7}, {1, -2}};
+  *record = {
+      -5,      65535, 0.25f,  -1.5, {u'a', u'b', u'c', u'd'}, reinterpret_cast<const void*>(0x1234),
+      nullptr, {7},   {1, -2}};
   AssignString(record->name, u"n<");
   Document document;
   ASSERT_NE(XmlInsertList(document.root(), records, typed), nullptr);

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "records/match_record.h"
 #include <gtest/gtest.h>
+#include "records/match_record.h"
 
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
@@ -98,7 +98,7 @@ class DescriptorBytes {
  public:
   explicit DescriptorBytes(const char* name) {
     Text(name);
-    bytes_.push_back(0);                          // empty second name
+    bytes_.push_back(0);                              // empty second name
     bytes_.insert(bytes_.end(), 8, std::uint8_t{0});  // no layout map
   }
   DescriptorBytes& Byte(std::uint8_t value) {
@@ -132,8 +132,10 @@ class DescriptorBytes {
   RecordDescriptor End() {
     bytes_.push_back(descriptor::kEnd);
     if (ownAddressAt_) {
-      const auto value = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bytes_.data()));
-      for (int i = 0; i < 8; ++i) bytes_[ownAddressAt_ + i] = static_cast<std::uint8_t>(value >> (8 * i));
+      const auto value =
+          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(bytes_.data()));
+      for (int i = 0; i < 8; ++i)
+        bytes_[ownAddressAt_ + i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
     return bytes_.data();
   }

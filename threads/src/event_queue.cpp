@@ -26,8 +26,7 @@ void NodePool::GiveBack(QueueNode* node) {
 
 bool EventQueue::MergesWithLast(const QueueNode& event) const {
   return tail && event.code < UserEventBase && tail->code == event.code &&
-         tail->window == event.window && tail->object == event.object &&
-         tail->type == event.type;
+         tail->window == event.window && tail->object == event.object && tail->type == event.type;
 }
 
 bool EventQueue::Append(const QueueNode& event) {

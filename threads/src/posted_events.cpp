@@ -68,7 +68,8 @@ bool HandOver(const PostedEvent& event) {
 void SetPostedEventHandOver(PostedEventHandOver handOver) { installedHandOver.store(handOver); }
 
 void PostEventInit() {
-  if (queueSlot < 0) queueSlot = RegisterThreadSlot(sizeof(EventQueue), InitialiseQueue, ReleaseQueue);
+  if (queueSlot < 0)
+    queueSlot = RegisterThreadSlot(sizeof(EventQueue), InitialiseQueue, ReleaseQueue);
 }
 
 void PostEventEnd() {
@@ -81,8 +82,8 @@ int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object, std::
   return HandOver(PostedEvent{code, object, window, type, data, nullptr}) ? 1 : 0;
 }
 
-int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,
-                  std::int64_t type, const char16_t* text) {
+int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object, std::int64_t type,
+                  const char16_t* text) {
   // Owned here until handed over, so that a stop at the hand-over frees it on unwinding.
   std::unique_ptr<char16_t[]> copy = CopyText(text);
   if (!copy) return 0;
@@ -117,8 +118,8 @@ void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std
   if (!queued) ReleaseData(releaseFunction, data);
 }
 
-void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
-                    std::int64_t type, const char16_t* text) {
+void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
+                    const char16_t* text) {
   std::unique_ptr<char16_t[]> copy = CopyText(text);
   if (!copy) return;
   QueueEvent(code, object, window, type, DataWordOf(copy.release()), ReleaseText);

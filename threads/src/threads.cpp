@@ -62,7 +62,7 @@ struct ThreadExitMark {
 // The unwinding that ends a thread is no C++ exception: its handler binds a reference to
 // no object, which the undefined-behaviour checks flag although nothing reads through it.
 __attribute__((no_sanitize_undefined)) void RunProcedure(ThreadProcedure procedure,
-                                                       std::int64_t value) {
+                                                         std::int64_t value) {
   try {
     procedure(value);
   } catch (abi::__forced_unwind&) {
@@ -153,8 +153,8 @@ std::int64_t ListOrStop(pthread_t handle, const std::shared_ptr<StopState>& stop
 
 // With a release, the value goes to the thread or back to release, here when no thread
 // could be started.
-std::int64_t StartOwning(ThreadProcedure procedure, std::int64_t value,
-                         ThreadValueRelease release, std::size_t stackSize) {
+std::int64_t StartOwning(ThreadProcedure procedure, std::int64_t value, ThreadValueRelease release,
+                         std::size_t stackSize) {
   UnrunValue unstarted{release, value};
   if (!procedure) return 0;
   auto stop = NewStopState();
@@ -192,7 +192,6 @@ std::int64_t ThreadCreateOwning(ThreadProcedure procedure, std::int64_t value,
                                 ThreadValueRelease release) {
   return StartOwning(procedure, value, release, WorkerStackSize);
 }
-
 
 int ThreadIsRunning(std::int64_t id) {
   std::lock_guard lock(threadListLock);

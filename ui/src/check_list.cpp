@@ -16,8 +16,7 @@ constexpr int ItemDataRole = Qt::UserRole;
 // A report list of one column: a tree widget without any tree to it.
 class CheckListGadget : public Gadget {
  public:
-  CheckListGadget(ObjectNumber number, const GadgetPlace& place, QTreeWidget* list,
-                  bool checkBoxes)
+  CheckListGadget(ObjectNumber number, const GadgetPlace& place, QTreeWidget* list, bool checkBoxes)
       : Gadget(number, place.window, list), list_(list), checkBoxes_(checkBoxes) {}
 
   bool AddItem(std::int64_t position, const QString& text, std::int64_t) override {
@@ -91,8 +90,7 @@ class CheckListGadget : public Gadget {
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
       widest = std::max(widest, list_->sizeHintForIndex(list_->model()->index(row, 0)).width());
     }
-    return widest + 2 * list_->frameWidth() +
-           list_->verticalScrollBar()->sizeHint().width();
+    return widest + 2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width();
   }
   // A column made as wide as the list follows it, within the frame: wider, it would show a
   // scroll bar for nothing but its own excess.

@@ -54,8 +54,7 @@ bool ProposableFileName(std::u16string_view name) {
 
 FileChooserRequest BuildFileChooserRequest(bool save, std::u16string_view title,
                                            std::u16string_view defaultFile,
-                                           std::u16string_view pattern,
-                                           std::int64_t patternIndex) {
+                                           std::u16string_view pattern, std::int64_t patternIndex) {
   FileChooserRequest request;
   request.save = save;
   request.title = title;
@@ -63,7 +62,8 @@ FileChooserRequest BuildFileChooserRequest(bool save, std::u16string_view title,
   const std::size_t separator = defaultFile.find_last_of(u"/\\");
   if (separator != std::u16string_view::npos) {
     // A path right under the root keeps the root as its folder.
-    request.startFolder = separator == 0 ? defaultFile.substr(0, 1) : defaultFile.substr(0, separator);
+    request.startFolder =
+        separator == 0 ? defaultFile.substr(0, 1) : defaultFile.substr(0, separator);
     name = defaultFile.substr(separator + 1);
   }
   if (ProposableFileName(name)) request.proposedName = name;

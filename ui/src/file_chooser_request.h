@@ -10,8 +10,7 @@
 
 FileChooserRequest BuildFileChooserRequest(bool save, std::u16string_view title,
                                            std::u16string_view defaultFile,
-                                           std::u16string_view pattern,
-                                           std::int64_t patternIndex);
+                                           std::u16string_view pattern, std::int64_t patternIndex);
 
 // Whether name may be proposed: not empty, no control character and none of " * / : < > ?
 // \ and |.

@@ -48,7 +48,8 @@ void InputTextView::SetText(const SharedUtf8& text) {
   const char* bytes = Bytes();
   std::int64_t start = 0;
   while (bytes) {
-    const void* found = std::memchr(bytes + start, '\n', static_cast<std::size_t>(text_.length - start));
+    const void* found =
+        std::memchr(bytes + start, '\n', static_cast<std::size_t>(text_.length - start));
     const std::int64_t end = found ? static_cast<const char*>(found) - bytes : text_.length;
     longestLine_ = std::max(longestLine_, end - start);
     if (!found) break;
@@ -85,7 +86,9 @@ UiTextRange InputTextView::Selection() const {
 
 std::int64_t InputTextView::FirstVisibleLine() const { return verticalScrollBar()->value(); }
 
-void InputTextView::ScrollToLine(std::int64_t line) { verticalScrollBar()->setValue(Clamped(line)); }
+void InputTextView::ScrollToLine(std::int64_t line) {
+  verticalScrollBar()->setValue(Clamped(line));
+}
 
 std::int64_t InputTextView::LineStart(std::int64_t line) const {
   line = std::clamp<std::int64_t>(line, 0, lineCount_ - 1);
@@ -176,9 +179,8 @@ void InputTextView::ScrollIntoView(const UiTextRange& range) {
   }
 }
 
-void InputTextView::PaintRange(QPainter& painter, const UiTextRange& range,
-                               std::int64_t lineStart, std::int64_t lineEnd, int y,
-                               const QColor& colour) const {
+void InputTextView::PaintRange(QPainter& painter, const UiTextRange& range, std::int64_t lineStart,
+                               std::int64_t lineEnd, int y, const QColor& colour) const {
   if (range.start > lineEnd || range.end < lineStart) return;
   if (range.end == lineStart && range.start < lineStart) return;  // ended with the line before
   const qreal cell = CellWidth();
@@ -216,7 +218,8 @@ void InputTextView::paintEvent(QPaintEvent*) {
       PaintRange(painter, highlights_[k], start, end, y,
                  k == 0 ? MatchColour : GroupColours[(k - 1) % GroupColours.size()]);
     }
-    if (selection.end > selection.start) PaintRange(painter, selection, start, end, y, selectionColour);
+    if (selection.end > selection.start)
+      PaintRange(painter, selection, start, end, y, selectionColour);
     const std::int64_t from = Advance(start, end, shown);
     const std::int64_t to = Advance(from, end, columns);
     QString line = QString::fromUtf8(Bytes() + from, static_cast<qsizetype>(to - from));
@@ -275,8 +278,8 @@ namespace {
 // The view with the caption above it that tells where the selected match lies.
 class InputViewGadget : public Gadget {
  public:
-  InputViewGadget(ObjectNumber number, const GadgetPlace& place, QWidget* box,
-                  InputTextView* view, QLabel* caption)
+  InputViewGadget(ObjectNumber number, const GadgetPlace& place, QWidget* box, InputTextView* view,
+                  QLabel* caption)
       : Gadget(number, place.window, box), view_(view), caption_(caption) {
     view->SetSelectionListener([number, window = place.window] {
       QueueEvent(SelectionEvent, number, window, 0, 0, nullptr);

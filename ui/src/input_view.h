@@ -66,7 +66,7 @@ class InputTextView : public QAbstractScrollArea {
                   std::int64_t lineEnd, int y, const QColor& colour) const;
 
   SharedUtf8 text_;
-  std::vector<std::int64_t> strideStarts_;   // the start of every LineStride-th line
+  std::vector<std::int64_t> strideStarts_;  // the start of every LineStride-th line
   std::int64_t lineCount_ = 0;
   std::int64_t longestLine_ = 0;  // bytes: the horizontal extent, never too short
   std::vector<UiTextRange> highlights_;

@@ -29,8 +29,7 @@ QString DroppedFile(const QMimeData* data) {
 // The field only refers to the file: a link or a copy, never a move that would let the
 // file manager remove the original.
 void AcceptAsReference(QDropEvent* event) {
-  event->setDropAction(event->possibleActions() & Qt::LinkAction ? Qt::LinkAction
-                                                                  : Qt::CopyAction);
+  event->setDropAction(event->possibleActions() & Qt::LinkAction ? Qt::LinkAction : Qt::CopyAction);
   event->accept();
 }
 

@@ -142,7 +142,9 @@ void TreeModel::SchedulePublish() {
   if (!batchTimer_.isActive()) batchTimer_.start();
 }
 
-void TreeModel::NoteLayoutTime(std::int64_t milliseconds) { lastLayoutMilliseconds_ = milliseconds; }
+void TreeModel::NoteLayoutTime(std::int64_t milliseconds) {
+  lastLayoutMilliseconds_ = milliseconds;
+}
 
 void TreeModel::PublishBatch() {
   // Cleared before counting, so that a row appended from now on asks for another batch.
@@ -151,8 +153,9 @@ void TreeModel::PublishBatch() {
   if (published_ >= fetchBound_ && atEnd_ && atEnd_()) fetchBound_ = published_ + FetchStep;
   Publish(std::min(BatchLimit, fetchBound_ - published_));
   const bool more = published_ < std::min(fetchBound_, rows_->store.Count());
-  const std::int64_t interval = std::clamp<std::int64_t>(
-      lastLayoutMilliseconds_ * LayoutShareDivisor, BatchIntervalMilliseconds, LongestBatchInterval);
+  const std::int64_t interval =
+      std::clamp<std::int64_t>(lastLayoutMilliseconds_ * LayoutShareDivisor,
+                               BatchIntervalMilliseconds, LongestBatchInterval);
   batchTimer_.setInterval(static_cast<int>(interval));
   if (more) batchTimer_.start();
 }

@@ -57,9 +57,9 @@ const TreeRowStore::Family& TreeRowStore::FamilyOf(std::int64_t row) const {
       return families_[at];
     }
   }
-  const auto found = std::lower_bound(
-      families_.begin(), families_.end(), row,
-      [](const Family& family, std::int64_t id) { return family.row < id; });
+  const auto found =
+      std::lower_bound(families_.begin(), families_.end(), row,
+                       [](const Family& family, std::int64_t id) { return family.row < id; });
   familyHint_ = static_cast<std::size_t>(found - families_.begin());
   return *found;
 }
@@ -74,9 +74,9 @@ std::int64_t TreeRowStore::LastFamilyBefore(std::int64_t row) const {
       return static_cast<std::int64_t>(at);
     }
   }
-  const auto after = std::lower_bound(
-      families_.begin(), families_.end(), row,
-      [](const Family& family, std::int64_t id) { return family.row < id; });
+  const auto after =
+      std::lower_bound(families_.begin(), families_.end(), row,
+                       [](const Family& family, std::int64_t id) { return family.row < id; });
   const std::int64_t at = (after - families_.begin()) - 1;
   if (at >= 0) familyHint_ = static_cast<std::size_t>(at);
   return at;
@@ -263,7 +263,8 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
         static_cast<std::int32_t>(link);
   }
   if (newFamily) {
-    spine_[static_cast<std::size_t>(depth - 1)].family = static_cast<std::int64_t>(families_.size()) - 1;
+    spine_[static_cast<std::size_t>(depth - 1)].family =
+        static_cast<std::int64_t>(families_.size()) - 1;
     At(parent).hasChildren = 1;
   }
   textUnits_ += text.size();

@@ -2,9 +2,9 @@
 // more once rows go deeper than one level, and sixteen for each row that has children, so
 // that millions of rows cost little more than their texts. A pooled text (see
 // runtime/text_pool.h) is not copied: the row points into it and the store pins its
-// block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's subtree is the
-// contiguous run of ids after it, and only the rows on the path from the root to the last
-// row (the "spine") can still gain children.
+// block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's
+// subtree is the contiguous run of ids after it, and only the rows on the path from the root to the
+// last row (the "spine") can still gain children.
 //
 // All members lock the store; any thread may append and read.
 #pragma once
@@ -164,9 +164,7 @@ class TreeRowStore {
   std::int64_t LastFamilyBefore(std::int64_t row) const;
   // Room for the link of row id, which is about to be added; false when memory ran out.
   bool RoomForLink(std::int64_t id);
-  std::int64_t ParentOf(std::int64_t row) const {
-    return At(row).depth == 0 ? NoRow : LinkOf(row);
-  }
+  std::int64_t ParentOf(std::int64_t row) const { return At(row).depth == 0 ? NoRow : LinkOf(row); }
   // The family of a row with children (rows with families are kept in id order).
   const Family& FamilyOf(std::int64_t row) const;
   std::int64_t DescendantsOf(std::int64_t row) const {
@@ -205,9 +203,9 @@ class TreeRowStore {
   std::vector<const char16_t*> textSources_;
   std::vector<std::u16string> ownTexts_;
   std::vector<const char16_t*> pinnedBlocks_;
-  std::int64_t ownSource_ = -1;  // the source of ownTexts_.back()
+  std::int64_t ownSource_ = -1;     // the source of ownTexts_.back()
   std::int64_t pinnedSource_ = -1;  // the source of pinnedBlocks_.back()
-  std::size_t textUnits_ = 0;   // of all rows' texts
+  std::size_t textUnits_ = 0;       // of all rows' texts
   // The families, in row order; a deque, so that growing never copies them.
   std::deque<Family> families_;
   std::int64_t roots_ = 0;

@@ -11,8 +11,8 @@
 #include "dialogs.h"
 #include "file_chooser_request.h"
 #include "gadgets.h"
-#include "on_objects.h"
 #include "input_view.h"
+#include "on_objects.h"
 #include "text.h"
 #include "tree_model.h"
 #include "ui_objects.h"
@@ -26,7 +26,7 @@ const char16_t* TextOf(ObjectNumber number, QString (*read)(Gadget&)) {
 }
 
 std::u16string ChooseFileFor(bool save, const char16_t* title, const char16_t* defaultFile,
-                      const char16_t* pattern, std::int64_t patternIndex) {
+                             const char16_t* pattern, std::int64_t patternIndex) {
   const FileChooserRequest request = BuildFileChooserRequest(
       save, ToQString(title).toStdU16String(), ToQString(defaultFile).toStdU16String(),
       ToQString(pattern).toStdU16String(), patternIndex);
@@ -40,7 +40,8 @@ std::int64_t UiAddItem(ObjectNumber gadget, std::int64_t position, const char16_
                        std::int64_t, std::int64_t level) {
   if (const auto& rows = ui_objects::FindTreeRowsRemembered(gadget)) {
     // Straight into the row store: the one copy of the text that a tree keeps.
-    const std::u16string_view content(text ? text : u"", static_cast<std::size_t>(StringLength(text)));
+    const std::u16string_view content(text ? text : u"",
+                                      static_cast<std::size_t>(StringLength(text)));
     return AppendTreeRow(rows, content, level) ? 1 : 0;
   }
   std::u16string content = OwnedText(text);
@@ -103,7 +104,8 @@ const char16_t* UiGetItemText(ObjectNumber gadget, std::int64_t index, std::int6
 }
 
 const char16_t* UiGetAllItemTexts(ObjectNumber gadget, const char16_t* terminator) {
-  const std::u16string_view end(terminator ? terminator : u"", static_cast<std::size_t>(StringLength(terminator)));
+  const std::u16string_view end(terminator ? terminator : u"",
+                                static_cast<std::size_t>(StringLength(terminator)));
   if (auto rows = ui_objects::FindTreeRows(gadget)) {
     // Its own string rather than the reused buffer, so that the next text returned on this
     // thread gives the memory of a big copy back.
@@ -202,11 +204,11 @@ ObjectNumber UiFocusedGadget() {
 }
 
 std::int64_t UiMessageBox(const char16_t* title, const char16_t* text, std::int64_t flags) {
-  return ui_thread::Call<std::int64_t>(0, [caption = OwnedText(title), message = OwnedText(text),
-                                           flags] {
-    return ShowMessageBox(QString::fromStdU16String(caption), QString::fromStdU16String(message),
-                          flags);
-  });
+  return ui_thread::Call<std::int64_t>(
+      0, [caption = OwnedText(title), message = OwnedText(text), flags] {
+        return ShowMessageBox(QString::fromStdU16String(caption),
+                              QString::fromStdU16String(message), flags);
+      });
 }
 
 const char16_t* UiAskOpenFile(const char16_t* title, const char16_t* defaultFile,
@@ -239,8 +241,9 @@ const char16_t* UiGetClipboardText() {
 std::int64_t UiRunProgram(const char16_t* program, const char16_t* parameters,
                           const char16_t* directory) {
   return ui_thread::Call<std::int64_t>(
-      0, [name = OwnedText(program), arguments = OwnedText(parameters),
-          folder = OwnedText(directory)]() -> std::int64_t {
+      0,
+      [name = OwnedText(program), arguments = OwnedText(parameters),
+       folder = OwnedText(directory)]() -> std::int64_t {
         return RunProgram(QString::fromStdU16String(name), QString::fromStdU16String(arguments),
                           QString::fromStdU16String(folder))
                    ? 1

@@ -49,21 +49,18 @@ void UiResizeGadget(ObjectNumber gadget, std::int64_t x, std::int64_t y, std::in
 }
 
 std::int64_t UiGadgetRequiredWidth(ObjectNumber gadget) {
-  return OnGadget<std::int64_t>(gadget, 0, [](Gadget& found) -> std::int64_t {
-    return found.RequiredWidth();
-  });
+  return OnGadget<std::int64_t>(
+      gadget, 0, [](Gadget& found) -> std::int64_t { return found.RequiredWidth(); });
 }
 
 std::int64_t UiGadgetInnerWidth(ObjectNumber gadget) {
-  return OnGadget<std::int64_t>(gadget, 0, [](Gadget& found) -> std::int64_t {
-    return found.InnerSize().width();
-  });
+  return OnGadget<std::int64_t>(
+      gadget, 0, [](Gadget& found) -> std::int64_t { return found.InnerSize().width(); });
 }
 
 std::int64_t UiGadgetInnerHeight(ObjectNumber gadget) {
-  return OnGadget<std::int64_t>(gadget, 0, [](Gadget& found) -> std::int64_t {
-    return found.InnerSize().height();
-  });
+  return OnGadget<std::int64_t>(
+      gadget, 0, [](Gadget& found) -> std::int64_t { return found.InnerSize().height(); });
 }
 
 void UiSetToolTip(ObjectNumber gadget, const char16_t* text) {

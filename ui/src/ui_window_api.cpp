@@ -102,9 +102,8 @@ void UiEnd() {
   ownedApplication.reset();
 }
 
-ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y,
-                          std::int64_t width, std::int64_t height, const char16_t* title,
-                          std::int64_t flags) {
+ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                          std::int64_t height, const char16_t* title, std::int64_t flags) {
   const QString caption = ToQString(title);
   return ui_thread::Call<ObjectNumber>(0, [=] {
     return ui_objects::AddWindow(number, [&](ObjectNumber assigned) {
@@ -131,8 +130,8 @@ std::int64_t UiWindowClientHeight(ObjectNumber window) {
   });
 }
 
-ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y,
-                           std::int64_t width, std::int64_t height) {
+ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                           std::int64_t height) {
   return ui_thread::Call<ObjectNumber>(0, [=] {
     ObjectNumber panel = 0;
     const ObjectNumber result = CreateGadget(number, {x, y, width, height}, MakePanel, &panel);
@@ -145,7 +144,8 @@ ObjectNumber UiCreateSplitter(ObjectNumber number, std::int64_t x, std::int64_t 
                               std::int64_t width, std::int64_t height) {
   return ui_thread::Call<ObjectNumber>(0, [=] {
     ObjectNumber splitter = 0;
-    const ObjectNumber result = CreateGadget(number, {x, y, width, height}, MakeSplitter, &splitter);
+    const ObjectNumber result =
+        CreateGadget(number, {x, y, width, height}, MakeSplitter, &splitter);
     if (result) {
       gadget_list::OpenPanel(splitter);
       gadget_list::TabAdded(splitter, ui_objects::FindGadget(splitter)->Widget());
@@ -159,8 +159,8 @@ ObjectNumber UiCreateInputView(ObjectNumber number, std::int64_t x, std::int64_t
   return CreateGadget(number, {x, y, width, height}, MakeInputView);
 }
 
-ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y,
-                           std::int64_t width, std::int64_t height, const char16_t* text) {
+ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                           std::int64_t height, const char16_t* text) {
   const QString content = ToQString(text);
   return CreateGadget(number, {x, y, width, height},
                       [content](ObjectNumber assigned, const GadgetPlace& place) {
@@ -179,9 +179,8 @@ ObjectNumber UiCreateTextField(ObjectNumber number, std::int64_t x, std::int64_t
 }
 
 ObjectNumber UiCreateCheckList(ObjectNumber number, std::int64_t x, std::int64_t y,
-                               std::int64_t width, std::int64_t height,
-                               const char16_t* columnTitle, std::int64_t columnWidth,
-                               std::int64_t flags) {
+                               std::int64_t width, std::int64_t height, const char16_t* columnTitle,
+                               std::int64_t columnWidth, std::int64_t flags) {
   const QString title = ToQString(columnTitle);
   return CreateGadget(number, {x, y, width, height},
                       [=](ObjectNumber assigned, const GadgetPlace& place) {
@@ -189,13 +188,13 @@ ObjectNumber UiCreateCheckList(ObjectNumber number, std::int64_t x, std::int64_t
                       });
 }
 
-ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
-                          std::int64_t width, std::int64_t height) {
+ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                          std::int64_t height) {
   return CreateGadget(number, {x, y, width, height}, MakeTree);
 }
 
-ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
-                            std::int64_t width, std::int64_t height, const char16_t* text) {
+ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                            std::int64_t height, const char16_t* text) {
   const QString content = ToQString(text);
   return CreateGadget(number, {x, y, width, height},
                       [content](ObjectNumber assigned, const GadgetPlace& place) {

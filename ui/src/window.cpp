@@ -25,12 +25,12 @@ struct KeyCode {
 
 // Virtual-key codes of the keys that aren't letters, digits or function keys.
 constexpr KeyCode NamedKeys[] = {
-    {Qt::Key_Backspace, 0x08}, {Qt::Key_Tab, 0x09},      {Qt::Key_Backtab, 0x09},
-    {Qt::Key_Return, 0x0D},    {Qt::Key_Enter, 0x0D},    {Qt::Key_Pause, 0x13},
-    {Qt::Key_Escape, 0x1B},    {Qt::Key_Space, 0x20},    {Qt::Key_PageUp, 0x21},
-    {Qt::Key_PageDown, 0x22},  {Qt::Key_End, 0x23},      {Qt::Key_Home, 0x24},
-    {Qt::Key_Left, 0x25},      {Qt::Key_Up, 0x26},       {Qt::Key_Right, 0x27},
-    {Qt::Key_Down, 0x28},      {Qt::Key_Print, 0x2C},    {Qt::Key_Insert, 0x2D},
+    {Qt::Key_Backspace, 0x08}, {Qt::Key_Tab, 0x09},   {Qt::Key_Backtab, 0x09},
+    {Qt::Key_Return, 0x0D},    {Qt::Key_Enter, 0x0D}, {Qt::Key_Pause, 0x13},
+    {Qt::Key_Escape, 0x1B},    {Qt::Key_Space, 0x20}, {Qt::Key_PageUp, 0x21},
+    {Qt::Key_PageDown, 0x22},  {Qt::Key_End, 0x23},   {Qt::Key_Home, 0x24},
+    {Qt::Key_Left, 0x25},      {Qt::Key_Up, 0x26},    {Qt::Key_Right, 0x27},
+    {Qt::Key_Down, 0x28},      {Qt::Key_Print, 0x2C}, {Qt::Key_Insert, 0x2D},
     {Qt::Key_Delete, 0x2E},
 };
 
@@ -105,8 +105,9 @@ void TopLevelWindow::AddShortcut(std::int64_t word, std::int64_t eventNumber) {
 }
 
 bool TopLevelWindow::HandlesShortcut(std::int64_t word) const {
-  return word != 0 && std::any_of(shortcuts_.begin(), shortcuts_.end(),
-                                  [word](const Shortcut& shortcut) { return shortcut.word == word; });
+  return word != 0 &&
+         std::any_of(shortcuts_.begin(), shortcuts_.end(),
+                     [word](const Shortcut& shortcut) { return shortcut.word == word; });
 }
 
 bool TopLevelWindow::HandleShortcut(std::int64_t word) {
@@ -184,9 +185,8 @@ void TopLevelWindow::AddTimer(std::int64_t timer, std::int64_t milliseconds) {
   std::unique_ptr<QTimer>& slot = timers_[timer];
   if (!slot) {
     slot = std::make_unique<QTimer>();
-    QObject::connect(slot.get(), &QTimer::timeout, this, [this, timer] {
-      QueueEvent(TimerEvent, timer, number_, 0, 0, nullptr);
-    });
+    QObject::connect(slot.get(), &QTimer::timeout, this,
+                     [this, timer] { QueueEvent(TimerEvent, timer, number_, 0, 0, nullptr); });
   }
   slot->start(static_cast<int>(std::clamp<std::int64_t>(milliseconds, 1, INT32_MAX)));
 }

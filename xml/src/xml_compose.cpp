@@ -203,7 +203,8 @@ void XmlFormat(ObjectNumber number, std::int32_t flags, std::int64_t indentStep)
   XmlDocumentRecord* document = FindDocument(number);
   if (!document || !(flags & XmlIndentTree)) return;
   // Wider steps would only ask for absurd amounts of blanks.
-  document->indentStep = static_cast<std::int32_t>(std::clamp<std::int64_t>(indentStep, 0, 1 << 20));
+  document->indentStep =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(indentStep, 0, 1 << 20));
 }
 
 std::int64_t XmlCompose(ObjectNumber number, const XmlWrite& write) {

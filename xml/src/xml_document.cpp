@@ -22,8 +22,7 @@ alignas(8) constexpr char16_t ElementText[] = u"element";
 
 // One pool for the nodes of every document, made on first use and kept to the end.
 ElementPool& NodePool() {
-  static ElementPool pool(ElementSlotSize(sizeof(XmlNode)), MinimumNodeBlock,
-                          MaximumNodeBlock);
+  static ElementPool pool(ElementSlotSize(sizeof(XmlNode)), MinimumNodeBlock, MaximumNodeBlock);
   return pool;
 }
 

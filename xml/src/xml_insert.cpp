@@ -66,8 +66,8 @@ char16_t* Inserter::FieldName(const char* name) {
   const std::int64_t at = TempPosition();
   char16_t* wide = ReserveTemp(units + 1, at);
   DecodeAnsi(bare.data(), bare.size(), wide);
-  char16_t* kept = nameCount_ < CachedNames ? DocumentText(document_, wide, units)
-                                            : CopyOfText(wide, units);
+  char16_t* kept =
+      nameCount_ < CachedNames ? DocumentText(document_, wide, units) : CopyOfText(wide, units);
   SetTempPosition(at);
   // An owned copy (the document's blocks could not grow) belongs to one element alone.
   if (!IsOwned(kept)) names_[nameCount_++] = {source, kept};
@@ -89,8 +89,7 @@ void Inserter::FillList(XmlNode* node, const RecordList* list, RecordDescriptor 
   }
 }
 
-void Inserter::FillSimple(XmlNode* node, const FieldCursor& field,
-                          const std::uint8_t* address) {
+void Inserter::FillSimple(XmlNode* node, const FieldCursor& field, const std::uint8_t* address) {
   if (field.isReference) {
     SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
   } else if (field.typeCode == static_cast<std::uint8_t>(TypeCode::Record)) {
@@ -151,16 +150,24 @@ void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t b
                             const void* address) {
   if (!address) return;
   switch (static_cast<TypeCode>(typeCode)) {
-    case TypeCode::Int8: return SetDecimalText(node, LoadUnaligned<std::int8_t>(address));
-    case TypeCode::Int16: return SetDecimalText(node, LoadUnaligned<std::int16_t>(address));
-    case TypeCode::Int32: return SetDecimalText(node, LoadUnaligned<std::int32_t>(address));
+    case TypeCode::Int8:
+      return SetDecimalText(node, LoadUnaligned<std::int8_t>(address));
+    case TypeCode::Int16:
+      return SetDecimalText(node, LoadUnaligned<std::int16_t>(address));
+    case TypeCode::Int32:
+      return SetDecimalText(node, LoadUnaligned<std::int32_t>(address));
     case TypeCode::Int64:
-    case TypeCode::Int: return SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
-    case TypeCode::UInt8: return SetDecimalText(node, LoadUnaligned<std::uint8_t>(address));
+    case TypeCode::Int:
+      return SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
+    case TypeCode::UInt8:
+      return SetDecimalText(node, LoadUnaligned<std::uint8_t>(address));
     case TypeCode::Char:
-    case TypeCode::UInt16: return SetDecimalText(node, LoadUnaligned<std::uint16_t>(address));
-    case TypeCode::Float32: return SetRealText(node, LoadUnaligned<float>(address));
-    case TypeCode::Float64: return SetRealText(node, LoadUnaligned<double>(address));
+    case TypeCode::UInt16:
+      return SetDecimalText(node, LoadUnaligned<std::uint16_t>(address));
+    case TypeCode::Float32:
+      return SetRealText(node, LoadUnaligned<float>(address));
+    case TypeCode::Float64:
+      return SetRealText(node, LoadUnaligned<double>(address));
     case TypeCode::String: {
       const auto* text = LoadUnaligned<const char16_t*>(address);
       if (text) SetStoredText(node, text, StringLength(text));
@@ -172,7 +179,8 @@ void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t b
       while (length < byteLength / 2 && LoadUnaligned<char16_t>(text + length) != 0) ++length;
       return SetStoredText(node, text, length);
     }
-    default: return;
+    default:
+      return;
   }
 }
 

@@ -39,11 +39,11 @@ struct JsonValue {
   std::uint16_t numberForm;
   std::uint16_t flags;
   union {
-    char16_t* text;          // String: owned copy, null for the empty string
-    std::int64_t integer;    // Number in integer form; Boolean (non-zero is true)
-    double real;             // Number in floating form
-    RecordList* elements;    // Array
-    StringMap* members;      // Object
+    char16_t* text;        // String: owned copy, null for the empty string
+    std::int64_t integer;  // Number in integer form; Boolean (non-zero is true)
+    double real;           // Number in floating form
+    RecordList* elements;  // Array
+    StringMap* members;    // Object
   };
 };
 

@@ -64,11 +64,11 @@ struct FieldCursor {
   std::uint8_t typeCode = 0;
   bool isReference = false;
   std::int32_t offset = 0;
-  const std::uint8_t* fieldAddress = nullptr;  // recordBase + offset
-  std::int32_t count = 0;                      // fixed arrays
-  std::int32_t stride = 0;                     // fixed arrays
-  std::int32_t fixedStringBytes = 0;           // FixedString fields that hold the text
-  RecordDescriptor nestedDescriptor = nullptr; // type 7 only
+  const std::uint8_t* fieldAddress = nullptr;   // recordBase + offset
+  std::int32_t count = 0;                       // fixed arrays
+  std::int32_t stride = 0;                      // fixed arrays
+  std::int32_t fixedStringBytes = 0;            // FixedString fields that hold the text
+  RecordDescriptor nestedDescriptor = nullptr;  // type 7 only
 
   void Start(RecordDescriptor descriptor, const void* record);
   // true when a field was read, false at the end byte (and for a null descriptor).

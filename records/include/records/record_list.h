@@ -39,9 +39,9 @@ inline void* RecordOf(ListElement* element) {
 }
 
 inline ListElement* ElementOf(void* record) {
-  return record ? reinterpret_cast<ListElement*>(static_cast<std::byte*>(record) -
-                                                 sizeof(ListElement))
-                : nullptr;
+  return record
+             ? reinterpret_cast<ListElement*>(static_cast<std::byte*>(record) - sizeof(ListElement))
+             : nullptr;
 }
 
 struct RecordList;
@@ -60,13 +60,13 @@ struct RecordList {
   ListElement* current;        // null while the cursor is before the first element
   ListElement** cursorMirror;  // &slot->current
   std::int64_t count;
-  std::int64_t index;          // 0-based position of the cursor
+  std::int64_t index;  // 0-based position of the cursor
   const std::int64_t* layoutMap;
   ElementPool* pool;
-  void* spareBlocks;           // std::malloc blocks chained through their first word
+  void* spareBlocks;  // std::malloc blocks chained through their first word
   ListSlot* slot;
-  std::int64_t elementSize;    // record size + sizeof(ListElement)
-  std::int32_t typeCode;       // a TypeCode: 7 for records, 8 for strings, 0 untyped
+  std::int64_t elementSize;  // record size + sizeof(ListElement)
+  std::int32_t typeCode;     // a TypeCode: 7 for records, 8 for strings, 0 untyped
   std::uint8_t beforeFirst;
   std::uint8_t needsInitialise;
   std::uint8_t ownsSlot;

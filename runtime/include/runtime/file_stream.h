@@ -78,12 +78,12 @@ enum class WholeReadEnd {
 
 struct WholeText {
   WholeReadEnd end = WholeReadEnd::NotOpen;
-  SharedUtf8 utf8;                  // only with Complete
-  std::int64_t bytesRead = 0;       // bytes taken from the file
-  std::int64_t fileSize = -1;       // the size the file reported, -1 when it has none
-  std::int64_t memoryNeeded = 0;    // with OutOfMemory
-  std::int64_t memoryAvailable = 0; // with OutOfMemory
-  int error = 0;                    // with ReadError: the system's error number
+  SharedUtf8 utf8;                   // only with Complete
+  std::int64_t bytesRead = 0;        // bytes taken from the file
+  std::int64_t fileSize = -1;        // the size the file reported, -1 when it has none
+  std::int64_t memoryNeeded = 0;     // with OutOfMemory
+  std::int64_t memoryAvailable = 0;  // with OutOfMemory
+  int error = 0;                     // with ReadError: the system's error number
   // UTF-8 that is no text: how many places (a byte that can't begin a sequence, read as
   // "?"; an invalid sequence, which decoding reads as U+FFFD; a sequence cut short by the
   // end of the file, left out) and the byte offset of the first one from where the read

@@ -73,14 +73,10 @@ class String {
   const char16_t* data() const noexcept { return block_ ? block_ : u""; }
   std::int64_t length() const noexcept { return length_; }
   bool empty() const noexcept { return length_ == 0; }
-  std::u16string_view view() const noexcept {
-    return {data(), static_cast<std::size_t>(length_)};
-  }
+  std::u16string_view view() const noexcept { return {data(), static_cast<std::size_t>(length_)}; }
   operator std::u16string_view() const noexcept { return view(); }  // NOLINT
 
-  friend bool operator==(const String& a, std::u16string_view b) noexcept {
-    return a.view() == b;
-  }
+  friend bool operator==(const String& a, std::u16string_view b) noexcept { return a.view() == b; }
   friend auto operator<=>(const String& a, std::u16string_view b) noexcept {
     return a.view() <=> b;
   }
@@ -95,8 +91,7 @@ class String {
 // Runs produce(at) with at = the current temporary position, then takes what it left in
 // the area from there as a String; the area is back where it was afterwards.
 template <class Produce>
-  requires std::invocable<Produce&, std::int64_t>
-String TakeResult(Produce&& produce) {
+requires std::invocable<Produce&, std::int64_t> String TakeResult(Produce&& produce) {
   EnsureStringBuffer();
   const std::int64_t at = TempPosition();
   produce(at);

@@ -38,8 +38,8 @@ class TextPool {
   void LetGoOfBlock();
 
   std::byte* block_ = nullptr;
-  std::int64_t used_ = 0;        // bytes of block_ taken, its header included
-  std::int64_t handedOut_ = 0;   // texts of block_ handed out
+  std::int64_t used_ = 0;       // bytes of block_ taken, its header included
+  std::int64_t handedOut_ = 0;  // texts of block_ handed out
 };
 
 // True when text points into a pooled block (and so must not be given to free or realloc).

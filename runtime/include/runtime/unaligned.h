@@ -6,8 +6,8 @@
 #include <type_traits>
 
 template <class T>
-  requires std::is_trivially_copyable_v<T>
 T LoadUnaligned(const void* address) {
+  static_assert(std::is_trivially_copyable_v<T>, "only trivially copyable values load from bytes");
   T value;
   // T may itself be a pointer: its bytes are what is copied.
   std::memcpy(&value, address, sizeof value);  // NOLINT(bugprone-sizeof-expression)

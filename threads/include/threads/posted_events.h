@@ -53,8 +53,8 @@ inline int PostEvent(std::int32_t code, std::int64_t window, std::int64_t object
 // Posts a copy of text (zero-terminated UTF-16; null posts an empty text) as the data word.
 // The copy belongs to the event: it stays readable through UiEventData() until the next
 // event is taken, and is freed then (or when the event is dropped). 1 if posted, else 0.
-int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object,
-                  std::int64_t type, const char16_t* text);
+int PostEventText(std::int32_t code, std::int64_t window, std::int64_t object, std::int64_t type,
+                  const char16_t* text);
 
 // UI thread, called by the UI layer's receiver: queues the record's event (never merged,
 // since user codes are never merged) and frees the record.
@@ -70,8 +70,8 @@ void QueueEvent(std::int32_t code, std::int64_t object, std::int64_t window, std
 
 // QueueEvent with a copy of text (zero-terminated UTF-16) as the data word, owned by the
 // event as with PostEventText. Nothing is queued when the copy can't be made.
-void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window,
-                    std::int64_t type, const char16_t* text);
+void QueueEventText(std::int32_t code, std::int64_t object, std::int64_t window, std::int64_t type,
+                    const char16_t* text);
 
 // Takes the oldest pending event into the current event and returns its code, or 0 when
 // nothing is pending (window, object and data then keep their values, type becomes -1).

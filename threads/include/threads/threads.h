@@ -45,7 +45,9 @@ std::int64_t ThreadRunShared(const std::shared_ptr<T>& object) {
         return 0;
       },
       reinterpret_cast<std::int64_t>(share.release()),
-      [](std::int64_t value) { const std::unique_ptr<Share> mine(reinterpret_cast<Share*>(value)); });
+      [](std::int64_t value) {
+        const std::unique_ptr<Share> mine(reinterpret_cast<Share*>(value));
+      });
 }
 
 // ThreadCreate with a chosen stack size (WorkerStackSize for every real worker).

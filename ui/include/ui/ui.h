@@ -58,26 +58,24 @@ void UiInit();
 void UiEnd();
 
 // Window and layout.
-ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y,
-                          std::int64_t width, std::int64_t height, const char16_t* title,
-                          std::int64_t flags);
+ObjectNumber UiOpenWindow(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                          std::int64_t height, const char16_t* title, std::int64_t flags);
 std::int64_t UiWindowClientWidth(ObjectNumber window);
 std::int64_t UiWindowClientHeight(ObjectNumber window);
-ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y,
-                           std::int64_t width, std::int64_t height);
-ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y,
-                           std::int64_t width, std::int64_t height, const char16_t* text);
+ObjectNumber UiCreatePanel(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                           std::int64_t height);
+ObjectNumber UiCreateLabel(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                           std::int64_t height, const char16_t* text);
 ObjectNumber UiCreateTextField(ObjectNumber number, std::int64_t x, std::int64_t y,
                                std::int64_t width, std::int64_t height, const char16_t* text,
                                std::int64_t flags);
 ObjectNumber UiCreateCheckList(ObjectNumber number, std::int64_t x, std::int64_t y,
-                               std::int64_t width, std::int64_t height,
-                               const char16_t* columnTitle, std::int64_t columnWidth,
-                               std::int64_t flags);
-ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y,
-                          std::int64_t width, std::int64_t height);
-ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y,
-                            std::int64_t width, std::int64_t height, const char16_t* text);
+                               std::int64_t width, std::int64_t height, const char16_t* columnTitle,
+                               std::int64_t columnWidth, std::int64_t flags);
+ObjectNumber UiCreateTree(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                          std::int64_t height);
+ObjectNumber UiCreateButton(ObjectNumber number, std::int64_t x, std::int64_t y, std::int64_t width,
+                            std::int64_t height, const char16_t* text);
 // A splitter: the gadgets created next, until UiCloseGadgetList, are its panes, side by
 // side from left to right in the order created, sharing its room equally at first; the
 // user moves the handle between them. Their own positions and sizes are ignored.
