@@ -234,10 +234,10 @@ class ExportJob {
     if (gadget_ == ExportJsonButton || gadget_ == ExportXmlButton) malloc_trim(0);
     done_.store(true, std::memory_order_release);
   }
-  bool Done() const { return done_.load(std::memory_order_acquire); }
+  [[nodiscard]] bool Done() const { return done_.load(std::memory_order_acquire); }
   // Read once Done holds.
-  bool Committed() const { return committed_; }
-  const Taken& TakenFromResults() const { return taken_; }
+  [[nodiscard]] bool Committed() const { return committed_; }
+  [[nodiscard]] const Taken& TakenFromResults() const { return taken_; }
 
  private:
   const std::int64_t gadget_;

@@ -34,14 +34,14 @@ class FoundBatch {
   // Room for matches matches, so that adding them never fails; false when memory ran out.
   [[nodiscard]] bool Reserve(std::int64_t matches);
 
-  bool KeepsMatches() const { return keepsMatches_; }
-  std::int64_t GroupsKept() const { return groupsKept_; }
-  std::int64_t TextsPerMatch() const { return (keepsMatches_ ? 1 : 0) + groupsKept_; }
-  std::int64_t Matches() const { return matches_; }
+  [[nodiscard]] bool KeepsMatches() const { return keepsMatches_; }
+  [[nodiscard]] std::int64_t GroupsKept() const { return groupsKept_; }
+  [[nodiscard]] std::int64_t TextsPerMatch() const { return (keepsMatches_ ? 1 : 0) + groupsKept_; }
+  [[nodiscard]] std::int64_t Matches() const { return matches_; }
   // Where the matches lie: per match the byte offsets of the match and of each group kept
   // (see MatchPlaces::Append).
-  std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
-  std::span<const std::int64_t> Places() const {
+  [[nodiscard]] std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
+  [[nodiscard]] std::span<const std::int64_t> Places() const {
     return {places_.data(), static_cast<std::size_t>(matches_ * PlacesPerMatch())};
   }
 

@@ -40,7 +40,7 @@ class OwnedObject {
     if (const ObjectNumber before = number_.exchange(number); before != 0) Free(before);
   }
 
-  ObjectNumber Number() const { return number_.load(); }
+  [[nodiscard]] ObjectNumber Number() const { return number_.load(); }
 
   // Frees the object if it is still held, in one change.
   void Release() {

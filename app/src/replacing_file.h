@@ -35,10 +35,10 @@ class ReplacingFile {
   bool Commit();
   // Why Open or Commit failed, as a sentence for the user; empty when there is no more to
   // say than that it failed.
-  const std::u16string& Reason() const { return reason_; }
+  [[nodiscard]] const std::u16string& Reason() const { return reason_; }
 
  private:
-  std::string ReopeningPath() const;
+  [[nodiscard]] std::string ReopeningPath() const;
   void Fail(int error);
   void SyncFolder();
   void Discard();

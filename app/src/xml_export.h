@@ -26,7 +26,7 @@ class XmlExport {
   // could not be made or composed whole (memory ran out).
   [[nodiscard]] bool Compose(const std::function<void(std::u16string_view)>& write);
   // The characters Compose wrote as U+FFFD, which XML can't hold (see XmlCompose).
-  std::size_t ReplacedCharacters() const { return replaced_; }
+  [[nodiscard]] std::size_t ReplacedCharacters() const { return replaced_; }
 
  private:
   ObjectNumber document_;

@@ -52,8 +52,8 @@ class FieldKey {
     DecodeAnsi(name.data(), length, units_);
     length_ = static_cast<std::int64_t>(length);
   }
-  const char16_t* units() const { return units_; }
-  std::int64_t length() const { return length_; }
+  [[nodiscard]] const char16_t* units() const { return units_; }
+  [[nodiscard]] std::int64_t length() const { return length_; }
 
  private:
   char16_t inline_[kShortName];

@@ -20,7 +20,7 @@ struct MapMember {
   JsonValue value;
   // The key follows: keyLength units and a terminator.
 
-  const char16_t* Key() const { return reinterpret_cast<const char16_t*>(this + 1); }
+  [[nodiscard]] const char16_t* Key() const { return reinterpret_cast<const char16_t*>(this + 1); }
 };
 
 static_assert(sizeof(MapMember) % alignof(char16_t) == 0);

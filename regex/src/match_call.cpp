@@ -76,7 +76,7 @@ class MatchArena {
     active_ = true;
   }
   void End() { active_ = false; }
-  bool Active() const { return active_; }
+  [[nodiscard]] bool Active() const { return active_; }
 
   void* Allocate(std::size_t size) {
     if (!storage_ || size > ArenaBytes) return nullptr;

@@ -27,10 +27,10 @@ class FindingQueue {
   void SetStride(std::size_t stride);
   // Appends from, result and stride - 2 offsets; false when memory ran out.
   bool Push(std::int32_t from, std::int32_t result, const std::int32_t* offsets);
-  const std::int32_t* Front() const;  // the oldest finding, or null
+  [[nodiscard]] const std::int32_t* Front() const;  // the oldest finding, or null
   void PopFront();
   void Clear();
-  std::size_t Values() const { return count_ * stride_; }
+  [[nodiscard]] std::size_t Values() const { return count_ * stride_; }
 
  private:
   struct Unmap {
@@ -62,7 +62,9 @@ class SearchAhead {
   ~SearchAhead();
 
   // Where the earliest part the helper searches starts.
-  std::int32_t Start() const { return earliestStart_.load(std::memory_order_relaxed); }
+  [[nodiscard]] std::int32_t Start() const {
+    return earliestStart_.load(std::memory_order_relaxed);
+  }
 
   // On the helper thread: searches its parts until the subject ends, a search fails, no part
   // is worth taking over, or the scan gives the helper up.

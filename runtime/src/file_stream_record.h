@@ -46,7 +46,7 @@ class UniqueDescriptor {
   UniqueDescriptor& operator=(const UniqueDescriptor&) = delete;
 
   explicit operator bool() const noexcept { return descriptor_ >= 0; }
-  int Get() const noexcept { return descriptor_; }
+  [[nodiscard]] int Get() const noexcept { return descriptor_; }
   int Release() noexcept { return std::exchange(descriptor_, -1); }
 
  private:

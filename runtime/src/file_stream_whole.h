@@ -19,8 +19,8 @@ class ByteArea {
 
   // Room for at least bytes in all; false when the address space ran out.
   bool Reserve(std::size_t bytes);
-  char* data() const noexcept { return data_; }
-  std::size_t capacity() const noexcept { return capacity_; }
+  [[nodiscard]] char* data() const noexcept { return data_; }
+  [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
 
  private:
   char* data_ = nullptr;

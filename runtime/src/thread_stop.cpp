@@ -104,7 +104,7 @@ std::shared_ptr<StopState> NewStopState() {
   }
 }
 
-bool AdoptStopState(std::shared_ptr<StopState> state) {
+bool AdoptStopState(const std::shared_ptr<StopState>& state) {
   if (currentState) return true;
   if (!state) return false;
   std::call_once(handlerInstalled, InstallStopSignalHandler);

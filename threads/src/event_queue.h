@@ -46,5 +46,5 @@ struct EventQueue {
   void ReleaseAll();
 
  private:
-  bool MergesWithLast(const QueueNode& event) const;
+  [[nodiscard]] bool MergesWithLast(const QueueNode& event) const;
 };

@@ -104,7 +104,7 @@ class CheckListGadget : public Gadget {
   }
 
  private:
-  QTreeWidgetItem* Item(std::int64_t index) const {
+  [[nodiscard]] QTreeWidgetItem* Item(std::int64_t index) const {
     if (!Widget() || index < 0 || index >= list_->topLevelItemCount()) return nullptr;
     return list_->topLevelItem(static_cast<int>(index));
   }

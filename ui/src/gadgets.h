@@ -25,10 +25,10 @@ class Gadget {
   Gadget(const Gadget&) = delete;
   Gadget& operator=(const Gadget&) = delete;
 
-  ObjectNumber Number() const { return number_; }
-  ObjectNumber Window() const { return window_; }
+  [[nodiscard]] ObjectNumber Number() const { return number_; }
+  [[nodiscard]] ObjectNumber Window() const { return window_; }
   // Null once Qt destroyed the widget with its parent (a removed tab, a closed window).
-  QWidget* Widget() const { return widget_.data(); }
+  [[nodiscard]] QWidget* Widget() const { return widget_.data(); }
 
   virtual bool AddItem(std::int64_t position, const QString& text, std::int64_t level);
   virtual void ClearItems() {}

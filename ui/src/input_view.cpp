@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 #include "gadgets.h"
@@ -244,7 +245,7 @@ std::int64_t InputTextView::OffsetAt(const QPoint& point) const {
   const std::int64_t line =
       verticalScrollBar()->value() + std::max(0, point.y()) / std::max(1, metrics.height());
   const auto column = horizontalScrollBar()->value() +
-                      static_cast<std::int64_t>(std::max(0, point.x()) / CellWidth() + 0.5);
+                      static_cast<std::int64_t>(std::lround(std::max(0, point.x()) / CellWidth()));
   const std::int64_t start = LineStart(line);
   std::int64_t end = LineEnd(start);
   if (end > start && Bytes()[end - 1] == '\r') --end;

@@ -25,12 +25,12 @@ class InputTextView : public QAbstractScrollArea {
   // Byte ranges: the first in the match's colour, the others each in a group colour; the
   // first range is scrolled into view.
   void SetHighlights(std::vector<UiTextRange> ranges);
-  const std::vector<UiTextRange>& Highlights() const { return highlights_; }
+  [[nodiscard]] const std::vector<UiTextRange>& Highlights() const { return highlights_; }
   // Byte offsets, start <= end; what a selection by mouse gives too.
   void SetSelection(UiTextRange range);
-  UiTextRange Selection() const;
-  std::int64_t FirstVisibleLine() const;
-  std::int64_t LineCount() const { return lineCount_; }
+  [[nodiscard]] UiTextRange Selection() const;
+  [[nodiscard]] std::int64_t FirstVisibleLine() const;
+  [[nodiscard]] std::int64_t LineCount() const { return lineCount_; }
   // Shows line (0-based) at the top, as the scroll bar would.
   void ScrollToLine(std::int64_t line);
 
@@ -47,18 +47,19 @@ class InputTextView : public QAbstractScrollArea {
  private:
   static constexpr std::int64_t LineStride = 64;
 
-  const char* Bytes() const { return text_.bytes.get(); }
-  std::int64_t LineStart(std::int64_t line) const;
+  [[nodiscard]] const char* Bytes() const { return text_.bytes.get(); }
+  [[nodiscard]] std::int64_t LineStart(std::int64_t line) const;
   // Where the line that starts at lineStart ends: its LF, or the text's end.
-  std::int64_t LineEnd(std::int64_t lineStart) const;
+  [[nodiscard]] std::int64_t LineEnd(std::int64_t lineStart) const;
   // The width of one character: the font is fixed-width.
-  qreal CellWidth() const;
-  std::int64_t VisibleLines() const;
-  std::int64_t VisibleColumns() const;
+  [[nodiscard]] qreal CellWidth() const;
+  [[nodiscard]] std::int64_t VisibleLines() const;
+  [[nodiscard]] std::int64_t VisibleColumns() const;
   // Byte offset of the character column columns after from, not past end.
-  std::int64_t Advance(std::int64_t from, std::int64_t end, std::int64_t columns) const;
-  std::int64_t Columns(std::int64_t from, std::int64_t to) const;
-  std::int64_t OffsetAt(const QPoint& point) const;
+  [[nodiscard]] std::int64_t Advance(std::int64_t from, std::int64_t end,
+                                     std::int64_t columns) const;
+  [[nodiscard]] std::int64_t Columns(std::int64_t from, std::int64_t to) const;
+  [[nodiscard]] std::int64_t OffsetAt(const QPoint& point) const;
   void UpdateScrollBars();
   // Brings range's start into view, and as much of its first line's part as fits.
   void ScrollIntoView(const UiTextRange& range);

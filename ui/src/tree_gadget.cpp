@@ -118,7 +118,7 @@ class TreeGadget : public Gadget {
 
   // The view is looked up at each use, never kept: a big clear replaces it, and Qt destroys
   // it with its tab.
-  QTreeView* View() const { return static_cast<QTreeView*>(Widget()); }
+  [[nodiscard]] QTreeView* View() const { return static_cast<QTreeView*>(Widget()); }
 
   void TellSelectionChanges(QTreeView* view) {
     QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, view,
@@ -127,7 +127,7 @@ class TreeGadget : public Gadget {
                      });
   }
 
-  std::int64_t SelectedRow() const {
+  [[nodiscard]] std::int64_t SelectedRow() const {
     const QTreeView* view = View();
     if (!view) return -1;
     const QModelIndexList selected = view->selectionModel()->selectedIndexes();

@@ -44,12 +44,12 @@ class TreeModel : public QAbstractItemModel {
   explicit TreeModel(std::shared_ptr<TreeShared> rows);
   ~TreeModel() override;
 
-  QModelIndex index(int row, int column, const QModelIndex& parent) const override;
-  QModelIndex parent(const QModelIndex& child) const override;
-  int rowCount(const QModelIndex& parent) const override;
-  int columnCount(const QModelIndex& parent) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  bool canFetchMore(const QModelIndex& parent) const override;
+  [[nodiscard]] QModelIndex index(int row, int column, const QModelIndex& parent) const override;
+  [[nodiscard]] QModelIndex parent(const QModelIndex& child) const override;
+  [[nodiscard]] int rowCount(const QModelIndex& parent) const override;
+  [[nodiscard]] int columnCount(const QModelIndex& parent) const override;
+  [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
+  [[nodiscard]] bool canFetchMore(const QModelIndex& parent) const override;
   void fetchMore(const QModelIndex& parent) override;
 
   // Asked by canFetchMore: whether the view shows the end of what it has been shown. Without
@@ -60,20 +60,20 @@ class TreeModel : public QAbstractItemModel {
   bool Publish(std::int64_t limit);
   // Lets the view be shown every row up to and including row, and shows them.
   void FetchThrough(std::int64_t row);
-  std::int64_t Published() const { return published_; }
+  [[nodiscard]] std::int64_t Published() const { return published_; }
   // Schedules the next batch (UI thread).
   void SchedulePublish();
   // Every batch makes the view lay out all its rows again; spacing the batches by that cost
   // keeps both the UI thread and an appending worker going on big trees.
   void NoteLayoutTime(std::int64_t milliseconds);
   void Clear();
-  QModelIndex IndexOfRow(std::int64_t row) const;
+  [[nodiscard]] QModelIndex IndexOfRow(std::int64_t row) const;
   static std::int64_t RowOf(const QModelIndex& index) {
     return static_cast<std::int64_t>(index.internalId());
   }
 
  private:
-  std::int64_t VisibleChildren(std::int64_t row) const;
+  [[nodiscard]] std::int64_t VisibleChildren(std::int64_t row) const;
   void PublishBatch();
 
   std::shared_ptr<TreeShared> rows_;

@@ -22,17 +22,17 @@ class TopLevelWindow : public QWidget {
  public:
   explicit TopLevelWindow(ObjectNumber number);
 
-  ObjectNumber Number() const { return number_; }
+  [[nodiscard]] ObjectNumber Number() const { return number_; }
   void AddShortcut(std::int64_t word, std::int64_t eventNumber);
-  bool HandlesShortcut(std::int64_t word) const;
+  [[nodiscard]] bool HandlesShortcut(std::int64_t word) const;
   // Acts on a key bound in this window; false for a key that is not bound.
   bool HandleShortcut(std::int64_t word);
 
   // The area the gadgets share: the whole window above the status line, if it has one.
-  QSize ClientSize() const;
+  [[nodiscard]] QSize ClientSize() const;
   void AddStatusLine(std::int64_t parts);
   // Null for a part the window doesn't have.
-  QLabel* StatusPart(std::int64_t part) const;
+  [[nodiscard]] QLabel* StatusPart(std::int64_t part) const;
   void AddTimer(std::int64_t timer, std::int64_t milliseconds);
   void RemoveTimer(std::int64_t timer);
 

@@ -44,7 +44,7 @@ class ElementPool {
   // for the rest of the run. Small pools keep their blocks for the next use.
   void ReleaseBlocksIfUnused();
 
-  std::int64_t SlotSize() const { return slotSize_; }
+  [[nodiscard]] std::int64_t SlotSize() const { return slotSize_; }
   std::int64_t SlotsAllocated();
   std::int64_t SlotsInUse();
 
@@ -58,7 +58,7 @@ class ElementPool {
 
   void* TakeLocked();
   void GiveLocked(void* element);
-  std::int64_t NextBlockSlots() const;
+  [[nodiscard]] std::int64_t NextBlockSlots() const;
   bool AddBlock(std::int64_t slots);
 
   const std::int64_t slotSize_;

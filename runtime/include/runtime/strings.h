@@ -70,10 +70,12 @@ class String {
   // Takes the temporary text from position to the end of the area and drops it there.
   static String FromTemp(std::int64_t position);
 
-  const char16_t* data() const noexcept { return block_ ? block_ : u""; }
-  std::int64_t length() const noexcept { return length_; }
-  bool empty() const noexcept { return length_ == 0; }
-  std::u16string_view view() const noexcept { return {data(), static_cast<std::size_t>(length_)}; }
+  [[nodiscard]] const char16_t* data() const noexcept { return block_ ? block_ : u""; }
+  [[nodiscard]] std::int64_t length() const noexcept { return length_; }
+  [[nodiscard]] bool empty() const noexcept { return length_ == 0; }
+  [[nodiscard]] std::u16string_view view() const noexcept {
+    return {data(), static_cast<std::size_t>(length_)};
+  }
   operator std::u16string_view() const noexcept { return view(); }  // NOLINT
 
   friend bool operator==(const String& a, std::u16string_view b) noexcept { return a.view() == b; }

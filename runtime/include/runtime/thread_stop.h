@@ -66,7 +66,7 @@ void RequestThreadStop(StopState& state);
 
 // Makes state the calling thread's stop state (a thread that already has one keeps it and
 // this does nothing). Returns false when memory for its thread-exit release ran out.
-[[nodiscard]] bool AdoptStopState(std::shared_ptr<StopState> state);
+[[nodiscard]] bool AdoptStopState(const std::shared_ptr<StopState>& state);
 
 // Marks the calling thread as ending: its own code has finished and only destructors and
 // thread-exit clean-ups remain. From then on no scope or stop point ends the thread (ending
