@@ -13,8 +13,9 @@
 namespace evaluator {
 namespace {
 
-// An input of n bytes of UTF-8 becomes at most 2n bytes of UTF-16 text, and the pattern
-// engine scans one UTF-8 copy of that text: three times the file in all, at the most.
+// The budget for an input of n bytes: the n bytes read, which the scan, the view and the
+// exports share, and 2n more for a repaired copy the engine scans when the file is not
+// valid UTF-8, or else for the results. Results are checked again as they grow.
 constexpr std::int64_t MemoryPerInputByte = 3;
 
 std::atomic<std::int64_t> engineBytesLimit{InputLimits{}.engineBytes};
