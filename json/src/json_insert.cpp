@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "json_tree.h"
+#include "records/field_value.h"
 #include "records/record_descriptor.h"
 #include "runtime/text_encoding.h"
 #include "runtime/unaligned.h"
@@ -30,13 +31,6 @@ void InsertElement(JsonValue* element, std::int32_t typeCode, std::int64_t size,
 }
 
 // Units up to the first NUL, at most limit, in memory of any alignment.
-std::int64_t FixedStringLength(const void* address, std::int64_t limit) {
-  const auto* bytes = static_cast<const std::byte*>(address);
-  std::int64_t length = 0;
-  while (length < limit && LoadUnaligned<char16_t>(bytes + length * 2) != 0) ++length;
-  return length;
-}
-
 // A field name as a key: widened from the code page (ISO-8859-1, one unit per byte),
 // without a leading "*" and a trailing "$". Null when a long name finds no memory.
 class FieldKey {
@@ -102,27 +96,13 @@ void InsertField(JsonValue* member, const FieldCursor& field) {
 void JsonSetTyped(JsonValue* value, std::int32_t typeCode, std::int64_t byteLength,
                   const void* address) {
   if (!value || !address) return;
+  if (const std::optional<FieldNumber> number = ReadFieldNumber(typeCode, address)) {
+    return number->isReal ? JsonSetDouble(value, number->real)
+                          : JsonSetInteger(value, number->integer);
+  }
   switch (static_cast<TypeCode>(typeCode)) {
-    case TypeCode::Int8:
-      return JsonSetInteger(value, LoadUnaligned<std::int8_t>(address));
-    case TypeCode::Int16:
-      return JsonSetInteger(value, LoadUnaligned<std::int16_t>(address));
-    case TypeCode::Int32:
-      return JsonSetInteger(value, LoadUnaligned<std::int32_t>(address));
-    case TypeCode::Int64:
-    case TypeCode::Int:
-      return JsonSetInteger(value, LoadUnaligned<std::int64_t>(address));
-    case TypeCode::Char:
-    case TypeCode::UInt16:
-      return JsonSetInteger(value, LoadUnaligned<std::uint16_t>(address));
-    case TypeCode::UInt8:
-      return JsonSetInteger(value, LoadUnaligned<std::uint8_t>(address));
     case TypeCode::String:
       return JsonSetString(value, LoadUnaligned<const char16_t*>(address));
-    case TypeCode::Float32:
-      return JsonSetDouble(value, LoadUnaligned<float>(address));
-    case TypeCode::Float64:
-      return JsonSetDouble(value, LoadUnaligned<double>(address));
     case TypeCode::FixedString:
       return SetStringUnits(value, address, FixedStringLength(address, byteLength / 2));
     default:

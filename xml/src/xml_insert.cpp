@@ -1,6 +1,7 @@
 #include <array>
 #include <cstring>
 
+#include "records/field_value.h"
 #include "records/record_descriptor.h"
 #include "runtime/strings.h"
 #include "runtime/text_encoding.h"
@@ -149,25 +150,10 @@ void Inserter::SetRealText(XmlNode* node, double value) {
 void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t byteLength,
                             const void* address) {
   if (!address) return;
+  if (const std::optional<FieldNumber> number = ReadFieldNumber(typeCode, address)) {
+    return number->isReal ? SetRealText(node, number->real) : SetDecimalText(node, number->integer);
+  }
   switch (static_cast<TypeCode>(typeCode)) {
-    case TypeCode::Int8:
-      return SetDecimalText(node, LoadUnaligned<std::int8_t>(address));
-    case TypeCode::Int16:
-      return SetDecimalText(node, LoadUnaligned<std::int16_t>(address));
-    case TypeCode::Int32:
-      return SetDecimalText(node, LoadUnaligned<std::int32_t>(address));
-    case TypeCode::Int64:
-    case TypeCode::Int:
-      return SetDecimalText(node, LoadUnaligned<std::int64_t>(address));
-    case TypeCode::UInt8:
-      return SetDecimalText(node, LoadUnaligned<std::uint8_t>(address));
-    case TypeCode::Char:
-    case TypeCode::UInt16:
-      return SetDecimalText(node, LoadUnaligned<std::uint16_t>(address));
-    case TypeCode::Float32:
-      return SetRealText(node, LoadUnaligned<float>(address));
-    case TypeCode::Float64:
-      return SetRealText(node, LoadUnaligned<double>(address));
     case TypeCode::String: {
       const auto* text = LoadUnaligned<const char16_t*>(address);
       if (text) SetStoredText(node, text, StringLength(text));
@@ -175,9 +161,7 @@ void Inserter::SetTypedText(XmlNode* node, std::int32_t typeCode, std::int64_t b
     }
     case TypeCode::FixedString: {
       const auto* text = static_cast<const char16_t*>(address);
-      std::int64_t length = 0;
-      while (length < byteLength / 2 && LoadUnaligned<char16_t>(text + length) != 0) ++length;
-      return SetStoredText(node, text, length);
+      return SetStoredText(node, text, FixedStringLength(address, byteLength / 2));
     }
     default:
       return;
