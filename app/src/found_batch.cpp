@@ -35,6 +35,7 @@ void FoundBatch::FreeTexts() {
 void FoundBatch::Clear() {
   FreeTexts();
   matches_ = 0;
+  textUnits_ = 0;
 }
 
 void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
@@ -42,6 +43,7 @@ void FoundBatch::KeepText(void* batch, const char* bytes, std::int64_t length) {
   // Within the capacity reserved for a full batch: never reallocates.
   Text& text = self.texts_.emplace_back(Text{nullptr, 0});
   text.length = self.pool_.AssignUtf8(text.value, bytes, length);
+  self.textUnits_ += text.length;
 }
 
 std::int64_t FoundBatch::AddMatches(ObjectNumber regex, std::int64_t most, std::int64_t steps) {

@@ -38,6 +38,8 @@ class FoundBatch {
   [[nodiscard]] std::int64_t GroupsKept() const { return groupsKept_; }
   [[nodiscard]] std::int64_t TextsPerMatch() const { return (keepsMatches_ ? 1 : 0) + groupsKept_; }
   [[nodiscard]] std::int64_t Matches() const { return matches_; }
+  // The UTF-16 units of all the texts the batch took.
+  [[nodiscard]] std::int64_t TextUnits() const { return textUnits_; }
   // Where the matches lie: per match the byte offsets of the match and of each group kept
   // (see MatchPlaces::Append).
   [[nodiscard]] std::int64_t PlacesPerMatch() const { return 2 * (groupsKept_ + 1); }
@@ -71,6 +73,7 @@ class FoundBatch {
   std::vector<Text> texts_;
   std::vector<std::int64_t> places_;
   std::int64_t matches_ = 0;
+  std::int64_t textUnits_ = 0;
 };
 
 }  // namespace evaluator

@@ -15,13 +15,16 @@
 namespace evaluator {
 namespace {
 
-// Texts stored between two looks at the memory left for more results: at most a few
-// megabytes however many groups a match has. The first look comes after the first of them,
-// so a scan whose input was let in keeps at least that much of its result.
-constexpr std::int64_t TextsPerMemoryCheck = 4096;
 // Below this the scan stops rather than have the system, or the memory limit of the
 // process's control group, end the program.
 constexpr std::int64_t LeastMemoryForResults = std::int64_t{64} << 20;
+// What a stored text takes at the most besides its characters: its record or group-list
+// slot, its tree row, its place and its share of a list header.
+constexpr std::int64_t BytesPerTextBesidesCharacters = 128;
+// Result memory stored between two looks at the memory left, which reads a few files of
+// the kernel's: an eighth of the margin, so that the scan stops well inside it. The first
+// look comes after the first batch, so a scan whose input was let in keeps that much.
+constexpr std::int64_t BytesPerMemoryCheck = LeastMemoryForResults / 8;
 // Match work that a search may take while found matches wait for it to be handed over: a
 // search that takes longer lets the batch go first and is then done again in full, so a
 // long search never holds back the matches found before it.
@@ -101,11 +104,13 @@ std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode) {
   if (!store) return RegexErrorNoMemory;
   const AbandonAtExit abandon(*store);
   std::int64_t sinceMemoryCheck = 0;
+  bool memoryLookedAt = false;
   ScanSoFar soFar;
   bool memoryShort = false;
   for (ScanState scan = ScanState::MatchCurrent; scan != ScanState::Ended && !memoryShort;) {
-    if (sinceMemoryCheck >= TextsPerMemoryCheck) {
+    if (sinceMemoryCheck >= (memoryLookedAt ? BytesPerMemoryCheck : 1)) {
       memoryShort = !MemoryLeftForResults();
+      memoryLookedAt = true;
       sinceMemoryCheck = 0;
     }
     FoundBatch* batch = memoryShort ? nullptr : store->EmptyBatch();
@@ -113,7 +118,9 @@ std::int64_t ScanAllMatches(ObjectNumber regex, EvaluationMode mode) {
     scan = FindBatch(regex, *batch, scan, soFar);
     Progress().matches.store(soFar.found, std::memory_order_relaxed);
     // Counted before the hand-over: from then on the batch is the store thread's.
-    sinceMemoryCheck += batch->Matches() * std::max<std::int64_t>(1, batch->TextsPerMatch());
+    sinceMemoryCheck += batch->Matches() * std::max<std::int64_t>(1, batch->TextsPerMatch()) *
+                            BytesPerTextBesidesCharacters +
+                        2 * batch->TextUnits();
     store->HandOver(batch);
     if (scan != ScanState::Ended) DecideOnSearchAhead(regex, soFar);
   }
