@@ -95,7 +95,6 @@ void Evaluate(const Evaluation& evaluation) {
     StopPoint();
   }
   ReleaseRetiredResults();
-  ReportPhase(EvaluationPhase::Converting);  // a typed input is converted as it is read
   const SharedUtf8 input = ReadInput(evaluation);
   if (!input.bytes) return;
   ReportPhase(EvaluationPhase::Converting);

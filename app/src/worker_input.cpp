@@ -63,6 +63,7 @@ InputLimits CurrentInputLimits() { return {engineBytesLimit.load(), memoryBudget
 SharedUtf8 ReadInput(const Evaluation& evaluation) {
   if (evaluation.fromFile) return ReadFile(evaluation.input);
   // A typed text ends at its first zero character, as a file's text does.
+  ReportPhase(EvaluationPhase::Converting);
   return ShareUtf8(Utf16ToUtf8(std::u16string_view(evaluation.input.c_str())));
 }
 
