@@ -2,7 +2,7 @@
 // of a file, and after a tiny evaluation has cleared that evaluation's results: what a big
 // result leaves behind once it is gone.
 //
-//   clear_memory_bench FILE PATTERN
+//   clear_memory_bench FILE PATTERN [groups]
 //
 // Prints the three figures in KiB and the time the clearing evaluation took, from Enter to
 // its handled done event.
@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
   ModalSeam seam;  // a message would wait for a person
   seam.messageBox = [](const MessageBoxRequest&) { return std::int64_t{1}; };
   SetModalSeam(seam);
-  UiSetItemState(evaluator::OptionsList, 1, 0);  // matches only
+  // Matches only, or with their groups.
+  const bool groups = argc > 3 && std::string(argv[3]) == "groups";
+  UiSetItemState(evaluator::OptionsList, 1, groups ? 2 : 0);
   const long fresh = ResidentKiB();
   Evaluate(QString::fromLocal8Bit(argv[2]).toStdU16String(),
            u"<file://" + QString::fromLocal8Bit(argv[1]).toStdU16String() + u">");

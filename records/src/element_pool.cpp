@@ -38,8 +38,9 @@ SharedPools& Pools() {
 }  // namespace
 
 ElementPool::ElementPool(std::int64_t slotSize, std::int64_t minimumBlockSlots,
-                         std::int64_t maximumBlockSlots)
+                         std::int64_t maximumBlockSlots, bool referencesBlock)
     : slotSize_(slotSize),
+      referenceBytes_(referencesBlock ? kBlockReferenceSize : 0),
       minimumBlockSlots_(minimumBlockSlots),
       maximumBlockSlots_(maximumBlockSlots) {}
 
@@ -109,17 +110,24 @@ void* ElementPool::TakeLocked() {
     --slotsInUse_;
     return nullptr;
   }
-  // Each slot starts with a reference to the block it belongs to.
+  // Each list element's slot starts with a reference to the block it belongs to.
   std::byte* slot = uncarved_;
-  *reinterpret_cast<std::byte**>(slot) = blocks_.back().get();
+  if (referenceBytes_ > 0) *reinterpret_cast<std::byte**>(slot) = blocks_.back().get();
   uncarved_ += slotSize_;
-  return slot + kBlockReferenceSize;
+  return slot + referenceBytes_;
 }
 
 void ElementPool::Give(void* element) {
   if (!element) return;
   std::lock_guard guard(lock_);
   GiveLocked(element);
+}
+
+void ElementPool::GiveAndReleaseIfUnused(void* element) {
+  if (!element) return;
+  std::lock_guard guard(lock_);
+  GiveLocked(element);
+  ReleaseBlocksIfUnusedLocked();
 }
 
 void ElementPool::GiveLocked(void* element) {
@@ -151,6 +159,10 @@ void ElementPool::GiveChain(void* first, void* last, std::int64_t count) {
 
 void ElementPool::ReleaseBlocksIfUnused() {
   std::lock_guard guard(lock_);
+  ReleaseBlocksIfUnusedLocked();
+}
+
+void ElementPool::ReleaseBlocksIfUnusedLocked() {
   if (slotsInUse_ != 0 || slotsAllocated_ <= maximumBlockSlots_) return;
   std::vector<std::unique_ptr<std::byte[]>>().swap(blocks_);
   free_ = nullptr;

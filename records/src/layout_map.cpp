@@ -64,7 +64,8 @@ bool InitialiseEntry(void* record, const std::int64_t* entry) {
       return InitialiseRecord(AtOffset(record, entry[1]), SubMap(entry[3]));
     case kList: {
       auto* slot = reinterpret_cast<ListSlot*>(AtOffset(record, entry[1]));
-      return CreateList(entry[2], slot, SubMap(entry[3]), static_cast<std::int32_t>(entry[4]));
+      return CreateList(entry[2], slot, SubMap(entry[3]), static_cast<std::int32_t>(entry[4]),
+                        ListHeader::Nested);
     }
     case kMultiDimensionArray:
       StoreDimensions(record, entry);

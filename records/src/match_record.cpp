@@ -2,6 +2,9 @@
 
 #include <initializer_list>
 
+#include "list_internals.h"
+#include "runtime/thread_stop.h"
+
 namespace {
 
 constexpr auto kRecordCode = static_cast<std::int64_t>(TypeCode::Record);
@@ -48,6 +51,7 @@ RecordList* CreateLazyMatchRecordList(ListSlot* slot) {
 
 RecordList* MatchGroupList(MatchRecord& record) {
   if (record.g.list) return record.g.list;
-  return ListCreate(8, &record.g, GroupListLayoutMap.data(),
-                    static_cast<std::int32_t>(kStringCode));
+  SharedChangeScope scope;
+  return CreateList(8, &record.g, GroupListLayoutMap.data(), static_cast<std::int32_t>(kStringCode),
+                    ListHeader::Nested);
 }

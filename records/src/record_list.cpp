@@ -60,6 +60,42 @@ bool PrepareChain(const RecordList& list, ListElement* first) {
   return true;
 }
 
+// Never destroyed: a list may still be destroyed from a thread that outlives static
+// destruction.
+union ImmortalHeaderPool {
+  ImmortalHeaderPool()
+      : pool(sizeof(RecordList), ElementPool::kDefaultMinimumBlockSlots,
+             ElementPool::kDefaultMaximumBlockSlots, false) {}
+  ~ImmortalHeaderPool() {}
+  ElementPool pool;
+};
+
+ElementPool& NestedHeaders() {
+  static ImmortalHeaderPool headers;
+  return headers.pool;
+}
+
+struct FreeHeader {
+  void operator()(RecordList* list) const {
+    if (!list->pooledHeader) {
+      delete list;
+      return;
+    }
+    list->~RecordList();
+    // The last nested list of a big result gives the pool's blocks back.
+    NestedHeaders().GiveAndReleaseIfUnused(list);
+  }
+};
+
+RecordList* NewHeader(ListHeader header) {
+  if (header == ListHeader::FromHeap) return new (std::nothrow) RecordList{};
+  void* room = NestedHeaders().Take();
+  if (!room) return nullptr;
+  auto* list = new (room) RecordList{};
+  list->pooledHeader = 1;
+  return list;
+}
+
 void FreeSpareBlocks(void* chain) {
   while (chain) {
     void* next = *static_cast<void**>(chain);
@@ -71,10 +107,10 @@ void FreeSpareBlocks(void* chain) {
 }  // namespace
 
 RecordList* CreateList(std::int64_t recordSize, ListSlot* slot, const std::int64_t* layoutMap,
-                       std::int32_t typeCode) {
+                       std::int32_t typeCode, ListHeader header) {
   if (recordSize < 0 || recordSize > kLargestRecord) return nullptr;
   const std::int64_t elementSize = recordSize + kElementHeaderSize;
-  std::unique_ptr<RecordList> list(new (std::nothrow) RecordList{});
+  std::unique_ptr<RecordList, FreeHeader> list(NewHeader(header));
   if (!list) return nullptr;
   std::unique_ptr<ListSlot> ownSlot;
   if (!slot) {
@@ -115,7 +151,7 @@ void ClearList(RecordList& list) {
 
 void DestroyList(RecordList* list) {
   if (!list) return;
-  std::unique_ptr<RecordList> header(list);
+  std::unique_ptr<RecordList, FreeHeader> header(list);
   std::unique_ptr<ListSlot> ownSlot(list->ownsSlot ? list->slot : nullptr);
   ClearList(*list);
   GiveUpElementPool(list->pool);

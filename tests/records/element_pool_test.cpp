@@ -69,6 +69,17 @@ TEST(ElementPoolSlots, EachSlotRefersToItsBlock) {
   for (void* element : taken) pool.Give(element);
 }
 
+TEST(ElementPoolSlots, APoolWithoutBlockReferencesGivesItsBlocksBackWithTheLastSlot) {
+  ElementPool pool(24, 16, 32, false);
+  std::vector<void*> taken;
+  for (int i = 0; i < 100; ++i) taken.push_back(pool.Take());
+  EXPECT_EQ(static_cast<std::byte*>(taken[1]) - static_cast<std::byte*>(taken[0]), 24);
+  for (std::size_t i = 1; i < taken.size(); ++i) pool.GiveAndReleaseIfUnused(taken[i]);
+  EXPECT_EQ(pool.SlotsAllocated(), 112);  // one slot is still in use
+  pool.GiveAndReleaseIfUnused(taken[0]);
+  EXPECT_EQ(pool.SlotsAllocated(), 0);
+}
+
 TEST(SharedElementPools, ListsWithOneSlotSizeShareAPoolUntilTheLastLeaves) {
   // Records of 284 and 288 bytes both take slots of 312 bytes, which no other test uses.
   RecordList* a = ListCreate(284, nullptr, nullptr, 0);

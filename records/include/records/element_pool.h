@@ -19,9 +19,12 @@ class ElementPool {
   static constexpr std::int64_t kDefaultMaximumBlockSlots = 65536;
 
   // slotSize includes the 8-byte block reference and is a multiple of 8, at least 16.
+  // Without referencesBlock the slot is the element alone (at least 8 bytes): for fixed-size
+  // things that are not list elements, such as list headers, and nobody asks for the block.
   explicit ElementPool(std::int64_t slotSize,
                        std::int64_t minimumBlockSlots = kDefaultMinimumBlockSlots,
-                       std::int64_t maximumBlockSlots = kDefaultMaximumBlockSlots);
+                       std::int64_t maximumBlockSlots = kDefaultMaximumBlockSlots,
+                       bool referencesBlock = true);
   ElementPool(const ElementPool&) = delete;
   ElementPool& operator=(const ElementPool&) = delete;
   ~ElementPool();
@@ -34,6 +37,8 @@ class ElementPool {
   [[nodiscard]] void* TakeChain(std::int64_t count);
   // Gives one element back; it is the next one Take hands out.
   void Give(void* element);
+  // The same, then ReleaseBlocksIfUnused under the same take of the lock.
+  void GiveAndReleaseIfUnused(void* element);
   // Gives back a chain of elements linked through their first word (null ends the chain).
   void GiveChain(void* first);
   // The same for a chain whose last element and length the caller already knows, so that
@@ -61,7 +66,10 @@ class ElementPool {
   [[nodiscard]] std::int64_t NextBlockSlots() const;
   bool AddBlock(std::int64_t slots);
 
+  void ReleaseBlocksIfUnusedLocked();
+
   const std::int64_t slotSize_;
+  const std::int64_t referenceBytes_;
   const std::int64_t minimumBlockSlots_;
   const std::int64_t maximumBlockSlots_;
   std::mutex lock_;

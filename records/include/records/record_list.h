@@ -70,6 +70,9 @@ struct RecordList {
   std::uint8_t beforeFirst;
   std::uint8_t needsInitialise;
   std::uint8_t ownsSlot;
+  // In the header's last byte, which is padding otherwise: 1 when the header came from the
+  // pool of nested lists' headers rather than the heap (see CreateList).
+  std::uint8_t pooledHeader;
 };
 
 static_assert(sizeof(ListSlot) == 16);
@@ -77,6 +80,7 @@ static_assert(offsetof(RecordList, count) == 32);
 static_assert(offsetof(RecordList, slot) == 72);
 static_assert(offsetof(RecordList, typeCode) == 88);
 static_assert(offsetof(RecordList, ownsSlot) == 94);
+static_assert(sizeof(RecordList) == 96);
 
 inline std::int64_t ListRecordSize(const RecordList* list) {
   return list ? list->elementSize - static_cast<std::int64_t>(sizeof(ListElement)) : -1;
