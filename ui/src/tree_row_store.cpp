@@ -116,6 +116,7 @@ void TreeRowStore::FindRunOfRow(std::int64_t row) const {
 }
 
 std::int64_t TreeRowStore::RowOfEntry(std::int64_t entry) const {
+  if (entry < plainRows_) return entry;
   if (entry == entries_ - 1) return tailRow_;
   if (entry < runHint_.firstEntry || entry >= runHint_.entryEnd) {
     const auto after =
@@ -156,8 +157,10 @@ std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
   // Implicit leaves are the first children of their entry.
   if (located.leaf > 0) return located.leaf - 1;
   const std::int64_t link = LinkOf(located.entry, row);
-  if (Entry(located.entry).depth == 0) return link;
-  const std::int64_t parent = link;
+  return Entry(located.entry).depth == 0 ? link : EntryInParentOf(row, link);
+}
+
+std::int64_t TreeRowStore::EntryInParentOf(std::int64_t row, std::int64_t parent) const {
   const Family& family = FamilyOf(parent);
   if (family.children == family.descendants) return row - parent - 1;
   // Some children have children of their own: count the siblings before, from where the
@@ -188,8 +191,7 @@ std::int64_t TreeRowStore::TopRootPlaceOf(std::int64_t row) const {
   }
 }
 
-bool TreeRowStore::RoomForLink(std::int64_t entry, std::int64_t firstLinked) {
-  if (entry < firstLinked) return true;
+bool TreeRowStore::RoomForLink(std::int64_t entry) {
   const auto chunk = static_cast<std::size_t>(entry / RowsPerChunk);
   try {
     if (linkChunks_.size() <= chunk) linkChunks_.resize(chunk + 1);
@@ -213,6 +215,11 @@ bool TreeRowStore::AddChunk() {
   return true;
 }
 
+void TreeRowStore::StartRun(std::int64_t leaves) {
+  runs_.push_back({static_cast<std::int32_t>(tailRow_), static_cast<std::int32_t>(entries_ - 1)});
+  lastRunStride_ = leaves + 1;
+}
+
 inline bool TreeRowStore::RoomForEntries(std::int64_t count) {
   while (entries_ + count > static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk) {
     if (!AddChunk()) return false;
@@ -230,11 +237,6 @@ inline bool TreeRowStore::RoomForRuns(std::size_t count) {
   return true;
 }
 
-inline void TreeRowStore::SealTail(std::int64_t leaves) {
-  if (entries_ == 0 || (!runs_.empty() && lastRunStride_ == leaves + 1)) return;
-  runs_.push_back({static_cast<std::int32_t>(tailRow_), static_cast<std::int32_t>(entries_ - 1)});
-  lastRunStride_ = leaves + 1;
-}
 
 TreeRowStore::~TreeRowStore() { ReleaseTexts(); }
 
@@ -317,15 +319,37 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   text = text.substr(0, std::min(text.size(), TreeTextLimit));
   const TextPlace place = AddText(text);
   if (place.source < 0) return NoRow;
+  const auto length = static_cast<std::int64_t>(text.size());
+  // Roots, nearly every row of a result without groups, skip all questions about parents.
+  if (depth == 0) {
+    if (!RoomForEntries(1) || !RoomForRuns(1)) return NoRow;
+    if (entries_ >= firstLinked_ && !RoomForLink(entries_)) return NoRow;
+    if (spine_.capacity() == 0) {
+      try {
+        spine_.reserve(1);
+      } catch (const std::bad_alloc&) {
+        return NoRow;
+      }
+    }
+    SealTail(tailLeaves_);
+    AddEntry(MakeRow(place, length, 0), id, roots_++);
+    if (plainRows_ == id) plainRows_ = id + 1;
+    spine_.clear();
+    spine_.push_back({static_cast<std::int32_t>(id), -1});  // within the room reserved
+    CountAppended(place, length);
+    return id;
+  }
   // The last row is an implicit leaf about to gain a child: it becomes an entry first.
-  const bool promote = depth > 0 && depth == static_cast<std::int64_t>(spine_.size()) && tailLeaves_ > 0;
+  const bool promote =
+      depth > 0 && depth == static_cast<std::int64_t>(spine_.size()) && tailLeaves_ > 0;
   // Then the parent is the tail, whose leaves the row may join.
-  const bool parentIsTail = promote || (depth > 0 && parent == tailRow_ && entries_ > 0);
   const std::int64_t parentLeaves = promote ? 0 : tailLeaves_;
-  const bool implicit = parentIsTail && parentLeaves < MaximumLeaves && FollowsLastText(place, text);
-  // A parent without a family is the tail (any other row on the spine has entries below it),
-  // and gains one with its first child that is an entry.
-  const bool newFamily = !implicit && parent != NoRow && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
+  const bool implicit = (promote || parent == tailRow_) &&
+                        parentLeaves < MaximumLeaves && FollowsLastText(place, text);
+  // A parent without a family is the tail (any other row on the spine has entries below
+  // it), and gains one with its first child that is an entry.
+  const bool newFamily =
+      !implicit && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
   const std::int64_t promoted = entries_;  // the promoted leaf's entry, if any
   const std::int64_t entry = entries_ + (promote ? 1 : 0);
   std::int64_t firstLinked = firstLinked_;  // the first entry deeper than 1 keeps its link on
@@ -333,58 +357,49 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   if (!implicit && depth > 1) firstLinked = std::min(firstLinked, entry);
   // Out of memory leaves no half-added row: all that can fail comes before any change (a
   // stored text, a chunk or room nobody refers to yet is harmless).
-  try {
-    spine_.reserve(static_cast<std::size_t>(depth) + 1);
-  } catch (const std::bad_alloc&) {
-    return NoRow;
+  if (spine_.capacity() <= static_cast<std::size_t>(depth)) {
+    try {
+      spine_.reserve(static_cast<std::size_t>(depth) + 1);
+    } catch (const std::bad_alloc&) {
+      return NoRow;
+    }
   }
   const std::int64_t added = (promote ? 1 : 0) + (implicit ? 0 : 1);
   if (!RoomForEntries(added) || !RoomForRuns(2)) return NoRow;
-  if (promote && !RoomForLink(promoted, firstLinked)) return NoRow;
-  if (!implicit && !RoomForLink(entry, firstLinked)) return NoRow;
-  // Families last, as they are the only thing to take back. The entries below the roots
-  // are counted while no entry is deeper than 1 (a promoted leaf of depth 1 is one of them).
-  const std::size_t familiesBefore = families_.size();
-  try {
-    std::int32_t below = families_.empty() ? 0 : families_.back().entriesBelow;
-    if (promote) {
-      // The tail's leaves, the promoted one included, are its children so far.
-      below += depth - 1 == 1 && promoted < firstLinked ? 1 : 0;
-      const auto leaves = static_cast<std::int32_t>(tailLeaves_);
-      families_.push_back({static_cast<std::int32_t>(tailRow_), leaves, leaves, below});
+  if (promote && promoted >= firstLinked && !RoomForLink(promoted)) return NoRow;
+  if (!implicit && entry >= firstLinked && !RoomForLink(entry)) return NoRow;
+  // Families last, as they are the only thing to take back.
+  const std::size_t familiesBefore = promote || newFamily ? families_.size() : 0;
+  if (promote || newFamily) {
+    try {
+      // The entries below the roots are counted while no entry is deeper than 1 (a promoted
+      // leaf of depth 1 is one of them).
+      std::int32_t below = families_.empty() ? 0 : families_.back().entriesBelow;
+      if (promote) {
+        // The tail's leaves, the promoted one included, are its children so far.
+        below += depth - 1 == 1 && promoted < firstLinked ? 1 : 0;
+        const auto leaves = static_cast<std::int32_t>(tailLeaves_);
+        families_.push_back({static_cast<std::int32_t>(tailRow_), leaves, leaves, below});
+      }
+      if (newFamily) {
+        const auto leaves = static_cast<std::int32_t>(parentLeaves);
+        families_.push_back({static_cast<std::int32_t>(parent), leaves, leaves, below});
+      }
+    } catch (const std::bad_alloc&) {
+      families_.resize(familiesBefore);
+      return NoRow;
     }
-    if (newFamily) {
-      const auto leaves = static_cast<std::int32_t>(parentLeaves);
-      families_.push_back({static_cast<std::int32_t>(parent), leaves, leaves, below});
-    }
-  } catch (const std::bad_alloc&) {
-    families_.resize(familiesBefore);
-    return NoRow;
   }
-  firstLinked_ = firstLinked;
   // The rest cannot fail.
-  const auto addEntry = [&](Row row, std::int64_t rowId, std::int64_t link) {
-    if (entries_ >= firstLinked_) {
-      linkChunks_[static_cast<std::size_t>(entries_ / RowsPerChunk)][entries_ % RowsPerChunk] =
-          static_cast<std::int32_t>(link);
-    }
-    Entry(entries_++) = row;
-    tailRow_ = rowId;
-    tailLeaves_ = 0;
-  };
+  firstLinked_ = firstLinked;
   std::size_t family = familiesBefore;
   if (promote) {
-    const std::int64_t leaf = id - 1;
     spine_[static_cast<std::size_t>(depth - 2)].family = static_cast<std::int64_t>(family++);
     Row& tail = Entry(entries_ - 1);
     tail.hasFamily = 1;
-    Row row{};
-    row.depth = (tail.depth + 1) & 0xFFF;
-    row.textSource = static_cast<std::uint32_t>(lastText_.source) & 0x7FFFF;
-    row.textStart = static_cast<std::uint32_t>(lastText_.start) & 0xFFFFF;
-    row.textLength = static_cast<std::uint32_t>(lastTextLength_) & 0xFFF;
+    const Row row = MakeRow(lastText_, lastTextLength_, tail.depth + 1);
     SealTail(tailLeaves_ - 1);
-    addEntry(row, leaf, tailRow_);
+    AddEntry(row, id - 1, tailRow_);
   }
   if (newFamily) {
     spine_[static_cast<std::size_t>(depth - 1)].family = static_cast<std::int64_t>(family);
@@ -392,30 +407,21 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   }
   if (implicit) {
     ++tailLeaves_;
+    plainRows_ = std::min(plainRows_, tailRow_);  // the parent has leaves now
   } else {
-    Row row{};
-    row.depth = static_cast<std::uint32_t>(depth) & 0xFFF;
-    row.textSource = static_cast<std::uint32_t>(place.source) & 0x7FFFF;
-    row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
-    row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
+    if (plainRows_ == id) plainRows_ = id + 1;
     if (depth == 1 && entries_ < firstLinked_) ++families_.back().entriesBelow;
     SealTail(tailLeaves_);
-    addEntry(row, id, depth == 0 ? roots_ : parent);
+    AddEntry(MakeRow(place, length, depth), id, parent);
   }
-  lastText_ = place;
-  lastTextLength_ = static_cast<std::int64_t>(text.size());
-  textUnits_ += text.size();
-  ++size_;
-  if (depth == 0) ++roots_;
   spine_.resize(static_cast<std::size_t>(depth));
   // Every ancestor has a family, but an implicit leaf's parent.
   for (const SpineRow& ancestor : spine_) {
     if (ancestor.family >= 0) ++families_[static_cast<std::size_t>(ancestor.family)].descendants;
   }
-  if (!implicit && parent != NoRow) {
-    ++families_[static_cast<std::size_t>(spine_.back().family)].children;
-  }
+  if (!implicit) ++families_[static_cast<std::size_t>(spine_.back().family)].children;
   spine_.push_back({static_cast<std::int32_t>(id), -1});  // within the room reserved
+  CountAppended(place, length);
   return id;
 }
 
@@ -435,6 +441,7 @@ void TreeRowStore::Clear() {
   lastRunStride_ = 0;
   tailRow_ = 0;
   tailLeaves_ = 0;
+  plainRows_ = 0;
   lastText_ = {};
   lastTextLength_ = 0;
   walkParent_ = NoRow;
@@ -466,14 +473,16 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
     return;
   }
   const Located at = Locate(row);
+  std::size_t length = 0;
+  const char16_t* from = nullptr;
   if (at.leaf > 0) {
-    std::size_t length = 0;
-    const char16_t* leaf = LeafText(at.entry, at.leaf, length);
-    text.assign(leaf, length);
-    return;
+    from = LeafText(at.entry, at.leaf, length);
+  } else {
+    const Row& record = Entry(at.entry);
+    from = TextOf(record);
+    length = record.textLength;
   }
-  const Row& record = Entry(at.entry);
-  text.assign(TextOf(record), record.textLength);
+  text.assign(from, length);
 }
 
 bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
@@ -486,7 +495,19 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
   }
   char16_t* out = text.data() + kept;
   // Entry by entry, each followed by its leaves, whose texts follow its text.
-  const auto copyEntry = [&](std::int64_t entry, std::int64_t leaves) {
+  std::size_t run = 0;
+  std::int64_t runEnd = 0;  // the entries of runs_[run - 1] end here
+  std::int64_t leaves = 0;
+  for (std::int64_t entry = 0; entry < entries_; ++entry) {
+    if (entry == runEnd) {
+      if (run < runs_.size()) {
+        SetRunHint(run++);
+        runEnd = runHint_.entryEnd;
+        leaves = runHint_.stride - 1;
+      } else {
+        leaves = tailLeaves_;
+      }
+    }
     const Row& record = Entry(entry);
     const char16_t* from = TextOf(record);
     out = std::copy_n(from, record.textLength, out);
@@ -498,15 +519,7 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
       out = std::copy(terminator.begin(), terminator.end(), out);
       from += length + 1;
     }
-  };
-  for (std::size_t run = 0; run < runs_.size(); ++run) {
-    SetRunHint(run);
-    const std::int64_t leaves = runHint_.stride - 1;
-    for (std::int64_t entry = runHint_.firstEntry; entry < runHint_.entryEnd; ++entry) {
-      copyEntry(entry, leaves);
-    }
   }
-  if (entries_ > 0) copyEntry(entries_ - 1, tailLeaves_);
   text.resize(static_cast<std::size_t>(out - text.data()));
   return true;
 }
@@ -517,8 +530,10 @@ TreeRowLinks TreeRowStore::Links(std::int64_t row) const {
   const Located at = Locate(row);
   const Row& record = Entry(at.entry);
   if (at.leaf > 0) return {row - at.leaf, at.leaf - 1, 0, record.depth + 1};
-  return {ParentOf(row), RowInParentOf(row),
-          record.hasFamily ? FamilyOf(row).children : at.leaves, record.depth};
+  const std::int64_t link = LinkOf(at.entry, row);
+  const std::int64_t children = record.hasFamily ? FamilyOf(row).children : at.leaves;
+  if (record.depth == 0) return {NoRow, link, children, 0};
+  return {link, EntryInParentOf(row, link), children, record.depth};
 }
 
 std::int64_t TreeRowStore::RootAt(std::int64_t index) const {

@@ -182,6 +182,7 @@ class TreeRowStore {
   }
   // Readers go through rows in order: the run found last answers nearly every call.
   Located Locate(std::int64_t row) const {
+    if (row < plainRows_) return {row, 0, 0};
     if (row >= tailRow_) return {entries_ - 1, row - tailRow_, tailLeaves_};
     if (row < runHint_.firstRow || row >= runHint_.rowEnd) FindRunOfRow(row);
     const std::int64_t offset = row - runHint_.firstRow;
@@ -202,7 +203,7 @@ class TreeRowStore {
   // The index of the last family of a row before row, or -1.
   std::int64_t LastFamilyBefore(std::int64_t row) const;
   // Room for the link of entry, which is about to be added; false when memory ran out.
-  bool RoomForLink(std::int64_t entry, std::int64_t firstLinked);
+  bool RoomForLink(std::int64_t entry);
   std::int64_t ParentOf(std::int64_t row) const {
     const Located at = Locate(row);
     if (at.leaf > 0) return row - at.leaf;
@@ -217,13 +218,28 @@ class TreeRowStore {
   }
   std::int64_t NextSiblingOf(std::int64_t row) const;
   std::int64_t RowInParentOf(std::int64_t row) const;
+  // The same for an entry below parent.
+  std::int64_t EntryInParentOf(std::int64_t row, std::int64_t parent) const;
   // The place among the roots of the root above row (row itself for a root).
   std::int64_t TopRootPlaceOf(std::int64_t row) const;
   bool RoomForEntries(std::int64_t count);
   bool AddChunk();  // room for RowsPerChunk more entries
   // The tail is complete with leaves implicit leaves: it joins the last run or starts one
   // (within the room RoomForRuns made).
-  void SealTail(std::int64_t leaves);
+  void SealTail(std::int64_t leaves) {
+    if (entries_ > 0 && (runs_.empty() || lastRunStride_ != leaves + 1)) StartRun(leaves);
+  }
+  void StartRun(std::int64_t leaves);
+  // Adds the next entry, the new tail, within the room made for it and its link.
+  void AddEntry(const Row& row, std::int64_t id, std::int64_t link) {
+    if (entries_ >= firstLinked_) {
+      linkChunks_[static_cast<std::size_t>(entries_ / RowsPerChunk)][entries_ % RowsPerChunk] =
+          static_cast<std::int32_t>(link);
+    }
+    Entry(entries_++) = row;
+    tailRow_ = id;
+    tailLeaves_ = 0;
+  }
   bool RoomForRuns(std::size_t count);
   // Where a row's text lies: a text source (a chunk of the store's own or a pinned block)
   // and the offset in it. Source -1 when memory ran out.
@@ -232,6 +248,13 @@ class TreeRowStore {
     std::int64_t start = 0;
     bool borrowed = false;
   };
+  // The row just appended, whose text lies at place, counts.
+  void CountAppended(const TextPlace& place, std::int64_t length) {
+    lastText_ = place;
+    lastTextLength_ = length;
+    textUnits_ += static_cast<std::size_t>(length);
+    ++size_;
+  }
   TextPlace AddText(std::u16string_view text);
   TextPlace BorrowText(std::u16string_view text);
   TextPlace KeepOwnCopy(std::u16string_view text);
@@ -242,6 +265,15 @@ class TreeRowStore {
   }
   // The text of the leaf-th implicit leaf of entry, and its length.
   const char16_t* LeafText(std::int64_t entry, std::int64_t leaf, std::size_t& length) const;
+  // In one expression: built field by field, the row is stored in parts and read back
+  // whole, which stalls every append.
+  static Row MakeRow(const TextPlace& place, std::int64_t length, std::int64_t depth) {
+    return {.textSource = static_cast<std::uint32_t>(place.source) & 0x7FFFF,
+            .hasFamily = 0,
+            .depth = static_cast<std::uint32_t>(depth) & 0xFFF,
+            .textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF,
+            .textLength = static_cast<std::uint32_t>(length) & 0xFFF};
+  }
   bool RoomForTextSource();
   void ReleaseTexts();
 
@@ -255,6 +287,9 @@ class TreeRowStore {
   std::int64_t lastRunStride_ = 0;
   std::int64_t tailRow_ = 0;  // the last entry's id
   std::int64_t tailLeaves_ = 0;
+  // Rows before it are entries without leaves, each at its own index: all rows of a result
+  // without groups, which so skip the runs.
+  std::int64_t plainRows_ = 0;
   // Where the last row's text lies, which the next row's text may follow.
   TextPlace lastText_;
   std::int64_t lastTextLength_ = 0;
