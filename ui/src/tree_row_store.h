@@ -1,11 +1,12 @@
 // The rows of a tree gadget, kept apart from any view: eight bytes per row and its text, four
-// more once rows go deeper than one level, and sixteen for each row that has children, so
-// that millions of rows cost little more than their texts; a leaf row whose pooled text
-// directly follows the text of the row before it costs nothing (see Row). A pooled text (see
-// runtime/text_pool.h) is not copied: the row points into it and the store pins its
-// block. Rows are only ever appended (or all cleared), which keeps the tree in pre-order: a row's
-// subtree is the contiguous run of ids after it, and only the rows on the path from the root to the
-// last row (the "spine") can still gain children.
+// more once rows go deeper than one level, and sixteen for each row with children of that
+// kind, so that millions of rows cost little more than their texts. A leaf row whose pooled
+// text directly follows the text of the row before it costs nothing at all (see Row): a match
+// and its group rows cost eight bytes. A pooled text (see runtime/text_pool.h) is not copied:
+// the row points into it and the store pins its block. Rows are only ever appended (or all
+// cleared), which keeps the tree in pre-order: a row's subtree is the contiguous run of ids
+// after it, and only the rows on the path from the root to the last row (the "spine") can
+// still gain children.
 //
 // All members lock the store; any thread may append and read.
 #pragma once
@@ -109,6 +110,7 @@ class TreeRowStore {
   // U+0000 is an implicit leaf of the last entry before it. Its place is the next id and its
   // text is found by stepping over terminators from its entry's text, so it costs nothing:
   // a match with its group rows, decoded one after the other into the pool, is one entry.
+  // An implicit leaf that gains a child becomes an entry first.
   //
   // An entry keeps what can't be worked out from the rows before it: where its text lies,
   // its depth, and its link: its place among the roots (a root) or its parent's id (any
