@@ -513,11 +513,11 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
     out = std::copy_n(from, record.textLength, out);
     out = std::copy(terminator.begin(), terminator.end(), out);
     from += record.textLength + 1;
+    // Leaf texts are short: copying up to the terminator in one pass beats measuring each
+    // and then copying it.
     for (std::int64_t leaf = 0; leaf < leaves; ++leaf) {
-      const std::size_t length = std::char_traits<char16_t>::length(from);
-      out = std::copy_n(from, length, out);
+      for (char16_t unit = *from++; unit != 0; unit = *from++) *out++ = unit;
       out = std::copy(terminator.begin(), terminator.end(), out);
-      from += length + 1;
     }
   }
   text.resize(static_cast<std::size_t>(out - text.data()));
