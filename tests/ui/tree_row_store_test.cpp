@@ -7,8 +7,8 @@
 #include <atomic>
 #include <random>
 #include <string>
-#include <tuple>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "runtime/text_pool.h"
@@ -314,7 +314,8 @@ void ExpectSameAnswers(const TreeRowStore& actual, const TreeRowStore& expected,
   }
 }
 
-void ExpectSameTree(const TreeRowStore& actual, const TreeRowStore& expected, std::mt19937& random) {
+void ExpectSameTree(const TreeRowStore& actual, const TreeRowStore& expected,
+                    std::mt19937& random) {
   ASSERT_EQ(actual.Count(), expected.Count());
   std::u16string actualTexts = u"kept";
   std::u16string expectedTexts = u"kept";
@@ -382,14 +383,31 @@ TEST(TreeRowStoreTexts, PooledLeavesAnswerAsOwnCopiesDo) {
       followed = kind == 0;
       std::u16string_view text;
       switch (kind) {
-        case 0: text = pooledText(std::string(random() % 4, 'a') + std::to_string(row)); break;
-        case 1: text = pooledText(""); break;
-        case 2: text = pooledText(std::string("nul\0inside", 10)); break;
-        case 3: text = pooledText(std::string(random() % 2 ? 5000 : TreeTextLimit, 'x')); break;
-        case 4: pooledText("a gap"), text = pooledText("after a gap \xc3\xa9"); break;
-        case 5: text = pooledText("a longer text").substr(0, 2); break;  // no terminator after
-        case 6: text = u"own copy"; break;
-        default: text = pooledText("\xf0\x9f\x98\x80"); break;
+        case 0:
+          text = pooledText(std::string(random() % 4, 'a') + std::to_string(row));
+          break;
+        case 1:
+          text = pooledText("");
+          break;
+        case 2:
+          text = pooledText(std::string("nul\0inside", 10));
+          break;
+        case 3:
+          text = pooledText(std::string(random() % 2 ? 5000 : TreeTextLimit, 'x'));
+          break;
+        case 4:
+          pooledText("a gap");
+          text = pooledText("after a gap \xc3\xa9");
+          break;
+        case 5:  // no terminator after it
+          text = pooledText("a longer text").substr(0, 2);
+          break;
+        case 6:
+          text = u"own copy";
+          break;
+        default:
+          text = pooledText("\xf0\x9f\x98\x80");
+          break;
       }
       append(text, level);
     }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <string>
 #include <new>
+#include <string>
 
 #include "runtime/page_warmer.h"
 
@@ -98,8 +98,9 @@ void TreeRowStore::SetRunHint(std::size_t run) const {
   const bool last = run + 1 == runs_.size();
   const std::int64_t rowEnd = last ? tailRow_ : runs_[run + 1].firstRow;
   const std::int64_t entryEnd = last ? entries_ - 1 : runs_[run + 1].firstEntry;
-  runHint_ = {run,     first.firstRow, rowEnd, first.firstEntry, entryEnd,
-              (rowEnd - first.firstRow) / (entryEnd - first.firstEntry)};
+  runHint_ = {run,      first.firstRow,
+              rowEnd,   first.firstEntry,
+              entryEnd, (rowEnd - first.firstRow) / (entryEnd - first.firstEntry)};
 }
 
 void TreeRowStore::FindRunOfRow(std::int64_t row) const {
@@ -110,8 +111,9 @@ void TreeRowStore::FindRunOfRow(std::int64_t row) const {
     SetRunHint(next);
     return;
   }
-  const auto after = std::upper_bound(runs_.begin(), runs_.end(), row,
-                                      [](std::int64_t id, const Run& run) { return id < run.firstRow; });
+  const auto after =
+      std::upper_bound(runs_.begin(), runs_.end(), row,
+                       [](std::int64_t id, const Run& run) { return id < run.firstRow; });
   SetRunHint(static_cast<std::size_t>(after - runs_.begin()) - 1);
 }
 
@@ -237,7 +239,6 @@ inline bool TreeRowStore::RoomForRuns(std::size_t count) {
   return true;
 }
 
-
 TreeRowStore::~TreeRowStore() { ReleaseTexts(); }
 
 inline TreeRowStore::TextPlace TreeRowStore::AddText(std::u16string_view text) {
@@ -266,8 +267,7 @@ inline TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text
 // Pooled texts end in a terminator and never change, so a leaf's text needs no place or
 // length of its own when it starts after the last row's terminator and ends at its own. Own
 // copies lie back to back without terminators and never qualify.
-inline bool TreeRowStore::FollowsLastText(const TextPlace& place,
-                                          std::u16string_view text) const {
+inline bool TreeRowStore::FollowsLastText(const TextPlace& place, std::u16string_view text) const {
   return place.borrowed && place.source == lastText_.source &&
          place.start == lastText_.start + lastTextLength_ + 1 && text.data()[text.size()] == 0 &&
          text.find(u'\0') == std::u16string_view::npos;
@@ -340,16 +340,14 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
     return id;
   }
   // The last row is an implicit leaf about to gain a child: it becomes an entry first.
-  const bool promote =
-      depth > 0 && depth == static_cast<std::int64_t>(spine_.size()) && tailLeaves_ > 0;
+  const bool promote = depth == static_cast<std::int64_t>(spine_.size()) && tailLeaves_ > 0;
   // Then the parent is the tail, whose leaves the row may join.
   const std::int64_t parentLeaves = promote ? 0 : tailLeaves_;
-  const bool implicit = (promote || parent == tailRow_) &&
-                        parentLeaves < MaximumLeaves && FollowsLastText(place, text);
+  const bool implicit = (promote || parent == tailRow_) && parentLeaves < MaximumLeaves &&
+                        FollowsLastText(place, text);
   // A parent without a family is the tail (any other row on the spine has entries below
   // it), and gains one with its first child that is an entry.
-  const bool newFamily =
-      !implicit && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
+  const bool newFamily = !implicit && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
   const std::int64_t promoted = entries_;  // the promoted leaf's entry, if any
   const std::int64_t entry = entries_ + (promote ? 1 : 0);
   std::int64_t firstLinked = firstLinked_;  // the first entry deeper than 1 keeps its link on
