@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <random>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "runtime/text_pool.h"
@@ -285,6 +289,132 @@ TEST(TreeRowStorePublishing, MatchAndGroupRowsOfManyMatchesNeedOneStep) {
   EXPECT_EQ(roots.firstChild, 1);
   EXPECT_EQ(roots.lastChild, 100);
   EXPECT_EQ(roots.bound, store.Count());
+}
+
+// Leaf rows whose pooled texts follow the row before are kept implicitly, every other row
+// explicitly. The same tree built from own copies keeps every row explicitly, so it must give
+// the same answer to every question, however the two kinds mix and in whatever order asked.
+std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t> LinksOf(
+    const TreeRowStore& store, std::int64_t row) {
+  const TreeRowLinks links = store.Links(row);
+  return {links.parent, links.rowInParent, links.childCount, links.depth};
+}
+
+void ExpectSameAnswers(const TreeRowStore& actual, const TreeRowStore& expected,
+                       const std::vector<std::int64_t>& order) {
+  for (std::int64_t row : order) {
+    ASSERT_EQ(LinksOf(actual, row), LinksOf(expected, row)) << "row " << row;
+    ASSERT_EQ(actual.Text(row), expected.Text(row)) << "row " << row;
+    const std::int64_t children = expected.Links(row).childCount;
+    for (std::int64_t index = -1; index <= children; ++index) {
+      ASSERT_EQ(actual.ChildAt(row, index), expected.ChildAt(row, index)) << "row " << row;
+    }
+    const std::int64_t root = expected.Links(row).rowInParent;
+    ASSERT_EQ(actual.RootAt(root), expected.RootAt(root)) << "root " << root;
+  }
+}
+
+void ExpectSameTree(const TreeRowStore& actual, const TreeRowStore& expected,
+                    std::mt19937& random) {
+  ASSERT_EQ(actual.Count(), expected.Count());
+  std::u16string actualTexts = u"kept";
+  std::u16string expectedTexts = u"kept";
+  ASSERT_TRUE(actual.AppendAllTexts(actualTexts, u"\r\n"));
+  ASSERT_TRUE(expected.AppendAllTexts(expectedTexts, u"\r\n"));
+  EXPECT_EQ(actualTexts, expectedTexts);
+  std::vector<std::int64_t> order(static_cast<std::size_t>(expected.Count()));
+  for (std::size_t row = 0; row < order.size(); ++row) order[row] = static_cast<std::int64_t>(row);
+  ExpectSameAnswers(actual, expected, order);
+  std::reverse(order.begin(), order.end());
+  ExpectSameAnswers(actual, expected, order);
+  std::shuffle(order.begin(), order.end(), random);
+  ExpectSameAnswers(actual, expected, order);
+  for (std::int64_t batch : {1, 5, 1000}) {
+    for (std::int64_t from = 0; from < expected.Count();) {
+      const std::int64_t limit = std::min(from + batch, expected.Count());
+      const TreePublishStep step = actual.NextPublishStep(from, limit);
+      const TreePublishStep wanted = expected.NextPublishStep(from, limit);
+      ASSERT_EQ(std::tie(step.parent, step.firstChild, step.lastChild, step.bound),
+                std::tie(wanted.parent, wanted.firstChild, wanted.lastChild, wanted.bound))
+          << "from " << from;
+      const TreeVisibleSpine spine = actual.VisibleSpine(step.bound);
+      const TreeVisibleSpine wantedSpine = expected.VisibleSpine(step.bound);
+      ASSERT_EQ(spine.visibleRoots, wantedSpine.visibleRoots);
+      ASSERT_EQ(spine.entries.size(), wantedSpine.entries.size());
+      for (std::size_t at = 0; at < spine.entries.size(); ++at) {
+        ASSERT_EQ(spine.entries[at].row, wantedSpine.entries[at].row);
+        ASSERT_EQ(spine.entries[at].visibleChildren, wantedSpine.entries[at].visibleChildren);
+      }
+      from = step.bound;
+    }
+  }
+}
+
+TEST(TreeRowStoreTexts, PooledLeavesAnswerAsOwnCopiesDo) {
+  for (unsigned seed : {1U, 2U, 3U}) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    TreeRowStore pooled;
+    TreeRowStore copied;
+    TextPool pool;
+    std::vector<StringVar> texts;
+    const auto pooledText = [&](const std::string& bytes) {
+      texts.push_back(nullptr);
+      const std::int64_t length =
+          pool.AssignUtf8(texts.back(), bytes.data(), static_cast<std::int64_t>(bytes.size()));
+      return std::u16string_view(texts.back(), static_cast<std::size_t>(length));
+    };
+    const auto append = [&](std::u16string_view text, std::int64_t level) {
+      ASSERT_EQ(pooled.Append(text, level), copied.Append(std::u16string(text), level));
+    };
+    bool followed = false;  // whether the last row's text is the last pooled one
+    for (int row = 0; row < 3000; ++row) {
+      // Matches with four groups, one row with more leaves than an entry takes, rows whose
+      // links are worked out (no row deeper than 1 but implicit leaves), then rows of every
+      // level.
+      std::int64_t level = row < 500    ? (row % 5 == 0 ? 0 : 1)
+                           : row == 500 ? 0
+                           : row < 800  ? 1
+                           : row < 1800 ? random() % 3 == 0 ? 0 : 1
+                                        : std::array{0, 0, 1, 1, 1, 1, 2, 2, 3}[random() % 9];
+      const bool implicitGrandchild = row >= 800 && row < 1800 && followed && random() % 4 == 0;
+      if (implicitGrandchild) level = 2;
+      const auto kind = row < 800 || implicitGrandchild ? 0 : random() % 8;
+      followed = kind == 0;
+      std::u16string_view text;
+      switch (kind) {
+        case 0:
+          text = pooledText(std::string(random() % 4, 'a') + std::to_string(row));
+          break;
+        case 1:
+          text = pooledText("");
+          break;
+        case 2:
+          text = pooledText(std::string("nul\0inside", 10));
+          break;
+        case 3:
+          text = pooledText(std::string(random() % 2 ? 5000 : TreeTextLimit, 'x'));
+          break;
+        case 4:
+          pooledText("a gap");
+          text = pooledText("after a gap \xc3\xa9");
+          break;
+        case 5:  // no terminator after it
+          text = pooledText("a longer text").substr(0, 2);
+          break;
+        case 6:
+          text = u"own copy";
+          break;
+        default:
+          text = pooledText("\xf0\x9f\x98\x80");
+          break;
+      }
+      append(text, level);
+    }
+    ExpectSameTree(pooled, copied, random);
+    pooled.Clear();
+    for (StringVar text : texts) FreeString(text);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "runtime/page_warmer.h"
 
@@ -82,13 +83,69 @@ std::int64_t TreeRowStore::LastFamilyBefore(std::int64_t row) const {
   return at;
 }
 
-// While no row is deeper than 1, the rows after a root up to the next root are its children.
-std::int64_t TreeRowStore::WorkedOutLinkOf(std::int64_t row) const {
+// While no entry is deeper than 1, the rows after a root up to the next root are its
+// children, and an entry below a root is one of a family's.
+std::int64_t TreeRowStore::WorkedOutLinkOf(std::int64_t entry, std::int64_t row) const {
   const std::int64_t at = LastFamilyBefore(row);
-  if (at < 0) return row;  // a root with only roots before it
+  if (at < 0) return entry;  // a root with only roots before it
   const Family& family = families_[static_cast<std::size_t>(at)];
-  if (At(row).depth > 0) return family.row;
-  return row - family.rowsBelowBefore - family.descendants;
+  if (Entry(entry).depth > 0) return family.row;
+  return entry - family.entriesBelow;
+}
+
+void TreeRowStore::SetRunHint(std::size_t run) const {
+  const Run& first = runs_[run];
+  const bool last = run + 1 == runs_.size();
+  const std::int64_t rowEnd = last ? tailRow_ : runs_[run + 1].firstRow;
+  const std::int64_t entryEnd = last ? entries_ - 1 : runs_[run + 1].firstEntry;
+  runHint_ = {run,      first.firstRow,
+              rowEnd,   first.firstEntry,
+              entryEnd, (rowEnd - first.firstRow) / (entryEnd - first.firstEntry)};
+}
+
+void TreeRowStore::FindRunOfRow(std::int64_t row) const {
+  // In order, the next run comes after the one found last.
+  const std::size_t next = runHint_.run + 1;
+  if (next < runs_.size() && runs_[next].firstRow <= row &&
+      (next + 1 == runs_.size() || row < runs_[next + 1].firstRow)) {
+    SetRunHint(next);
+    return;
+  }
+  const auto after =
+      std::upper_bound(runs_.begin(), runs_.end(), row,
+                       [](std::int64_t id, const Run& run) { return id < run.firstRow; });
+  SetRunHint(static_cast<std::size_t>(after - runs_.begin()) - 1);
+}
+
+std::int64_t TreeRowStore::RowOfEntry(std::int64_t entry) const {
+  if (entry < plainRows_) return entry;
+  if (entry == entries_ - 1) return tailRow_;
+  if (entry < runHint_.firstEntry || entry >= runHint_.entryEnd) {
+    const auto after =
+        std::upper_bound(runs_.begin(), runs_.end(), entry,
+                         [](std::int64_t index, const Run& run) { return index < run.firstEntry; });
+    SetRunHint(static_cast<std::size_t>(after - runs_.begin()) - 1);
+  }
+  return runHint_.firstRow + (entry - runHint_.firstEntry) * runHint_.stride;
+}
+
+const char16_t* TreeRowStore::LeafText(std::int64_t entry, std::int64_t leaf,
+                                       std::size_t& length) const {
+  const char16_t* text = nullptr;
+  std::int64_t at = 1;
+  if (leafHintEntry_ == entry && leafHintLeaf_ <= leaf) {
+    text = leafHintText_;
+    at = leafHintLeaf_;
+  } else {
+    const Row& row = Entry(entry);
+    text = TextOf(row) + row.textLength + 1;
+  }
+  for (; at < leaf; ++at) text += std::char_traits<char16_t>::length(text) + 1;
+  leafHintEntry_ = entry;
+  leafHintLeaf_ = leaf;
+  leafHintText_ = text;
+  length = std::char_traits<char16_t>::length(text);
+  return text;
 }
 
 // The row after a row's subtree is its next sibling, unless it belongs higher up.
@@ -98,9 +155,14 @@ std::int64_t TreeRowStore::NextSiblingOf(std::int64_t row) const {
 }
 
 std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
-  const Row& record = At(row);
-  if (record.depth == 0) return LinkOf(row);
-  const std::int64_t parent = LinkOf(row);
+  const Located located = Locate(row);
+  // Implicit leaves are the first children of their entry.
+  if (located.leaf > 0) return located.leaf - 1;
+  const std::int64_t link = LinkOf(located.entry, row);
+  return Entry(located.entry).depth == 0 ? link : EntryInParentOf(row, link);
+}
+
+std::int64_t TreeRowStore::EntryInParentOf(std::int64_t row, std::int64_t parent) const {
   const Family& family = FamilyOf(parent);
   if (family.children == family.descendants) return row - parent - 1;
   // Some children have children of their own: count the siblings before, from where the
@@ -119,13 +181,20 @@ std::int64_t TreeRowStore::RowInParentOf(std::int64_t row) const {
 }
 
 std::int64_t TreeRowStore::TopRootPlaceOf(std::int64_t row) const {
-  while (At(row).depth > 0) row = LinkOf(row);
-  return LinkOf(row);
+  for (;;) {
+    const Located at = Locate(row);
+    if (at.leaf > 0) {
+      row -= at.leaf;
+      continue;
+    }
+    const std::int64_t link = LinkOf(at.entry, row);
+    if (Entry(at.entry).depth == 0) return link;
+    row = link;
+  }
 }
 
-bool TreeRowStore::RoomForLink(std::int64_t id) {
-  if (id < firstLinked_) return true;
-  const auto chunk = static_cast<std::size_t>(id / RowsPerChunk);
+bool TreeRowStore::RoomForLink(std::int64_t entry) {
+  const auto chunk = static_cast<std::size_t>(entry / RowsPerChunk);
   try {
     if (linkChunks_.size() <= chunk) linkChunks_.resize(chunk + 1);
   } catch (const std::bad_alloc&) {
@@ -148,11 +217,25 @@ bool TreeRowStore::AddChunk() {
   return true;
 }
 
-inline bool TreeRowStore::AddRow(const Row& row) {
-  if (size_ == static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk && !AddChunk()) {
+void TreeRowStore::StartRun(std::int64_t leaves) {
+  runs_.push_back({static_cast<std::int32_t>(tailRow_), static_cast<std::int32_t>(entries_ - 1)});
+  lastRunStride_ = leaves + 1;
+}
+
+inline bool TreeRowStore::RoomForEntries(std::int64_t count) {
+  while (entries_ + count > static_cast<std::int64_t>(rowChunks_.size()) * RowsPerChunk) {
+    if (!AddChunk()) return false;
+  }
+  return true;
+}
+
+inline bool TreeRowStore::RoomForRuns(std::size_t count) {
+  if (runs_.size() + count <= runs_.capacity()) return true;
+  try {
+    runs_.reserve(std::max<std::size_t>(16, 2 * runs_.size() + count));
+  } catch (const std::bad_alloc&) {
     return false;
   }
-  At(size_++) = row;
   return true;
 }
 
@@ -178,7 +261,16 @@ inline TreeRowStore::TextPlace TreeRowStore::BorrowText(std::u16string_view text
     pinnedSource_ = static_cast<std::int64_t>(textSources_.size()) - 1;
     block = reinterpret_cast<std::uintptr_t>(pinned);
   }
-  return {pinnedSource_, static_cast<std::int64_t>((at - block) / sizeof(char16_t))};
+  return {pinnedSource_, static_cast<std::int64_t>((at - block) / sizeof(char16_t)), true};
+}
+
+// Pooled texts end in a terminator and never change, so a leaf's text needs no place or
+// length of its own when it starts after the last row's terminator and ends at its own. Own
+// copies lie back to back without terminators and never qualify.
+inline bool TreeRowStore::FollowsLastText(const TextPlace& place, std::u16string_view text) const {
+  return place.borrowed && place.source == lastText_.source &&
+         place.start == lastText_.start + lastTextLength_ + 1 && text.data()[text.size()] == 0 &&
+         text.find(u'\0') == std::u16string_view::npos;
 }
 
 TreeRowStore::TextPlace TreeRowStore::KeepOwnCopy(std::u16string_view text) {
@@ -223,58 +315,111 @@ std::int64_t TreeRowStore::Append(std::u16string_view text, std::int64_t level) 
   // Placed against the last row: a level deeper than the last row's makes a child of it,
   // any other the next sibling of the last row's ancestor at that depth.
   const auto depth = std::min(level, static_cast<std::int64_t>(spine_.size()));
-  Row row{};
-  row.depth = static_cast<std::uint32_t>(depth) & 0xFFF;
   const std::int64_t parent = depth == 0 ? NoRow : spine_[static_cast<std::size_t>(depth - 1)].row;
   text = text.substr(0, std::min(text.size(), TreeTextLimit));
   const TextPlace place = AddText(text);
   if (place.source < 0) return NoRow;
-  row.textSource = static_cast<std::uint32_t>(place.source) & 0x7FFFF;
-  row.textStart = static_cast<std::uint32_t>(place.start) & 0xFFFFF;
-  row.textLength = static_cast<std::uint32_t>(text.size()) & 0xFFF;
-  const std::int64_t link = depth == 0 ? roots_ : parent;
-  // The first row deeper than 1: every row from it on keeps its link.
-  if (firstLinked_ > id && depth > 1) firstLinked_ = id;
-  // Out of memory leaves no half-added row (a stored text nobody refers to is harmless).
-  try {
-    spine_.reserve(static_cast<std::size_t>(depth) + 1);
-  } catch (const std::bad_alloc&) {
-    return NoRow;
+  const auto length = static_cast<std::int64_t>(text.size());
+  // Roots, nearly every row of a result without groups, skip all questions about parents.
+  if (depth == 0) {
+    if (!RoomForEntries(1) || !RoomForRuns(1)) return NoRow;
+    if (entries_ >= firstLinked_ && !RoomForLink(entries_)) return NoRow;
+    if (spine_.capacity() == 0) {
+      try {
+        spine_.reserve(1);
+      } catch (const std::bad_alloc&) {
+        return NoRow;
+      }
+    }
+    SealTail(tailLeaves_);
+    AddEntry(MakeRow(place, length, 0), id, roots_++);
+    if (plainRows_ == id) plainRows_ = id + 1;
+    spine_.clear();
+    spine_.push_back({static_cast<std::int32_t>(id), -1});  // within the room reserved
+    CountAppended(place, length);
+    return id;
   }
-  // The parent gains its first child: it is the last row, the latest of the families.
-  const bool newFamily = parent != NoRow && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
-  if (newFamily) {
+  // The last row is an implicit leaf about to gain a child: it becomes an entry first.
+  const bool promote = depth == static_cast<std::int64_t>(spine_.size()) && tailLeaves_ > 0;
+  // Then the parent is the tail, whose leaves the row may join.
+  const std::int64_t parentLeaves = promote ? 0 : tailLeaves_;
+  const bool implicit = (promote || parent == tailRow_) && parentLeaves < MaximumLeaves &&
+                        FollowsLastText(place, text);
+  // A parent without a family is the tail (any other row on the spine has entries below
+  // it), and gains one with its first child that is an entry.
+  const bool newFamily = !implicit && spine_[static_cast<std::size_t>(depth - 1)].family < 0;
+  const std::int64_t promoted = entries_;  // the promoted leaf's entry, if any
+  const std::int64_t entry = entries_ + (promote ? 1 : 0);
+  std::int64_t firstLinked = firstLinked_;  // the first entry deeper than 1 keeps its link on
+  if (promote && depth - 1 > 1) firstLinked = std::min(firstLinked, promoted);
+  if (!implicit && depth > 1) firstLinked = std::min(firstLinked, entry);
+  // Out of memory leaves no half-added row: all that can fail comes before any change (a
+  // stored text, a chunk or room nobody refers to yet is harmless).
+  if (spine_.capacity() <= static_cast<std::size_t>(depth)) {
     try {
-      // The roots before are complete: a new family's row is the last row.
-      const std::int32_t below =
-          families_.empty() ? 0 : families_.back().rowsBelowBefore + families_.back().descendants;
-      families_.push_back({static_cast<std::int32_t>(parent), 0, 0, below});
+      spine_.reserve(static_cast<std::size_t>(depth) + 1);
     } catch (const std::bad_alloc&) {
       return NoRow;
     }
   }
-  if (!RoomForLink(id) || !AddRow(row)) {
-    if (newFamily) families_.pop_back();
-    if (firstLinked_ == id) firstLinked_ = std::numeric_limits<std::int64_t>::max();
-    return NoRow;
+  const std::int64_t added = (promote ? 1 : 0) + (implicit ? 0 : 1);
+  if (!RoomForEntries(added) || !RoomForRuns(2)) return NoRow;
+  if (promote && promoted >= firstLinked && !RoomForLink(promoted)) return NoRow;
+  if (!implicit && entry >= firstLinked && !RoomForLink(entry)) return NoRow;
+  // Families last, as they are the only thing to take back.
+  const std::size_t familiesBefore = promote || newFamily ? families_.size() : 0;
+  if (promote || newFamily) {
+    try {
+      // The entries below the roots are counted while no entry is deeper than 1 (a promoted
+      // leaf of depth 1 is one of them).
+      std::int32_t below = families_.empty() ? 0 : families_.back().entriesBelow;
+      if (promote) {
+        // The tail's leaves, the promoted one included, are its children so far.
+        below += depth - 1 == 1 && promoted < firstLinked ? 1 : 0;
+        const auto leaves = static_cast<std::int32_t>(tailLeaves_);
+        families_.push_back({static_cast<std::int32_t>(tailRow_), leaves, leaves, below});
+      }
+      if (newFamily) {
+        const auto leaves = static_cast<std::int32_t>(parentLeaves);
+        families_.push_back({static_cast<std::int32_t>(parent), leaves, leaves, below});
+      }
+    } catch (const std::bad_alloc&) {
+      families_.resize(familiesBefore);
+      return NoRow;
+    }
   }
-  if (id >= firstLinked_) {
-    linkChunks_[static_cast<std::size_t>(id / RowsPerChunk)][id % RowsPerChunk] =
-        static_cast<std::int32_t>(link);
+  // The rest cannot fail.
+  firstLinked_ = firstLinked;
+  std::size_t family = familiesBefore;
+  if (promote) {
+    spine_[static_cast<std::size_t>(depth - 2)].family = static_cast<std::int64_t>(family++);
+    Row& tail = Entry(entries_ - 1);
+    tail.hasFamily = 1;
+    const Row row = MakeRow(lastText_, lastTextLength_, tail.depth + 1);
+    SealTail(tailLeaves_ - 1);
+    AddEntry(row, id - 1, tailRow_);
   }
   if (newFamily) {
-    spine_[static_cast<std::size_t>(depth - 1)].family =
-        static_cast<std::int64_t>(families_.size()) - 1;
-    At(parent).hasChildren = 1;
+    spine_[static_cast<std::size_t>(depth - 1)].family = static_cast<std::int64_t>(family);
+    Entry(entries_ - 1).hasFamily = 1;  // the parent is the tail
   }
-  textUnits_ += text.size();
-  if (depth == 0) ++roots_;
+  if (implicit) {
+    ++tailLeaves_;
+    plainRows_ = std::min(plainRows_, tailRow_);  // the parent has leaves now
+  } else {
+    if (plainRows_ == id) plainRows_ = id + 1;
+    if (depth == 1 && entries_ < firstLinked_) ++families_.back().entriesBelow;
+    SealTail(tailLeaves_);
+    AddEntry(MakeRow(place, length, depth), id, parent);
+  }
   spine_.resize(static_cast<std::size_t>(depth));
+  // Every ancestor has a family, but an implicit leaf's parent.
   for (const SpineRow& ancestor : spine_) {
-    ++families_[static_cast<std::size_t>(ancestor.family)].descendants;
+    if (ancestor.family >= 0) ++families_[static_cast<std::size_t>(ancestor.family)].descendants;
   }
-  if (parent != NoRow) ++families_[static_cast<std::size_t>(spine_.back().family)].children;
+  if (!implicit) ++families_[static_cast<std::size_t>(spine_.back().family)].children;
   spine_.push_back({static_cast<std::int32_t>(id), -1});  // within the room reserved
+  CountAppended(place, length);
   return id;
 }
 
@@ -283,18 +428,29 @@ void TreeRowStore::Clear() {
   // Swapping with empty containers gives the memory of a big tree back at once.
   std::vector<std::unique_ptr<Row[]>>().swap(rowChunks_);
   std::vector<std::unique_ptr<std::int32_t[]>>().swap(linkChunks_);
+  std::vector<Run>().swap(runs_);
   firstLinked_ = std::numeric_limits<std::int64_t>::max();
   ReleaseTexts();
   std::deque<Family>().swap(families_);
   std::vector<SpineRow>().swap(spine_);
   roots_ = 0;
   size_ = 0;
+  entries_ = 0;
+  lastRunStride_ = 0;
+  tailRow_ = 0;
+  tailLeaves_ = 0;
+  plainRows_ = 0;
+  lastText_ = {};
+  lastTextLength_ = 0;
   walkParent_ = NoRow;
   walkRow_ = NoRow;
   walkIndex_ = 0;
   rootWalkIndex_ = 0;
   rootWalkRow_ = NoRow;
   familyHint_ = 0;
+  runHint_ = {};
+  leafHintEntry_ = -1;
+  leafHintText_ = nullptr;
 }
 
 std::int64_t TreeRowStore::Count() const {
@@ -314,8 +470,17 @@ void TreeRowStore::CopyText(std::int64_t row, std::u16string& text) const {
     text.clear();
     return;
   }
-  const Row& record = At(row);
-  text.assign(TextOf(record), record.textLength);
+  const Located at = Locate(row);
+  std::size_t length = 0;
+  const char16_t* from = nullptr;
+  if (at.leaf > 0) {
+    from = LeafText(at.entry, at.leaf, length);
+  } else {
+    const Row& record = Entry(at.entry);
+    from = TextOf(record);
+    length = record.textLength;
+  }
+  text.assign(from, length);
 }
 
 bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view terminator) const {
@@ -327,10 +492,31 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
     return false;
   }
   char16_t* out = text.data() + kept;
-  for (std::int64_t row = 0; row < size_; ++row) {
-    const Row& record = At(row);
-    out = std::copy_n(TextOf(record), record.textLength, out);
+  // Entry by entry, each followed by its leaves, whose texts follow its text.
+  std::size_t run = 0;
+  std::int64_t runEnd = 0;  // the entries of runs_[run - 1] end here
+  std::int64_t leaves = 0;
+  for (std::int64_t entry = 0; entry < entries_; ++entry) {
+    if (entry == runEnd) {
+      if (run < runs_.size()) {
+        SetRunHint(run++);
+        runEnd = runHint_.entryEnd;
+        leaves = runHint_.stride - 1;
+      } else {
+        leaves = tailLeaves_;
+      }
+    }
+    const Row& record = Entry(entry);
+    const char16_t* from = TextOf(record);
+    out = std::copy_n(from, record.textLength, out);
     out = std::copy(terminator.begin(), terminator.end(), out);
+    from += record.textLength + 1;
+    // Leaf texts are short: copying up to the terminator in one pass beats measuring each
+    // and then copying it.
+    for (std::int64_t leaf = 0; leaf < leaves; ++leaf) {
+      for (char16_t unit = *from++; unit != 0; unit = *from++) *out++ = unit;
+      out = std::copy(terminator.begin(), terminator.end(), out);
+    }
   }
   text.resize(static_cast<std::size_t>(out - text.data()));
   return true;
@@ -339,9 +525,13 @@ bool TreeRowStore::AppendAllTexts(std::u16string& text, std::u16string_view term
 TreeRowLinks TreeRowStore::Links(std::int64_t row) const {
   const auto guard = Lock();
   if (!Valid(row)) return {};
-  const Row& record = At(row);
-  return {ParentOf(row), RowInParentOf(row), record.hasChildren ? FamilyOf(row).children : 0,
-          record.depth};
+  const Located at = Locate(row);
+  const Row& record = Entry(at.entry);
+  if (at.leaf > 0) return {row - at.leaf, at.leaf - 1, 0, record.depth + 1};
+  const std::int64_t link = LinkOf(at.entry, row);
+  const std::int64_t children = record.hasFamily ? FamilyOf(row).children : at.leaves;
+  if (record.depth == 0) return {NoRow, link, children, 0};
+  return {link, EntryInParentOf(row, link), children, record.depth};
 }
 
 std::int64_t TreeRowStore::RootAt(std::int64_t index) const {
@@ -353,7 +543,7 @@ std::int64_t TreeRowStore::RootAt(std::int64_t index) const {
 // jump searches the rows, whose roots' places only grow with their ids.
 std::int64_t TreeRowStore::RootAtLocked(std::int64_t index) const {
   if (index < 0 || index >= roots_) return NoRow;
-  if (families_.empty()) return index;  // every row is a root
+  if (families_.empty()) return RowOfEntry(index);  // every entry is a root
   std::int64_t row = NoRow;
   constexpr std::int64_t LongestWalk = 64;
   if (rootWalkRow_ != NoRow && index >= rootWalkIndex_ && index - rootWalkIndex_ <= LongestWalk) {
@@ -383,7 +573,12 @@ std::int64_t TreeRowStore::ChildAt(std::int64_t parent, std::int64_t index) cons
 }
 
 std::int64_t TreeRowStore::ChildAtLocked(std::int64_t parent, std::int64_t index) const {
-  if (!Valid(parent) || index < 0 || !At(parent).hasChildren) return NoRow;
+  if (!Valid(parent) || index < 0) return NoRow;
+  const Located located = Locate(parent);
+  if (located.leaf > 0) return NoRow;
+  if (!Entry(located.entry).hasFamily) {
+    return index < located.leaves ? parent + 1 + index : NoRow;
+  }
   const Family& family = FamilyOf(parent);
   if (index >= family.children) return NoRow;
   // In pre-order a row's first child directly follows it, and leaf children follow each
