@@ -36,24 +36,33 @@ void MatchPlaces::Begin(SharedUtf8 input, bool keepsMatches, std::int64_t groups
 
 void MatchPlaces::Clear() { Begin({}, false, 0); }
 
-// Seven bits a byte, low bits first; the high bit says that more follow.
+bool MatchPlaces::PutNibble(std::uint8_t nibble) {
+  const std::int64_t byte = size_ / 2;
+  if (byte == static_cast<std::int64_t>(blocks_.size()) * BlockBytes) {
+    // Touched only as it fills: a small result takes a few pages of the block.
+    std::unique_ptr<std::uint8_t[]> block(new (std::nothrow)
+                                              std::uint8_t[static_cast<std::size_t>(BlockBytes)]);
+    if (!block) return false;
+    try {
+      blocks_.push_back(std::move(block));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  std::uint8_t& pair = blocks_.back()[byte % BlockBytes];
+  // The high half is written over as well: a match written in part leaves nibbles behind.
+  pair = size_ % 2 == 0 ? nibble : static_cast<std::uint8_t>((pair & 0x0F) | (nibble << 4));
+  ++size_;
+  return true;
+}
+
+// Three bits a nibble, low bits first; the high bit says that more follow.
 bool MatchPlaces::Put(std::uint64_t number) {
   do {
-    if (size_ == static_cast<std::int64_t>(blocks_.size()) * BlockBytes) {
-      // Touched only as it fills: a small result takes a few pages of the block.
-      std::unique_ptr<std::uint8_t[]> block(new (std::nothrow)
-                                                std::uint8_t[static_cast<std::size_t>(BlockBytes)]);
-      if (!block) return false;
-      try {
-        blocks_.push_back(std::move(block));
-      } catch (const std::bad_alloc&) {
-        return false;
-      }
+    if (!PutNibble(static_cast<std::uint8_t>((number & 0x7) | (number > 0x7 ? 0x8 : 0)))) {
+      return false;
     }
-    const auto byte = static_cast<std::uint8_t>((number & 0x7F) | (number > 0x7F ? 0x80 : 0));
-    blocks_.back()[size_ % BlockBytes] = byte;
-    ++size_;
-    number >>= 7;
+    number >>= 3;
   } while (number != 0);
   return true;
 }
@@ -73,9 +82,11 @@ bool MatchPlaces::Append(std::span<const std::int64_t> places) {
       }
     }
     const std::int64_t matchAt = size_;
-    // Signed throughout: a start set by \K inside a lookahead may lie past the end.
+    // Signed throughout: a start set by \K inside a lookahead may lie past the end, and
+    // groups may nest or overlap.
     const std::int64_t start = offsets[0];
     bool stored = PutSigned(start - lastStart_) && PutSigned(offsets[1] - start);
+    std::int64_t before = start;
     for (std::int64_t group = 1; stored && group <= groups_; ++group) {
       const std::int64_t groupStart = offsets[2 * group];
       // 0 for an unset group (-1, -1), which has no end to follow; else one more than the
@@ -83,11 +94,9 @@ bool MatchPlaces::Append(std::span<const std::int64_t> places) {
       if (groupStart < 0) {
         stored = Put(0);
       } else {
-        const std::int64_t fromStart = groupStart - start;
-        stored = Put(((static_cast<std::uint64_t>(fromStart) << 1) ^
-                      static_cast<std::uint64_t>(fromStart >> 63)) +
-                     1) &&
-                 PutSigned(offsets[2 * group + 1] - groupStart);
+        stored =
+            Put(ZigZag(groupStart - before) + 1) && PutSigned(offsets[2 * group + 1] - groupStart);
+        before = offsets[2 * group + 1];
       }
     }
     // A match written in part is not counted, and the next append writes over it.
@@ -111,23 +120,21 @@ MatchPlaces::Reader::Reader(const MatchPlaces& places, std::int64_t match) : pla
 
 std::uint64_t MatchPlaces::Reader::Number() {
   std::uint64_t number = 0;
-  for (int shift = 0;; shift += 7) {
-    const std::uint8_t byte = places_.ByteAt(at_++);
-    number |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    if ((byte & 0x80) == 0) return number;
+  for (int shift = 0;; shift += 3) {
+    const std::uint8_t nibble = places_.NibbleAt(at_++);
+    number |= static_cast<std::uint64_t>(nibble & 0x7) << shift;
+    if ((nibble & 0x8) == 0) return number;
   }
 }
 
-std::int64_t MatchPlaces::Reader::SignedNumber() {
-  const std::uint64_t code = Number();
-  return static_cast<std::int64_t>(code >> 1) ^ -static_cast<std::int64_t>(code & 1);
-}
+std::int64_t MatchPlaces::Reader::SignedNumber() { return UnZigZag(Number()); }
 
 void MatchPlaces::Reader::Next(std::int64_t* places) {
   const std::int64_t start = previousStart_ + SignedNumber();
   previousStart_ = start;
   places[0] = start;
   places[1] = start + SignedNumber();
+  std::int64_t before = start;
   for (std::int64_t group = 1; group <= places_.groups_; ++group) {
     const std::uint64_t code = Number();
     if (code == 0) {
@@ -135,11 +142,10 @@ void MatchPlaces::Reader::Next(std::int64_t* places) {
       places[2 * group + 1] = -1;
       continue;
     }
-    const std::uint64_t fromStart = code - 1;
-    const std::int64_t groupStart = start + (static_cast<std::int64_t>(fromStart >> 1) ^
-                                             -static_cast<std::int64_t>(fromStart & 1));
+    const std::int64_t groupStart = before + UnZigZag(code - 1);
     places[2 * group] = groupStart;
     places[2 * group + 1] = groupStart + SignedNumber();
+    before = places[2 * group + 1];
   }
 }
 
@@ -181,7 +187,7 @@ std::int64_t MatchPlaces::Count() const {
 
 std::int64_t MatchPlaces::Bytes() const {
   std::lock_guard guard(lock_);
-  return size_ + static_cast<std::int64_t>(checkpoints_.size() * sizeof(Checkpoint));
+  return (size_ + 1) / 2 + static_cast<std::int64_t>(checkpoints_.size() * sizeof(Checkpoint));
 }
 
 std::int64_t MatchPlaces::MatchOfRow(std::int64_t row) const {

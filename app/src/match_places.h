@@ -1,11 +1,12 @@
 // Where the matches of the result lie in their input, for the view that shows them there:
 // the input itself (a share of the UTF-8 the scan searched, not a copy) and per match the
 // byte offsets of the match and of the groups the tree shows. Offsets are kept as small
-// differences (a match's start from the one before, its end and its groups' offsets from
-// its start) in variable-length bytes, in large flat blocks: a short match takes two bytes
-// where two 32-bit words took eight, and a match with four short groups some ten bytes
-// instead of forty. Every SegmentMatches matches a checkpoint says where decoding may
-// start, so that finding one match decodes at most that many.
+// differences (a match's start from the one before, its end from its start, a group's start
+// from the end of the group before it or the match's start, its end from its start) in
+// variable-length numbers of four-bit steps, in large flat blocks: a short match takes one
+// or two bytes where two 32-bit words took eight, and a match with four short groups some
+// seven bytes instead of forty. Every SegmentMatches matches a checkpoint says where
+// decoding may start, so that finding one match decodes at most that many.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,8 @@ class MatchPlaces {
   static constexpr std::int64_t BlockBytes = std::int64_t{1} << 20;
   static constexpr std::int64_t SegmentMatches = 64;
 
-  // Where a segment's encoding starts, and the start of the match before its first (0 for
-  // the first segment), from which its first start counts.
+  // Where a segment's encoding starts (in nibbles), and the start of the match before its first (0
+  // for the first segment), from which its first start counts.
   struct Checkpoint {
     std::int64_t at;
     std::int64_t previousStart;
@@ -73,12 +74,20 @@ class MatchPlaces {
   };
 
   bool Put(std::uint64_t number);
-  bool PutSigned(std::int64_t number) {
-    return Put((static_cast<std::uint64_t>(number) << 1) ^
-               static_cast<std::uint64_t>(number >> 63));
+  bool PutSigned(std::int64_t number) { return Put(ZigZag(number)); }
+  bool PutNibble(std::uint8_t nibble);
+  // Small differences of either sign as small numbers: 0, -1, 1, -2 ... as 0, 1, 2, 3 ...
+  static std::uint64_t ZigZag(std::int64_t number) {
+    return (static_cast<std::uint64_t>(number) << 1) ^ static_cast<std::uint64_t>(number >> 63);
   }
-  std::uint8_t ByteAt(std::int64_t at) const {
-    return blocks_[static_cast<std::size_t>(at / BlockBytes)][at % BlockBytes];
+  static std::int64_t UnZigZag(std::uint64_t code) {
+    return static_cast<std::int64_t>(code >> 1) ^ -static_cast<std::int64_t>(code & 1);
+  }
+  std::uint8_t NibbleAt(std::int64_t at) const {
+    const std::int64_t byte = at / 2;
+    const std::uint8_t pair =
+        blocks_[static_cast<std::size_t>(byte / BlockBytes)][byte % BlockBytes];
+    return at % 2 == 0 ? pair & 0x0F : pair >> 4;
   }
   std::int64_t StartOf(std::int64_t match) const;
   // The match's offsets; empty for an unknown match.
@@ -89,7 +98,7 @@ class MatchPlaces {
   std::int64_t rowsPerMatch_ = 0;
   std::int64_t groups_ = 0;
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
-  std::int64_t size_ = 0;  // bytes written
+  std::int64_t size_ = 0;  // nibbles written, two to a byte, the first in the low half
   std::vector<Checkpoint> checkpoints_;
   std::int64_t lastStart_ = 0;
   std::int64_t count_ = 0;

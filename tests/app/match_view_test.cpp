@@ -106,9 +106,10 @@ TEST_F(MatchViewTest, AFileWithMultibyteCharactersGivesLineColumnAndByte) {
   EXPECT_EQ(Caption(), "");
 }
 
-// The places are kept as differences in variable-length bytes, decoded from a checkpoint
+// The places are kept as differences in variable-length numbers, decoded from a checkpoint
 // every few dozen matches: every match must come back exactly, across checkpoints and
-// with the offsets the engine can give (unset groups, a start past the end, far offsets).
+// with the offsets the engine can give (unset groups, nested groups, a start past the end,
+// far offsets).
 TEST(MatchPlaces, EveryMatchComesBackAsAppendedAndIsFoundByItsPlace) {
   evaluator::MatchPlaces places;
   places.Begin({}, true, 2);
@@ -117,6 +118,8 @@ TEST(MatchPlaces, EveryMatchComesBackAsAppendedAndIsFoundByItsPlace) {
     const std::int64_t start = match * 1000 + (match > 200 ? 3'000'000'000 : 0);
     std::vector<std::int64_t> offsets{start, start + match % 7, start + 1, start + 2, -1, -1};
     if (match % 5 == 0) offsets = {start, start + 3, start, start, start + 2, start + 200};
+    if (match % 11 == 0)
+      offsets = {start, start + 5, start, start + 5, start + 1, start + 2};    // nested
     if (match == 150) offsets = {start + 2, start, -1, -1, start, start + 2};  // \K in a lookahead
     appended.insert(appended.end(), offsets.begin(), offsets.end());
   }
