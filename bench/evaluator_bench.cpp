@@ -282,15 +282,13 @@ int main(int argc, char** argv) {
   }
   // A user's window has been painted long before Enter: its first paint, and the backing
   // store it allocates, are not the evaluation's.
-  const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-  while (std::chrono::steady_clock::now() < settled) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
+  MeasuredLoop loop;
+  loop.RunFor(std::chrono::milliseconds(300));
+  loop.ResetStall();
   const long baselineKiB = StatusKiB("VmRSS:");
 
   const double uiCpuAtStart = ThreadCpuSeconds();
   const double processCpuAtStart = ProcessCpuSeconds();
-  MeasuredLoop loop;
   if (clipboard) {
     // Owning the selection takes a round trip to the X server: the loop runs until then.
     UiSetClipboardText(ClipboardProbe);
